@@ -1,0 +1,29 @@
+// Reading cycle_launch.txt into the job table.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "jobs/job_table.h"
+
+// Removes the carriage returns and line feeds at the end of line.
+void TrimLineEnd(char* line);
+
+// Splits "<interval>,<command>" at its first comma. Returns 0 with both
+// outputs written (each kTextSize bytes), 1 when the line holds no comma,
+// with neither written.
+int ParseConfigLine(const char* line, char* intervalText, char* commandText);
+
+// Decimal integer as the runtime's atoi reads it, but saturating at the
+// limits of int32_t instead of wrapping around.
+int32_t ParseInterval(const char* text);
+
+// Reads one line as the platform's text mode would: CR LF becomes LF and
+// Ctrl+Z ends the text. At most size-1 characters, the line feed included.
+// False at the end of the text.
+bool ReadTextLine(std::FILE* file, char* line, size_t size);
+
+// Fills table (and the shared command slots) from the configuration file in
+// the program's directory, which it makes current. Returns the row count;
+// 0 when the file is missing or yields no job.
+int32_t LoadJobTable(JobTable* table);

@@ -1,0 +1,14 @@
+#include "jobs/job_table.h"
+
+#include <cstring>
+
+char JobCommand[kMaxJobs][kTextSize];
+std::atomic<int32_t> RunningMark[kMaxJobs];
+ChildProcess ProcessRecord[kMaxJobs];
+std::atomic<int32_t> StopFlag{0};
+
+void ResetJobTable() {
+    std::memset(JobCommand, 0, sizeof JobCommand);
+    std::memset(ProcessRecord, 0, sizeof ProcessRecord);
+    for (auto& mark : RunningMark) mark.store(0);
+}

@@ -1,0 +1,18 @@
+// The one main loop, in the foreground and in the service alike.
+#pragma once
+
+#include <cstdint>
+
+// Loads the job table, starts every job, then once a second starts each idle
+// job whose idle time has reached its interval, until the StopFlag is set;
+// then terminates the children still running. Returns 1 when the
+// configuration is missing or yields no job, 0 after a stop.
+int RunScheduler();
+
+bool IsJobRunning(int32_t index);
+
+// Signal handler for SIGINT and SIGTERM: asks the scheduler to stop.
+void OnStopSignal(int signal);
+
+// Exit code of a child terminated at stop.
+constexpr uint32_t kStoppedChildExitCode = 2;

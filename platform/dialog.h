@@ -1,0 +1,5 @@
+// The warning box: modal, no owner window, an OK button; it blocks the
+// calling thread only, until someone dismisses it.
+#pragma once
+
+void ShowWarningBox(const char* text);

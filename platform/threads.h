@@ -1,0 +1,14 @@
+// Threads, and the one lock the runner needs.
+#pragma once
+
+#include <cstdint>
+
+using ThreadBody = void (*)(int32_t argument);
+
+// Starts body(argument) on a new thread that nobody joins.
+// False when the thread could not be created.
+bool StartThread(ThreadBody body, int32_t argument);
+
+// One process-wide lock that keeps launches and the stop's sweep apart.
+void EnterLaunchLock();
+void LeaveLaunchLock();

@@ -1,0 +1,45 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <direct.h>
+
+#include "jobs/texts.h"
+#include "platform/clock.h"
+#include "platform/dialog.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/system.h"
+
+namespace {
+constexpr UINT kWarningBoxStyle = MB_OK | MB_ICONEXCLAMATION;
+}
+
+void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
+
+void ShowWarningBox(const char* text) {
+    MessageBoxA(nullptr, text, texts::kWarningCaption, kWarningBoxStyle);
+}
+
+size_t ReadEnvironmentVariable(const char* name, char* buffer, size_t size) {
+    DWORD length = GetEnvironmentVariableA(name, buffer, static_cast<DWORD>(size));
+    if (length >= size) buffer[0] = '\0';  // did not fit: the result is the size needed
+    return length;
+}
+
+bool WriteEnvironmentVariable(const char* name, const char* value) {
+    return SetEnvironmentVariableA(name, value) != 0;
+}
+
+bool GetExecutablePath(char* buffer, size_t size) {
+    DWORD length = GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(size));
+    // A full buffer means the path may have been cut.
+    return length > 0 && length < size;
+}
+
+bool ChangeDirectory(const char* path) { return _chdir(path) == 0; }
+
+bool IsNtPlatform() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}

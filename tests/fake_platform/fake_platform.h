@@ -1,0 +1,57 @@
+// A deterministic stand-in for the operating system.
+//
+// Time moves only when the scheduler sleeps. A child lasts a set number of
+// seconds and ends at the first sleep that reaches its end; a worker showing
+// a warning box is blocked until the next sleep, as if a user pressed OK a
+// moment later. Each sleep first waits until every worker is blocked or
+// done, and returns only once the workers it woke are blocked or done again,
+// so the scheduler always sees the same world.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+struct Launch {
+    int64_t startMs;
+    int32_t job;  // index of the job, from its command slot
+    std::string program;
+    std::string commandLine;
+    std::string directory;  // "" when none was given
+    std::string path;       // PATH the child inherited
+    bool created;
+    bool ended;
+    bool terminated;
+    uint32_t exitCode;
+    int64_t endMs;
+};
+
+struct Options {
+    std::string executablePath = "C:\\jobs\\cycle_launch.exe";
+    bool executablePathFits = true;
+    std::string configDirectory;  // real folder standing for the program's
+    bool hasPath = true;
+    std::string path = "C:\\Windows";
+    int64_t childSeconds = 0;  // how long each child runs
+    std::vector<std::string> missingPrograms;
+    int failThreadStarts = 0;        // the next N thread starts fail
+    int64_t stopAtMs = -1;           // StopFlag set during the sleep reaching it
+    bool stopOnLoaderWarning = false;
+    bool stopWhileCreatingChild = false;
+};
+
+// Joins every worker left from the previous case, then starts afresh.
+void Reset(const Options& options);
+// Lets every child still running end, and joins the workers.
+void Finish();
+
+int64_t NowMs();
+std::vector<Launch> Launches();
+std::vector<std::string> Warnings();
+std::vector<std::string> HandleErrors();  // handles used after closing, twice closed...
+std::vector<std::string> ChangedDirectories();
+
+}  // namespace fake

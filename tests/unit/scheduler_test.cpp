@@ -1,0 +1,229 @@
+#include "jobs/scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "jobs/job_table.h"
+#include "tests/fake_platform/fake_platform.h"
+
+namespace {
+
+using Starts = std::vector<int64_t>;
+
+class SchedulerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/cycle_launch_sched_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory_ = pattern;
+        options_.configDirectory = directory_;
+        ResetJobTable();
+        StopFlag.store(0);
+    }
+    void TearDown() override {
+        fake::Finish();
+        std::remove((directory_ + "/cycle_launch.txt").c_str());
+        rmdir(directory_.c_str());
+    }
+    void WriteConfig(const std::string& text) {
+        std::FILE* file = std::fopen((directory_ + "/cycle_launch.txt").c_str(), "wb");
+        std::fputs(text.c_str(), file);
+        std::fclose(file);
+    }
+    // Runs the scheduler until the stop (if any) and returns its result.
+    int Run() {
+        fake::Reset(options_);
+        return RunScheduler();
+    }
+    // Start times (ms) of the children of one job.
+    static Starts StartsOf(int32_t job) {
+        Starts starts;
+        for (const auto& launch : fake::Launches()) {
+            if (launch.job == job) starts.push_back(launch.startMs);
+        }
+        return starts;
+    }
+
+    std::string directory_;
+    fake::Options options_;
+};
+
+struct TimingCase {
+    const char* name;
+    const char* config;
+    int64_t childSeconds;
+    Starts expected;  // before the stop at 9 s; a start in that last pass creates no child
+};
+
+class SchedulerTimingTest : public SchedulerTest,
+                            public testing::WithParamInterface<TimingCase> {};
+
+TEST_P(SchedulerTimingTest, RestartsAfterTheIdleInterval) {
+    WriteConfig(GetParam().config);
+    options_.childSeconds = GetParam().childSeconds;
+    options_.stopAtMs = 9000;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(StartsOf(0), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SchedulerTimingTest,
+    testing::Values(
+        // The child ends during the first sleep; the (N+1)-th tick after starts it.
+        TimingCase{"IntervalThree", "3,C:\\tools\\job.exe\n", 0, {0, 4000, 8000}},
+        TimingCase{"IntervalOne", "1,C:\\tools\\job.exe\n", 0, {0, 2000, 4000, 6000, 8000}},
+        // No second run while one lasts; counting starts when it ends.
+        TimingCase{"LongerThanInterval", "2,C:\\tools\\job.exe\n", 4, {0, 6000}},
+        TimingCase{"IntervalZeroRunsOnce", "0,C:\\tools\\job.exe\n", 0, {0}},
+        TimingCase{"NonNumericIntervalRunsOnce", "x,C:\\tools\\job.exe\n", 0, {0}},
+        TimingCase{"NegativeRestartsAtEveryTick", "-1,C:\\tools\\job.exe\n", 0,
+                   {0, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000}},
+        TimingCase{"NegativeWaitsForTheRunToEnd", "-5,C:\\tools\\job.exe\n", 3,
+                   {0, 3000, 6000}}),
+    [](const testing::TestParamInfo<TimingCase>& info) { return info.param.name; });
+
+TEST_F(SchedulerTest, ChildRunsInItsProgramsDirectoryWithItOnPath) {
+    WriteConfig("60,C:\\tools\\job.exe -q\n1,job.exe x\n");
+    options_.stopAtMs = 5000;
+    Run();
+    auto launches = fake::Launches();
+    ASSERT_GE(launches.size(), 3u);
+    for (const auto& launch : launches) {
+        if (launch.job == 0) {
+            EXPECT_EQ(launch.program, "C:\\tools\\job.exe");
+            EXPECT_EQ(launch.commandLine, "job.exe -q");
+            EXPECT_EQ(launch.directory, "C:\\tools\\");
+            EXPECT_EQ(launch.path, "C:\\Windows;C:\\tools\\");
+        } else {
+            // No backslash: no directory of its own, and PATH as it stands.
+            EXPECT_EQ(launch.program, "job.exe");
+            EXPECT_EQ(launch.commandLine, "job.exe x");
+            EXPECT_EQ(launch.directory, "");
+        }
+    }
+}
+
+TEST_F(SchedulerTest, PathDoesNotGrowFromLaunchToLaunch) {
+    WriteConfig("-1,C:\\tools\\job.exe\n-1,D:\\other\\job.exe\n");
+    options_.stopAtMs = 5000;
+    Run();
+    for (const auto& launch : fake::Launches()) {
+        EXPECT_EQ(launch.path, "C:\\Windows;" + launch.directory);
+    }
+    EXPECT_EQ(StartsOf(0).size(), 5u);
+}
+
+TEST_F(SchedulerTest, WithoutPathChildrenGetTheDefaultSearchList) {
+    WriteConfig("0,C:\\tools\\job.exe\n");
+    options_.hasPath = false;
+    options_.stopAtMs = 1000;
+    Run();
+    ASSERT_EQ(fake::Launches().size(), 1u);
+    EXPECT_EQ(fake::Launches()[0].path,
+              "C:\\Windows\\System32;C:\\Windows;C:\\Windows\\System32\\Wbem;C:\\tools\\");
+}
+
+TEST_F(SchedulerTest, FailedLaunchWarnsWithTheProgramPathAndRetriesAfterItsInterval) {
+    WriteConfig("2,C:\\tools\\missing.exe C:\\data\\in.txt x\n3,\n");
+    options_.missingPrograms = {"C:\\tools\\missing.exe C:\\data\\in.txt"};
+    options_.stopAtMs = 7000;
+    Run();
+    // The box is dismissed during the first sleep; the job then idles 2 ticks.
+    EXPECT_EQ(StartsOf(0), (Starts{0, 3000, 6000}));
+    auto warnings = fake::Warnings();
+    EXPECT_EQ(std::count(warnings.begin(), warnings.end(),
+                         "Command (C:\\tools\\missing.exe C:\\data\\in.txt) Execution Error"),
+              3);
+    // An empty command fails the same way.
+    EXPECT_EQ(StartsOf(1), (Starts{0, 4000}));
+    EXPECT_EQ(std::count(warnings.begin(), warnings.end(), "Command () Execution Error"), 2);
+}
+
+TEST_F(SchedulerTest, StopTerminatesRunningChildrenWithExitCodeTwo) {
+    WriteConfig("5,C:\\tools\\a.exe\n5,C:\\tools\\b.exe\n-1,C:\\tools\\quick.exe\n");
+    options_.childSeconds = 100;
+    options_.stopAtMs = 3000;
+    EXPECT_EQ(Run(), 0);
+    fake::Finish();
+    auto launches = fake::Launches();
+    ASSERT_EQ(launches.size(), 3u);
+    for (const auto& launch : launches) {
+        EXPECT_TRUE(launch.terminated) << launch.program;
+        EXPECT_EQ(launch.exitCode, 2u);
+        EXPECT_EQ(launch.endMs, 3000);
+    }
+    EXPECT_TRUE(fake::HandleErrors().empty());
+}
+
+TEST_F(SchedulerTest, AChildThatEndedBeforeTheStopIsLeftAlone) {
+    WriteConfig("100,C:\\tools\\job.exe\n");
+    options_.stopAtMs = 3000;
+    Run();
+    fake::Finish();
+    ASSERT_EQ(fake::Launches().size(), 1u);
+    EXPECT_TRUE(fake::Launches()[0].ended);
+    EXPECT_FALSE(fake::Launches()[0].terminated);
+    EXPECT_TRUE(fake::HandleErrors().empty());
+}
+
+TEST_F(SchedulerTest, AJobStartedInTheLastPassCreatesNoChild) {
+    // Due at 3 s, the very pass after the stop arrived.
+    WriteConfig("2,C:\\tools\\job.exe\n");
+    options_.stopAtMs = 3000;
+    Run();
+    fake::Finish();
+    EXPECT_EQ(StartsOf(0), Starts{0});
+    EXPECT_TRUE(fake::HandleErrors().empty());
+}
+
+TEST_F(SchedulerTest, AStopWhileChildrenAreBeingCreatedLeavesNoneAlive) {
+    std::string config;
+    for (int i = 0; i < 8; ++i) config += "5,C:\\tools\\job" + std::to_string(i) + ".exe\n";
+    WriteConfig(config);
+    options_.childSeconds = 100;
+    options_.stopWhileCreatingChild = true;
+    // Workers race for the launch lock: try many interleavings.
+    for (int round = 0; round < 50; ++round) {
+        ResetJobTable();
+        StopFlag.store(0);
+        EXPECT_EQ(Run(), 0);
+        fake::Finish();
+        auto launches = fake::Launches();
+        ASSERT_FALSE(launches.empty());
+        for (const auto& launch : launches) {
+            EXPECT_TRUE(launch.terminated) << "round " << round << ": " << launch.program;
+            EXPECT_EQ(launch.exitCode, 2u);
+        }
+        EXPECT_TRUE(fake::HandleErrors().empty()) << "round " << round;
+    }
+}
+
+TEST_F(SchedulerTest, AFailedThreadStartIsRetriedAtTheNextTick) {
+    WriteConfig("0,C:\\tools\\once.exe\n60,C:\\tools\\rare.exe\n");
+    options_.failThreadStarts = 2;
+    options_.stopAtMs = 3000;
+    Run();
+    EXPECT_EQ(StartsOf(0), Starts{1000});
+    EXPECT_EQ(StartsOf(1), Starts{1000});
+}
+
+TEST_F(SchedulerTest, MissingConfigurationStartsNothing) {
+    options_.stopAtMs = 3000;
+    EXPECT_EQ(Run(), 1);
+    EXPECT_TRUE(fake::Launches().empty());
+    EXPECT_EQ(fake::NowMs(), 0);
+}
+
+TEST_F(SchedulerTest, AStopBeforeTheStartUpPassStartsNothing) {
+    WriteConfig("malformed\n0,C:\\tools\\job.exe\n");
+    options_.stopOnLoaderWarning = true;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(fake::Launches().empty());
+}
+
+}  // namespace
