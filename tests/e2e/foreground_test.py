@@ -1,0 +1,132 @@
+"""The runner in the foreground, as a user sees it: its console, its warning
+boxes, the children it starts and the stop on Ctrl+C."""
+import unittest
+
+from wine_harness import USAGE, RunnerCase
+
+NOT_FOUND = "Config File (cycle_launch.txt) not Found"
+FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
+
+
+def same_folder(a, b):
+    return a.rstrip("\\").lower() == b.rstrip("\\").lower()
+
+
+class UsageTest(RunnerCase):
+    def test_help_options_print_the_usage_text_and_exit_0(self):
+        for args in (["-h"], ["-hD"], ["-help"], ["word", "-h"], ["-x", "-D", "-h", "-a"]):
+            with self.subTest(args=args):
+                code, out = self.run_runner(*args)
+                self.assertEqual(code, 0)
+                # Standard output is in text mode, as on Windows.
+                self.assertEqual(out, USAGE.replace(b"\n", b"\r\n"))
+
+
+class ConfigurationTest(RunnerCase):
+    def test_missing_configuration_warns_and_exits_0(self):
+        self.start_watcher()
+        for args in ([], ["-D"], ["-x"], ["/a"]):
+            with self.subTest(args=args):
+                code, out = self.run_runner(*args)
+                self.assertEqual((code, out), (0, b""))
+        self.assertEqual(self.warnings(), [NOT_FOUND] * 4)
+
+    def test_malformed_lines_warn_and_the_jobs_around_them_run(self):
+        probe = self.add_probe()
+        self.write_config(f"garbage\n1,{probe} first\n\n-1,{probe} second\n")
+        self.start_watcher()
+        self.start_runner()
+        self.wait_for(lambda: self.probe_events(kind="start", tag="first")
+                      and self.probe_events(kind="start", tag="second"), 20, "both jobs")
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+        self.assertEqual(self.warnings(), [FORMAT_ERROR] * 2)
+
+    def test_a_program_that_cannot_start_warns_with_its_path_and_is_tried_again(self):
+        probe = self.add_probe()
+        missing = self.windows_folder + "missing.exe"
+        self.write_config(f"1,{missing} arg\n,\n0,{probe} fine\n")
+        self.start_watcher()
+        self.start_runner()
+        launch_warning = f"Command ({missing}) Execution Error"
+        self.wait_for(lambda: self.warnings().count(launch_warning) >= 3, 30, "three tries")
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+        self.assertIn("Command () Execution Error", self.warnings())
+        self.assertEqual(len(self.probe_events(kind="start", tag="fine")), 1)
+
+
+class ChildTest(RunnerCase):
+    def test_child_gets_its_command_line_directory_and_path(self):
+        tools = self.add_probe("tools")
+        spaced = self.add_probe("My Tools")
+        self.add_probe()
+        # A PATH far beyond 1024 characters must reach children whole.
+        long_path = ";".join(f"C:\\long\\folder{i:03}\\bin" for i in range(80))
+        self.write_config(f"-1,{tools} one  two\n0,{spaced} spaced x\n0,probe.exe bare\n")
+        self.start_runner(env={"WINEPATH": long_path})
+        self.wait_for(lambda: len(self.probe_events("tools", kind="start")) >= 3
+                      and self.probe_events("My Tools", kind="start")
+                      and self.probe_events(kind="start"), 30, "all children")
+        self.interrupt_runner()
+
+        runs = self.probe_events("tools", kind="start")
+        for run in runs:
+            self.assertEqual(run.command_line, "probe.exe one two")
+            self.assertTrue(same_folder(run.cwd, self.windows_folder + "tools"), run.cwd)
+            self.assertTrue(run.path.startswith(long_path + ";"), run.path[:100])
+            self.assertTrue(run.path.endswith(";" + self.windows_folder + "tools\\"), run.path[-100:])
+        # Every run gets the same PATH: nothing piles up from launch to launch.
+        self.assertEqual(len({run.path for run in runs}), 1)
+
+        [spaced_run] = self.probe_events("My Tools", kind="start")
+        self.assertEqual(spaced_run.command_line, "probe.exe spaced x")
+        self.assertTrue(same_folder(spaced_run.cwd, self.windows_folder + "My Tools"))
+        self.assertTrue(spaced_run.path.endswith(";" + self.windows_folder + "My Tools\\"))
+
+        # Without a backslash the program is found beside the runner, and runs there.
+        [bare] = self.probe_events(kind="start")
+        self.assertEqual(bare.command_line, "probe.exe bare")
+        self.assertTrue(same_folder(bare.cwd, self.windows_folder))
+
+
+class RestartTest(RunnerCase):
+    def test_jobs_restart_once_idle_for_their_interval(self):
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} one sleep=300\n2,{probe} two\n0,{probe} zero\n")
+        self.start_runner()
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="two")) >= 4, 30,
+                      "four runs of the two-second job")
+        self.interrupt_runner()
+
+        for tag, interval in (("one", 1), ("two", 2)):
+            starts = self.probe_events(kind="start", tag=tag)
+            ends = self.probe_events(kind="end", tag=tag)
+            self.assertGreaterEqual(len(starts), 3)
+            for end, next_start in zip(ends, starts[1:]):
+                gap = (next_start.ms - end.ms) / 1000
+                # N to N+1 seconds idle (one tick less in a rare race), plus
+                # the time Wine takes to end one process and create the next.
+                self.assertGreaterEqual(gap, interval - 1, tag)
+                self.assertLessEqual(gap, interval + 1.7, tag)
+        self.assertEqual(len(self.probe_events(kind="start", tag="zero")), 1)
+
+
+class StopTest(RunnerCase):
+    def test_ctrl_c_terminates_running_children_with_exit_code_2(self):
+        probe = self.add_probe()
+        self.write_config(f"5,{probe} long sleep=forever\n-1,{probe} quick\n")
+        self.start_runner()
+        self.wait_for(lambda: self.probe_events(kind="start", tag="long")
+                      and len(self.probe_events(kind="start", tag="quick")) >= 2, 20, "children")
+        elapsed = self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+        self.assertLess(elapsed, 2.5)
+        [killed] = self.wait_for(lambda: self.probe_events(kind="exit", tag="long"), 10,
+                                 "the long child's end")
+        self.assertEqual(killed.code, 2)
+        self.assertEqual(self.probe_events(kind="end", tag="long"), [])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,114 @@
+/* A child for the end-to-end tests. It records, in probe.log beside itself,
+ * one line when it starts (command line, working directory, PATH) and one
+ * when it ends, and leaves a guard behind that records its exit code however
+ * it ended.
+ *
+ *   probe.exe TAG [sleep=MS|sleep=forever] [exit=CODE] [crash]
+ *
+ * Lines, fields separated by tabs:
+ *   start TAG PID MS CWD COMMANDLINE PATH
+ *   end   TAG PID MS
+ *   exit  TAG PID MS CODE        (from the guard)
+ * MS is wall-clock time in milliseconds since 1970. */
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static char LogPath[MAX_PATH];
+
+static long long NowMs(void) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    return (long long)((ticks.QuadPart - 116444736000000000ULL) / 10000ULL);
+}
+
+static void AppendLine(const char* line) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        HANDLE log = CreateFileA(LogPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (log != INVALID_HANDLE_VALUE) {
+            DWORD written;
+            WriteFile(log, line, (DWORD)strlen(line), &written, NULL);
+            CloseHandle(log);
+            return;
+        }
+        Sleep(10);
+    }
+}
+
+static void FindLogPath(void) {
+    GetModuleFileNameA(NULL, LogPath, sizeof LogPath);
+    char* slash = strrchr(LogPath, '\\');
+    strcpy(slash ? slash + 1 : LogPath, "probe.log");
+}
+
+/* probe.exe --guard HANDLE TAG: waits for the inherited process handle. */
+static int Guard(HANDLE process, const char* tag) {
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    char line[512];
+    snprintf(line, sizeof line, "exit\t%s\t%lu\t%lld\t%lu\r\n", tag, GetProcessId(process),
+             NowMs(), code);
+    AppendLine(line);
+    return 0;
+}
+
+static void StartGuard(const char* tag) {
+    HANDLE self;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
+                    SYNCHRONIZE | PROCESS_QUERY_INFORMATION, TRUE, 0);
+    char program[MAX_PATH];
+    GetModuleFileNameA(NULL, program, sizeof program);
+    char commandLine[512];
+    snprintf(commandLine, sizeof commandLine, "probe.exe --guard %lu %s",
+             (unsigned long)(ULONG_PTR)self, tag);
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION guard;
+    if (CreateProcessA(program, commandLine, NULL, NULL, TRUE,
+                       CREATE_NO_WINDOW | DETACHED_PROCESS, NULL, NULL, &startup, &guard)) {
+        CloseHandle(guard.hThread);
+        CloseHandle(guard.hProcess);
+    }
+    CloseHandle(self);
+}
+
+int main(int argc, char** argv) {
+    FindLogPath();
+    if (argc >= 4 && strcmp(argv[1], "--guard") == 0) {
+        return Guard((HANDLE)(ULONG_PTR)strtoul(argv[2], NULL, 10), argv[3]);
+    }
+    const char* tag = argc > 1 ? argv[1] : "-";
+    long sleepMs = 0;
+    int exitCode = 0;
+    int crash = 0;
+    for (int i = 2; i < argc; ++i) {
+        if (strcmp(argv[i], "sleep=forever") == 0) sleepMs = -1;
+        else if (strncmp(argv[i], "sleep=", 6) == 0) sleepMs = atol(argv[i] + 6);
+        else if (strncmp(argv[i], "exit=", 5) == 0) exitCode = atoi(argv[i] + 5);
+        else if (strcmp(argv[i], "crash") == 0) crash = 1;
+    }
+    StartGuard(tag);
+
+    static char line[40000];
+    char directory[MAX_PATH];
+    GetCurrentDirectoryA(sizeof directory, directory);
+    static char path[32768];
+    if (GetEnvironmentVariableA("PATH", path, sizeof path) == 0) strcpy(path, "<none>");
+    snprintf(line, sizeof line, "start\t%s\t%lu\t%lld\t%s\t%s\t%s\r\n", tag,
+             GetCurrentProcessId(), NowMs(), directory, GetCommandLineA(), path);
+    AppendLine(line);
+
+    if (crash) *(volatile int*)0 = 1;
+    Sleep(sleepMs < 0 ? INFINITE : (DWORD)sleepMs);
+    snprintf(line, sizeof line, "end\t%s\t%lu\t%lld\r\n", tag, GetCurrentProcessId(), NowMs());
+    AppendLine(line);
+    return exitCode;
+}
