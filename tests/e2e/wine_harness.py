@@ -11,6 +11,8 @@ import subprocess
 import time
 import unittest
 
+import wine_prefix
+
 WORK = os.environ["E2E_WORK"]
 PREFIX = os.path.join(WORK, "prefix")
 RUNNER_EXE = os.environ["CYCLE_LAUNCH_EXE"]
@@ -23,21 +25,11 @@ USAGE = (b"cycle_launch -h -D -a -r\noption :\n\t-h Help\n\t-D Deamon Mode\n"
 
 
 def wine_environment(extra=None):
-    env = dict(os.environ)
-    env.pop("DISPLAY", None)
-    env.update({"WINEPREFIX": PREFIX, "WINEDEBUG": "-all"})
-    env.update(extra or {})
-    return env
-
-
-def wine(*args, timeout=120, **kwargs):
-    return subprocess.run(["wine", *args], env=wine_environment(), timeout=timeout,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+    return wine_prefix.wine_environment(PREFIX, extra)
 
 
 def kill_wine():
-    subprocess.run(["wineserver", "-k"], env=wine_environment())
-    subprocess.run(["wineserver", "-w"], env=wine_environment(), timeout=60)
+    wine_prefix.kill_wine(PREFIX)
 
 
 class ProbeEvent:

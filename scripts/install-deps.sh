@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, when it is missing (Debian 12).
+set -euo pipefail
+
+missing=()
+have() { command -v "$1" >/dev/null 2>&1; }
+have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+have cmake || missing+=(cmake)
+have g++ || missing+=(g++)
+have make || missing+=(make)
+have python3 || missing+=(python3)
+have_package libgtest-dev || missing+=(libgtest-dev)
+have i686-w64-mingw32-g++ || missing+=(mingw-w64)
+have wine || missing+=(wine)
+have_package wine32:i386 || missing+=(wine32:i386)
+have wineserver || missing+=(wine)
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if printf '%s\n' "${missing[@]}" | grep -q ':i386'; then
+    $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"

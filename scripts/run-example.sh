@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs cycle_launch.exe in the foreground under Wine on the example
+# configuration, and shows the lines its jobs write. Ctrl+C stops it.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+prefix=$top/build/run/prefix
+folder=$prefix/drive_c/cycle_launch
+
+echo "Preparing a Wine prefix in $prefix (about 15 s the first time)..."
+python3 "$top/tests/e2e/wine_prefix.py" "$prefix"
+mkdir -p "$folder"
+cp "$top/build/windows/cycle_launch.exe" "$top/example/cycle_launch.txt" "$folder/"
+: > "$folder/jobs.log"
+
+export WINEPREFIX=$prefix WINEDEBUG=-all
+unset DISPLAY
+
+echo "Running C:\\cycle_launch\\cycle_launch.exe with this cycle_launch.txt:"
+sed 's/^/    /' "$folder/cycle_launch.txt"
+echo "Lines the jobs write to C:\\cycle_launch\\jobs.log follow. Press Ctrl+C to stop."
+tail -n +1 -F "$folder/jobs.log" 2>/dev/null | while IFS= read -r line; do echo "$(date +%T)  $line"; done &
+tail_pid=$!
+trap 'kill $tail_pid 2>/dev/null || true' EXIT
+# A handler, not an ignore: Wine must still receive Ctrl+C itself.
+trap 'true' INT
+status=0
+wine 'C:\cycle_launch\cycle_launch.exe' || status=$?
+wineserver -w
+echo "cycle_launch stopped (exit code $status)."
