@@ -1,6 +1,7 @@
 #include "jobs/config.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "jobs/texts.h"
@@ -14,6 +15,33 @@ constexpr int kCtrlZ = 0x1A;
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 bool IsAtoiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Reads one line as Windows' text mode does, whatever the platform: CR LF
+// becomes LF and Ctrl+Z ends the text. At most size-1 characters, the line
+// feed included. False at the end of the text.
+bool ReadTextLine(std::FILE* file, char* line, size_t size) {
+    size_t length = 0;
+    while (length + 1 < size) {
+        int c = std::fgetc(file);
+        if (c == kCtrlZ) {
+            std::fseek(file, 0, SEEK_END);  // Ctrl+Z ends the whole text
+            break;
+        }
+        if (c == EOF) break;
+        if (c == '\r') {
+            int next = std::fgetc(file);
+            if (next == '\n') {
+                c = '\n';
+            } else if (next != EOF) {
+                std::ungetc(next, file);
+            }
+        }
+        line[length++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    line[length] = '\0';
+    return length > 0;
+}
 
 }  // namespace
 
@@ -54,30 +82,6 @@ int32_t ParseInterval(const char* text) {
     }
     if (negative) return static_cast<int32_t>(value);
     return value < -INT32_MAX ? INT32_MAX : static_cast<int32_t>(-value);
-}
-
-bool ReadTextLine(std::FILE* file, char* line, size_t size) {
-    size_t length = 0;
-    while (length + 1 < size) {
-        int c = std::fgetc(file);
-        if (c == kCtrlZ) {
-            std::fseek(file, 0, SEEK_END);  // Ctrl+Z ends the whole text
-            break;
-        }
-        if (c == EOF) break;
-        if (c == '\r') {
-            int next = std::fgetc(file);
-            if (next == '\n') {
-                c = '\n';
-            } else if (next != EOF) {
-                std::ungetc(next, file);
-            }
-        }
-        line[length++] = static_cast<char>(c);
-        if (c == '\n') break;
-    }
-    line[length] = '\0';
-    return length > 0;
 }
 
 int32_t LoadJobTable(JobTable* table) {

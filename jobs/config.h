@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "jobs/job_table.h"
 
@@ -17,11 +16,6 @@ int ParseConfigLine(const char* line, char* intervalText, char* commandText);
 // Decimal integer as the runtime's atoi reads it, but saturating at the
 // limits of int32_t instead of wrapping around.
 int32_t ParseInterval(const char* text);
-
-// Reads one line as the platform's text mode would: CR LF becomes LF and
-// Ctrl+Z ends the text. At most size-1 characters, the line feed included.
-// False at the end of the text.
-bool ReadTextLine(std::FILE* file, char* line, size_t size);
 
 // Fills table (and the shared command slots) from the configuration file in
 // the program's directory, which it makes current. Returns the row count;
