@@ -18,6 +18,9 @@ PREFIX = os.path.join(WORK, "prefix")
 RUNNER_EXE = os.environ["CYCLE_LAUNCH_EXE"]
 PROBE_EXE = os.environ["PROBE_EXE"]
 WATCHER_EXE = os.environ["WATCHER_EXE"]
+SERVICE_QUERY_EXE = os.environ["SERVICE_QUERY_EXE"]
+SERVICE = "Cycle_launch"
+WATCHER_SERVICE = "Cycle_launch_watcher"
 
 USAGE = (b"cycle_launch -h -D -a -r\noption :\n\t-h Help\n\t-D Deamon Mode\n"
          b"\t-a add service\n\t-r remove service\nfiles :\n"
@@ -94,14 +97,14 @@ class RunnerCase(unittest.TestCase):
                 if (kind is None or e.kind == kind) and (tag is None or e.tag == tag)]
 
     # --- the runner ----------------------------------------------------------
-    def start_runner(self, *args, env=None):
+    def start_runner(self, *args, env=None, exe=None):
         self.runner = subprocess.Popen(
-            ["wine", self.windows_folder + "cycle_launch.exe", *args],
+            ["wine", exe or self.windows_folder + "cycle_launch.exe", *args],
             env=wine_environment(env), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         return self.runner
 
-    def run_runner(self, *args, timeout=60):
-        self.start_runner(*args)
+    def run_runner(self, *args, timeout=60, exe=None):
+        self.start_runner(*args, exe=exe)
         out, _ = self.runner.communicate(timeout=timeout)
         return self.runner.returncode, out
 
@@ -132,3 +135,60 @@ class RunnerCase(unittest.TestCase):
                 return result
             time.sleep(0.1)
         self.fail(f"timed out after {timeout} s waiting for {what}")
+
+
+class ServiceCase(RunnerCase):
+    """A case against Wine's Service Control Manager, which lives in the
+    wineserver: the server is kept alive for the whole case, and the service
+    entries are removed before and after."""
+
+    def setUp(self):
+        super().setUp()
+        subprocess.run(["wineserver", "-p"], env=wine_environment(), check=True)
+        self.remove_services()
+
+    def tearDown(self):
+        self.remove_services()
+        super().tearDown()
+
+    def remove_services(self):
+        for name in (SERVICE, WATCHER_SERVICE):
+            if self.query(name) == "missing":
+                continue
+            self.wine("net", "stop", name)
+            self.wait_for(lambda: self.state(name) in (None, 1), 20, f"{name} stopped")
+            self.wine("sc", "delete", name)
+            self.wait_for(lambda: self.query(name) == "missing", 20, f"{name} deleted")
+
+    def wine(self, *args):
+        return subprocess.run(["wine", *args], env=wine_environment(), timeout=60,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def query(self, name=SERVICE, control=None):
+        """The service's entry and status, as service_query prints them."""
+        args = [SERVICE_QUERY_EXE, name] + ([f"control={control}"] if control else [])
+        return self.wine(*args).stdout.decode("latin-1").strip()
+
+    def fields(self, name=SERVICE):
+        line = self.query(name)
+        if line == "missing":
+            return None
+        head, _, path = line.partition(" path=")
+        result = dict(item.split("=", 1) for item in head.split())
+        result["path"] = path
+        return result
+
+    def state(self, name=SERVICE):
+        fields = self.fields(name)
+        return int(fields["state"]) if fields else None
+
+    def start_service_watcher(self, hold_ms):
+        """A watcher in the services' desktop, where the service's boxes appear."""
+        shutil.copy(WATCHER_EXE, os.path.join(self.folder, "watcher.exe"))
+        command = (f"{self.windows_folder}watcher.exe --service "
+                   f"{self.windows_folder}warnings.log {hold_ms}")
+        # Interactive, like the runner's service: a service that is not gets
+        # a desktop of its own under Wine.
+        self.wine("sc", "create", WATCHER_SERVICE, "binpath=", command,
+                  "type=", "own", "type=", "interact")
+        self.assertEqual(self.wine("net", "start", WATCHER_SERVICE).returncode, 0)

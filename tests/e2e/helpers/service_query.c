@@ -1,0 +1,49 @@
+/* Prints what the Service Control Manager holds for one service, since
+ * Wine's sc has no "qc".
+ *
+ *   service_query.exe NAME [control=N]
+ *
+ * With control=N it first sends that control code and prints "sent" or
+ * "refused ERROR". Then one line: type=0x.. start=N error=N account=...
+ * state=N exit=N path=..., or "missing" when the service can't be opened. */
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 1;
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    DWORD access = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
+                   SERVICE_USER_DEFINED_CONTROL;
+    SC_HANDLE service = manager ? OpenServiceA(manager, argv[1], access) : NULL;
+    if (service == NULL) {
+        printf("missing\n");
+        return 0;
+    }
+    if (argc > 2 && strncmp(argv[2], "control=", 8) == 0) {
+        SERVICE_STATUS ignored;
+        if (ControlService(service, (DWORD)atol(argv[2] + 8), &ignored)) {
+            printf("sent\n");
+        } else {
+            printf("refused %lu\n", GetLastError());
+        }
+    }
+    static BYTE buffer[8192];
+    QUERY_SERVICE_CONFIGA* config = (QUERY_SERVICE_CONFIGA*)buffer;
+    DWORD needed;
+    SERVICE_STATUS status;
+    if (!QueryServiceConfigA(service, config, sizeof buffer, &needed) ||
+        !QueryServiceStatus(service, &status)) {
+        printf("error %lu\n", GetLastError());
+        return 0;
+    }
+    printf("type=0x%lx start=%lu error=%lu account=%s state=%lu exit=%lu path=%s\n",
+           config->dwServiceType, config->dwStartType, config->dwErrorControl,
+           config->lpServiceStartName ? config->lpServiceStartName : "",
+           status.dwCurrentState, status.dwWin32ExitCode, config->lpBinaryPathName);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return 0;
+}

@@ -1,0 +1,102 @@
+"""The runner as a Windows service under Wine's Service Control Manager:
+its entry, its start, its jobs and its stop."""
+import os
+import shutil
+import time
+import unittest
+
+from wine_harness import RUNNER_EXE, ServiceCase
+
+ADD_SUCCESS = b"service add success\r\n"
+ADD_ERROR = b"error on service add\r\n"
+REMOVE_SUCCESS = b"service remove success\r\n"
+OPEN_ERROR = b"error on get service\r\n"
+RUNNING, STOPPED = 4, 1
+
+
+class InstallTest(ServiceCase):
+    def test_add_then_remove(self):
+        self.assertEqual(self.run_runner("-a"), (0, ADD_SUCCESS))
+        entry = self.fields()
+        self.assertEqual(entry["type"], "0x120")
+        self.assertEqual(entry["start"], "3")  # on demand
+        self.assertEqual(entry["error"], "1")  # normal
+        self.assertEqual(entry["account"], "LocalSystem")
+        self.assertEqual(entry["path"], self.windows_folder + "cycle_launch.exe")
+        self.assertEqual(int(entry["state"]), STOPPED)
+
+        self.assertEqual(self.run_runner("-a"), (0, ADD_ERROR))
+        self.assertEqual(self.run_runner("word", "-r"), (0, REMOVE_SUCCESS))
+        self.assertEqual(self.query(), "missing")
+        self.assertEqual(self.run_runner("-r"), (0, OPEN_ERROR))
+
+    def test_a_path_with_a_space_is_registered_quoted(self):
+        os.makedirs(os.path.join(self.folder, "Program Files"))
+        shutil.copy(RUNNER_EXE, os.path.join(self.folder, "Program Files", "cycle_launch.exe"))
+        exe = self.windows_folder + "Program Files\\cycle_launch.exe"
+        self.assertEqual(self.run_runner("-D", "-a", exe=exe), (0, ADD_SUCCESS))
+        self.assertEqual(self.fields()["path"], f'"{exe}"')
+
+
+class ServiceRunTest(ServiceCase):
+    def test_runs_the_jobs_until_stopped(self):
+        probe = self.add_probe("tools")
+        self.write_config(f"1,{probe} quick sleep=200\n5,{probe} long sleep=forever\n")
+        self.assertEqual(self.run_runner("-a"), (0, ADD_SUCCESS))
+        self.assertEqual(self.wine("net", "start", "Cycle_launch").returncode, 0)
+        self.assertEqual(self.state(), RUNNING)
+
+        self.wait_for(lambda: len(self.probe_events("tools", kind="start", tag="quick")) >= 3,
+                      20, "three runs of the quick job")
+        for run in self.probe_events("tools", kind="start"):
+            self.assertIn(run.command_line, ("probe.exe quick sleep=200",
+                                             "probe.exe long sleep=forever"))
+            self.assertEqual(run.cwd.lower(), (self.windows_folder + "tools").lower())
+            self.assertTrue(run.path.endswith(";" + self.windows_folder + "tools\\"))
+        starts = self.probe_events("tools", kind="start", tag="quick")
+        ends = self.probe_events("tools", kind="end", tag="quick")
+        for end, next_start in zip(ends, starts[1:]):
+            self.assertLessEqual((next_start.ms - end.ms) / 1000, 2.7)
+
+        # Interrogate and a control of no meaning here change nothing.
+        self.query(control=4)
+        self.query(control=200)
+        self.assertEqual(self.state(), RUNNING)
+
+        asked = time.monotonic()
+        self.wine("net", "stop", "Cycle_launch")
+        self.wait_for(lambda: self.state() == STOPPED, 10, "the service stopped")
+        self.assertLess(time.monotonic() - asked, 2.5)
+        self.assertEqual(self.fields()["exit"], "0")
+        [killed] = self.wait_for(lambda: self.probe_events("tools", kind="exit", tag="long"), 10,
+                                 "the long child's end")
+        self.assertEqual(killed.code, 2)
+
+    def test_without_configuration_it_runs_until_the_warning_is_dismissed(self):
+        self.assertEqual(self.run_runner("-a"), (0, ADD_SUCCESS))
+        self.start_service_watcher(hold_ms=3000)
+        self.assertEqual(self.wine("net", "start", "Cycle_launch").returncode, 0)
+        self.wait_for(self.warnings, 10, "the warning box")
+        self.assertEqual(self.state(), RUNNING)
+        self.wait_for(lambda: self.state() == STOPPED, 10, "the service stopped")
+        self.assertEqual(self.warnings(), ["Config File (cycle_launch.txt) not Found"])
+        self.assertEqual(self.fields()["exit"], "0")
+
+
+class ForegroundBesideServiceTest(ServiceCase):
+    def test_an_installed_service_does_not_change_a_foreground_start(self):
+        probe = self.add_probe()
+        self.write_config(f"0,{probe} fg sleep=forever\n")
+        self.assertEqual(self.run_runner("-a"), (0, ADD_SUCCESS))
+        self.start_runner("-D")
+        self.wait_for(lambda: self.probe_events(kind="start", tag="fg"), 20, "the child")
+        self.assertEqual(self.state(), STOPPED)
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+        [killed] = self.wait_for(lambda: self.probe_events(kind="exit", tag="fg"), 10,
+                                 "the child's end")
+        self.assertEqual(killed.code, 2)
+
+
+if __name__ == "__main__":
+    unittest.main()
