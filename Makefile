@@ -1,5 +1,5 @@
 # What a newcomer types. Each target installs what is missing first.
-.PHONY: all deps host windows build test run clean
+.PHONY: all deps host windows build test run dist clean
 
 all: build
 
@@ -23,5 +23,8 @@ test: build
 run: windows
 	scripts/run-example.sh
 
+dist: windows
+	python3 scripts/make-dist.py
+
 clean:
-	rm -rf build
+	rm -rf build dist

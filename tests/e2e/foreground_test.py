@@ -1,5 +1,6 @@
 """The runner in the foreground, as a user sees it: its console, its warning
 boxes, the children it starts and the stop on Ctrl+C."""
+import os
 import unittest
 
 from wine_harness import USAGE, RunnerCase
@@ -30,6 +31,16 @@ class ConfigurationTest(RunnerCase):
                 code, out = self.run_runner(*args)
                 self.assertEqual((code, out), (0, b""))
         self.assertEqual(self.warnings(), [NOT_FOUND] * 4)
+
+    def test_a_program_path_too_long_to_hold_counts_as_no_configuration(self):
+        exe = self.deep_runner()
+        probe = self.add_probe()
+        with open(os.path.join(os.path.dirname(exe), "cycle_launch.txt"), "w") as f:
+            f.write(f"0,{probe} never\r\n")
+        self.start_watcher()
+        self.assertEqual(self.run_runner(exe=exe), (0, b""))
+        self.assertEqual(self.warnings(), [NOT_FOUND])
+        self.assertEqual(self.probe_events(), [])
 
     def test_malformed_lines_warn_and_the_jobs_around_them_run(self):
         probe = self.add_probe()

@@ -37,6 +37,10 @@ class InstallTest(ServiceCase):
         self.assertEqual(self.run_runner("-D", "-a", exe=exe), (0, ADD_SUCCESS))
         self.assertEqual(self.fields()["path"], f'"{exe}"')
 
+    def test_a_path_too_long_to_hold_is_never_registered(self):
+        self.assertEqual(self.run_runner("-a", exe=self.deep_runner()), (0, ADD_ERROR))
+        self.assertEqual(self.query(), "missing")
+
 
 class ServiceRunTest(ServiceCase):
     def test_runs_the_jobs_until_stopped(self):

@@ -84,6 +84,14 @@ class RunnerCase(unittest.TestCase):
         shutil.copy(PROBE_EXE, os.path.join(target, "probe.exe"))
         return self.windows_folder + (subfolder.replace("/", "\\") + "\\" if subfolder else "") + "probe.exe"
 
+    def deep_runner(self):
+        """A copy of the runner in a folder whose path, with the file name,
+        exceeds 255 characters; returns its Unix path, which wine takes."""
+        folder = os.path.join(self.folder, "a" * 100, "b" * 100, "c" * 60)
+        os.makedirs(folder)
+        shutil.copy(RUNNER_EXE, folder)
+        return os.path.join(folder, "cycle_launch.exe")
+
     def probe_events(self, subfolder="", kind=None, tag=None):
         log = os.path.join(self.folder, subfolder, "probe.log")
         if not os.path.exists(log):
