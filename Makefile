@@ -1,5 +1,5 @@
 # What a newcomer types. Each target installs what is missing first.
-.PHONY: all deps host windows build test run dist clean
+.PHONY: all deps host windows windows64 build test run dist bench clean
 
 all: build
 
@@ -14,11 +14,16 @@ windows: deps
 	cmake --preset windows
 	cmake --build --preset windows
 
-build: host windows
+windows64: deps
+	cmake --preset windows64
+	cmake --build --preset windows64
+
+build: host windows windows64
 
 test: build
 	ctest --preset host
 	ctest --preset windows
+	ctest --preset windows64
 
 run: windows
 	scripts/run-example.sh

@@ -12,8 +12,10 @@ have make || missing+=(make)
 have python3 || missing+=(python3)
 have_package libgtest-dev || missing+=(libgtest-dev)
 have i686-w64-mingw32-g++ || missing+=(mingw-w64)
+have x86_64-w64-mingw32-g++ || missing+=(mingw-w64)
 have wine || missing+=(wine)
 have_package wine32:i386 || missing+=(wine32:i386)
+have_package wine64 || missing+=(wine64)
 have wineserver || missing+=(wine)
 
 [ ${#missing[@]} -eq 0 ] && exit 0

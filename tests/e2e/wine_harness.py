@@ -19,6 +19,9 @@ RUNNER_EXE = os.environ["CYCLE_LAUNCH_EXE"]
 PROBE_EXE = os.environ["PROBE_EXE"]
 WATCHER_EXE = os.environ["WATCHER_EXE"]
 SERVICE_QUERY_EXE = os.environ["SERVICE_QUERY_EXE"]
+# The loader that runs our programs in-process (wine64 for a 64-bit build):
+# Ctrl+C must reach the program itself, not a launcher in between.
+WINE = os.environ.get("WINE_LOADER", "wine")
 SERVICE = "Cycle_launch"
 WATCHER_SERVICE = "Cycle_launch_watcher"
 
@@ -107,7 +110,7 @@ class RunnerCase(unittest.TestCase):
     # --- the runner ----------------------------------------------------------
     def start_runner(self, *args, env=None, exe=None):
         self.runner = subprocess.Popen(
-            ["wine", exe or self.windows_folder + "cycle_launch.exe", *args],
+            [WINE, exe or self.windows_folder + "cycle_launch.exe", *args],
             env=wine_environment(env), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         return self.runner
 
@@ -125,7 +128,7 @@ class RunnerCase(unittest.TestCase):
 
     def start_watcher(self, hold_ms=0):
         self.watcher = subprocess.Popen(
-            ["wine", WATCHER_EXE, self.windows_folder + "warnings.log", str(hold_ms)],
+            [WINE, WATCHER_EXE, self.windows_folder + "warnings.log", str(hold_ms)],
             env=wine_environment(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def warnings(self):
@@ -169,7 +172,7 @@ class ServiceCase(RunnerCase):
             self.wait_for(lambda: self.query(name) == "missing", 20, f"{name} deleted")
 
     def wine(self, *args):
-        return subprocess.run(["wine", *args], env=wine_environment(), timeout=60,
+        return subprocess.run([WINE, *args], env=wine_environment(), timeout=60,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
     def query(self, name=SERVICE, control=None):
