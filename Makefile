@@ -28,6 +28,9 @@ test: build
 run: windows
 	scripts/run-example.sh
 
+bench: windows windows64
+	python3 bench/bench.py
+
 dist: windows
 	python3 scripts/make-dist.py
 

@@ -1,0 +1,285 @@
+#!/usr/bin/env python3
+"""Benchmarks of cycle_launch.exe under Wine, as its users would feel it.
+
+Prints one table: each figure beside its target or baseline. Figures only:
+nothing here fails on a slow machine.
+
+    python3 bench/bench.py [--quick]
+
+--quick runs every measurement once at a tiny size, to check the harness.
+"""
+import argparse
+import datetime
+import os
+import platform
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import time
+
+TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(TOP, "tests", "e2e"))
+import wine_prefix  # noqa: E402
+
+PREFIX = os.path.join(TOP, "build", "bench", "prefix")
+BUILDS = {
+    "32-bit": (os.path.join(TOP, "build", "windows"), "wine"),
+    "64-bit": (os.path.join(TOP, "build", "windows64"), "/usr/lib/wine/wine64"),
+}
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def env():
+    return wine_prefix.wine_environment(PREFIX)
+
+
+class Folder:
+    """C:\\bench_<name>, holding a runner of one build and the helpers."""
+
+    def __init__(self, name, build="32-bit"):
+        self.build_dir, self.loader = BUILDS[build]
+        self.name = f"bench_{name}"
+        self.path = os.path.join(PREFIX, "drive_c", self.name)
+        self.windows = "C:\\" + self.name + "\\"
+        shutil.rmtree(self.path, ignore_errors=True)
+        os.makedirs(self.path)
+        shutil.copy(os.path.join(self.build_dir, "cycle_launch.exe"), self.path)
+        for helper in ("stamp", "spawn_loop", "wait_exits"):
+            shutil.copy(os.path.join(self.build_dir, "bench", helper + ".exe"), self.path)
+
+    def config(self, lines):
+        with open(os.path.join(self.path, "cycle_launch.txt"), "wb") as f:
+            f.write("".join(line + "\r\n" for line in lines).encode())
+
+    def stamp(self, *args):
+        return f"{self.windows}stamp.exe " + " ".join(args)
+
+    def start(self, program, *args):
+        return subprocess.Popen([self.loader, self.windows + program, *args], env=env(),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stamps(self, kind="start"):
+        """[(tag, pid, ms)] of the stamp lines of one kind."""
+        log = os.path.join(self.path, "stamp.log")
+        if not os.path.exists(log):
+            return []
+        with open(log, "rb") as f:
+            lines = f.read().decode().split("\r\n")
+        result = []
+        for line in lines:
+            parts = line.split()
+            if len(parts) == 4 and parts[0] == kind:
+                result.append((parts[1], int(parts[2]), int(parts[3])))
+        return result
+
+    def wait_stamps(self, count, timeout, kind="start"):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            stamps = self.stamps(kind)
+            if len({tag for tag, _, _ in stamps}) >= count:
+                return stamps
+            time.sleep(0.05)
+        raise RuntimeError(f"{self.name}: only {len(self.stamps(kind))} of {count} {kind}s")
+
+
+def stop(process):
+    process.send_signal(signal.SIGINT)
+    process.wait(timeout=60)
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS  # utime + stime
+
+
+# --- the measurements ---------------------------------------------------------
+
+def launch_overhead(jobs, repeats):
+    """Start of the runner to the start of its last child, against a loop
+    that only creates the same children."""
+    runner_times, baseline_times = [], []
+    for _ in range(repeats):
+        wine_prefix.kill_wine(PREFIX)
+        folder = Folder("launch")
+        folder.config([f"0,{folder.stamp(f'r{i}')}" for i in range(jobs)])
+        started = time.time()
+        runner = folder.start("cycle_launch.exe")
+        last = max(ms for _, _, ms in folder.wait_stamps(jobs, 600))
+        runner_times.append(last / 1000 - started)
+        stop(runner)
+
+        wine_prefix.kill_wine(PREFIX)
+        folder = Folder("launch")
+        started = time.time()
+        loop = folder.start("spawn_loop.exe", str(jobs), folder.windows + "stamp.exe",
+                            folder.windows, "stamp.exe base")
+        # The loop's children all carry one tag: count lines, not tags.
+        deadline = time.monotonic() + 600
+        while len(folder.stamps()) < jobs and time.monotonic() < deadline:
+            time.sleep(0.05)
+        last = max(ms for _, _, ms in folder.stamps())
+        baseline_times.append(last / 1000 - started)
+        loop.wait()
+    runner_time = statistics.median(runner_times)
+    baseline_time = statistics.median(baseline_times)
+    return runner_time, baseline_time
+
+
+def restart_precision(intervals, restarts):
+    """Idle gap between a run's end and the next start, per interval."""
+    wine_prefix.kill_wine(PREFIX)
+    folder = Folder("precision")
+    folder.config([f"{n},{folder.stamp(f'i{n}')}" for n in intervals])
+    runner = folder.start("cycle_launch.exe")
+    slowest = f"i{max(intervals)}"
+    deadline = time.monotonic() + (max(intervals) + 2) * (restarts + 2)
+    while time.monotonic() < deadline:
+        if sum(1 for tag, _, _ in folder.stamps() if tag == slowest) > restarts:
+            break
+        time.sleep(0.2)
+    stop(runner)
+    gaps = {}
+    for n in intervals:
+        starts = [ms for tag, _, ms in folder.stamps("start") if tag == f"i{n}"]
+        ends = [ms for tag, _, ms in folder.stamps("end") if tag == f"i{n}"]
+        gaps[n] = [(s - e) / 1000 for e, s in zip(ends, starts[1:])][:restarts]
+    return gaps
+
+
+def stop_latency(children, repeats):
+    """Ctrl+C with children running, to the last of them ended (exit code 2)
+    and the runner gone."""
+    latencies, code2 = [], []
+    for _ in range(repeats):
+        wine_prefix.kill_wine(PREFIX)
+        folder = Folder("stop")
+        folder.config([f"5,{folder.stamp(f's{i}', 'forever')}" for i in range(children)])
+        runner = folder.start("cycle_launch.exe")
+        pids = [str(pid) for _, pid, _ in folder.wait_stamps(children, 300)]
+        report = os.path.join(folder.path, "exits.txt")
+        waiter = folder.start("wait_exits.exe", folder.windows + "exits.txt", *pids)
+        while not (os.path.exists(report) and open(report).read().startswith("ready")):
+            time.sleep(0.05)
+        asked = time.time()
+        runner.send_signal(signal.SIGINT)
+        runner.wait(timeout=60)
+        runner_gone = time.time()
+        waiter.wait(timeout=60)
+        done = open(report).read().split("\n")[1].split()
+        last_child_ms, ended, with_code2 = int(done[1]), int(done[2]), int(done[3])
+        latencies.append(max(runner_gone, last_child_ms / 1000) - asked)
+        code2.append((with_code2, ended))
+    return latencies, code2
+
+
+def scale(build, jobs, idle_seconds):
+    """jobs children that never end: time until all run, the runner's
+    memory with none and with all running, and its CPU time while idle."""
+    wine_prefix.kill_wine(PREFIX)
+    folder = Folder("idle", build)
+    folder.config([f"0,{folder.stamp('idle')}"])
+    runner = folder.start("cycle_launch.exe")
+    folder.wait_stamps(1, 60, "end")
+    time.sleep(2)
+    rss_none = rss_kib(runner.pid)
+    stop(runner)
+
+    wine_prefix.kill_wine(PREFIX)
+    folder = Folder("scale", build)
+    folder.config([f"5,{folder.stamp(f'j{i}', 'forever')}" for i in range(jobs)])
+    started = time.time()
+    runner = folder.start("cycle_launch.exe")
+    stamps = folder.wait_stamps(jobs, 900)
+    all_running = max(ms for _, _, ms in stamps) / 1000 - started
+    lost = jobs - len({tag for tag, _, _ in stamps})
+    time.sleep(2)
+    rss_all = rss_kib(runner.pid)
+    cpu_before = cpu_seconds(runner.pid)
+    time.sleep(idle_seconds)
+    cpu_idle = cpu_seconds(runner.pid) - cpu_before
+    stop(runner)
+    wine_prefix.kill_wine(PREFIX)
+    return {"all_running": all_running, "lost": lost, "rss_none": rss_none,
+            "rss_all": rss_all, "cpu_idle": cpu_idle}
+
+
+# --- the table ----------------------------------------------------------------
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true", help="tiny sizes, to check the harness")
+    quick = parser.parse_args().quick
+    jobs = 8 if quick else 1024
+    began = time.monotonic()
+    wine_prefix.make_prefix(PREFIX)
+    rows = []
+
+    def row(what, figure, target):
+        rows.append((what, figure, target))
+        print(f"  {what}: {figure}  ({target})", file=sys.stderr, flush=True)
+
+    launch_jobs = 10 if quick else 200
+    runner_time, baseline_time = launch_overhead(launch_jobs, 1 if quick else 3)
+    row(f"Launch: start to last child's start, {launch_jobs} jobs",
+        f"{runner_time:.2f} s, baseline loop {baseline_time:.2f} s, "
+        f"ratio {runner_time / baseline_time:.2f}", "ratio at most 1.10")
+
+    restarts = 2 if quick else 20
+    gaps = restart_precision((1, 2, 5) if not quick else (1,), restarts)
+    for n, values in gaps.items():
+        inside = sum(1 for g in values if n <= g <= n + 1.1)
+        row(f"Restart gap, interval {n} s ({len(values)} restarts)",
+            f"min {min(values):.3f} / median {statistics.median(values):.3f} / "
+            f"max {max(values):.3f} s; {inside} of {len(values)} within [{n}, {n + 1}.1]",
+            f"every gap within [{n}, {n + 1}] s + 100 ms")
+
+    children = 10 if quick else 100
+    latencies, code2 = stop_latency(children, 1 if quick else 5)
+    row(f"Stop latency, Ctrl+C with {children} children running ({len(latencies)} stops)",
+        f"median {statistics.median(latencies):.2f} s, max {max(latencies):.2f} s; "
+        f"exit code 2: {sum(c for c, _ in code2)} of {sum(n for _, n in code2)} children",
+        "median at most 1.5 s")
+
+    idle_seconds = 5 if quick else 60
+    for build in BUILDS:
+        figures = scale(build, jobs, idle_seconds)
+        row(f"Scale ({build}): {jobs} never-ending jobs, time until all run",
+            f"{figures['all_running']:.1f} s, {figures['lost']} lost", "no job lost")
+        if build == "32-bit":
+            per_job = (figures["rss_all"] - figures["rss_none"]) / jobs
+            row(f"Footprint ({build}): runner's resident memory",
+                f"{figures['rss_none'] / 1024:.1f} MiB with 0 running, "
+                f"{figures['rss_all'] / 1024:.1f} MiB with {jobs}: {per_job:.0f} KiB per job",
+                "figure only")
+            share = figures["cpu_idle"] / idle_seconds * 100
+            row(f"Idle cost ({build}): CPU over {idle_seconds} s with {jobs} running",
+                f"{figures['cpu_idle'] * 1000:.0f} ms, {share:.3f}% of one core",
+                "under 0.2% of one core")
+    for build, (build_dir, _) in BUILDS.items():
+        size = os.path.getsize(os.path.join(build_dir, "cycle_launch.exe"))
+        row(f"Executable ({build}), stripped", f"{size / 1024:.1f} KiB ({size} bytes)",
+            "at most 100 KiB" if build == "32-bit" else "figure only")
+
+    machine = f"{platform.node()}, {os.cpu_count()} cores, {platform.processor() or platform.machine()}"
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    print(f"\ncycle_launch benchmarks, {datetime.date.today()}, {machine}, {wine}"
+          f"{' (quick)' if quick else ''}, {time.monotonic() - began:.0f} s\n")
+    print("| measure | figure | target |")
+    print("|---|---|---|")
+    for what, figure, target in rows:
+        print(f"| {what} | {figure} | {target} |")
+
+
+if __name__ == "__main__":
+    main()
