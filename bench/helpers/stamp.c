@@ -21,6 +21,10 @@ static void Append(const char* kind, const char* tag) {
     char line[256];
     int length = snprintf(line, sizeof line, "%s %s %lu %lld\r\n", kind, tag,
                           GetCurrentProcessId(), NowMs());
+    // Wine appends by seeking to the end: concurrent appends from several
+    // processes can overwrite one another, so take turns.
+    HANDLE turn = CreateMutexA(NULL, FALSE, "cycle_launch_bench_stamp_log");
+    WaitForSingleObject(turn, INFINITE);
     for (int attempt = 0; attempt < 500; ++attempt) {
         HANDLE log = CreateFileA(LogPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -28,10 +32,12 @@ static void Append(const char* kind, const char* tag) {
             DWORD written;
             WriteFile(log, line, (DWORD)length, &written, NULL);
             CloseHandle(log);
-            return;
+            break;
         }
         Sleep(5);
     }
+    ReleaseMutex(turn);
+    CloseHandle(turn);
 }
 
 int main(int argc, char** argv) {

@@ -28,6 +28,10 @@ static long long NowMs(void) {
 }
 
 static void AppendLine(const char* line) {
+    /* Wine appends by seeking to the end: concurrent appends from several
+     * processes can overwrite one another, so take turns. */
+    HANDLE turn = CreateMutexA(NULL, FALSE, "cycle_launch_probe_log");
+    WaitForSingleObject(turn, INFINITE);
     for (int attempt = 0; attempt < 200; ++attempt) {
         HANDLE log = CreateFileA(LogPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -35,10 +39,12 @@ static void AppendLine(const char* line) {
             DWORD written;
             WriteFile(log, line, (DWORD)strlen(line), &written, NULL);
             CloseHandle(log);
-            return;
+            break;
         }
         Sleep(10);
     }
+    ReleaseMutex(turn);
+    CloseHandle(turn);
 }
 
 static void FindLogPath(void) {
