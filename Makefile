@@ -1,5 +1,5 @@
 # What a newcomer types. Each target installs what is missing first.
-.PHONY: all deps host windows windows64 build test run dist bench clean
+.PHONY: all deps host sanitizers fuzz-build windows windows64 build test run dist bench fuzz soak clean
 
 all: build
 
@@ -10,6 +10,18 @@ host: deps
 	cmake --preset host
 	cmake --build --preset host
 
+# The unit tests again under AddressSanitizer with UndefinedBehaviorSanitizer,
+# and under ThreadSanitizer.
+sanitizers: deps
+	cmake --preset host-asan
+	cmake --build --preset host-asan
+	cmake --preset host-tsan
+	cmake --build --preset host-tsan
+
+fuzz-build: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+
 windows: deps
 	cmake --preset windows
 	cmake --build --preset windows
@@ -18,10 +30,13 @@ windows64: deps
 	cmake --preset windows64
 	cmake --build --preset windows64
 
-build: host windows windows64
+build: host sanitizers fuzz-build windows windows64
 
 test: build
 	ctest --preset host
+	ctest --preset host-asan
+	ctest --preset host-tsan
+	ctest --preset fuzz
 	ctest --preset windows
 	ctest --preset windows64
 
@@ -30,6 +45,14 @@ run: windows
 
 bench: windows windows64
 	python3 bench/bench.py
+
+# FUZZ_SECONDS per target (default 60).
+fuzz: fuzz-build
+	scripts/run-fuzz.sh $(FUZZ_SECONDS)
+
+# SOAK_MINUTES (default 10).
+soak: windows
+	python3 bench/soak.py $(SOAK_MINUTES)
 
 dist: windows
 	python3 scripts/make-dist.py

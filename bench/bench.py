@@ -105,10 +105,30 @@ def cpu_seconds(pid):
 
 # --- the measurements ---------------------------------------------------------
 
+def baseline_loop(folder, children, threads=0, hold=False, tag="base"):
+    """Starts spawn_loop: children created in a loop, optionally from a
+    process that holds as many idle threads as the runner has workers."""
+    args = [str(children), folder.windows + "stamp.exe", folder.windows, f"stamp.exe {tag}"]
+    if threads or hold:
+        args += [str(threads)] + (["hold"] if hold else [])
+    return folder.start("spawn_loop.exe", *args)
+
+
+def wait_lines(folder, count, timeout=900):
+    """The loop's children all carry one tag: count start lines, not tags."""
+    deadline = time.monotonic() + timeout
+    while len(folder.stamps()) < count:
+        if time.monotonic() > deadline:
+            raise RuntimeError(f"{folder.name}: only {len(folder.stamps())} of {count} starts")
+        time.sleep(0.05)
+    return folder.stamps()
+
+
 def launch_overhead(jobs, repeats):
     """Start of the runner to the start of its last child, against a loop
-    that only creates the same children."""
-    runner_times, baseline_times = [], []
+    that only creates the same children, and against the same loop in a
+    process with as many threads as the runner has workers."""
+    times = {"runner": [], "loop": [], "loop with threads": []}
     for _ in range(repeats):
         wine_prefix.kill_wine(PREFIX)
         folder = Folder("launch")
@@ -116,24 +136,18 @@ def launch_overhead(jobs, repeats):
         started = time.time()
         runner = folder.start("cycle_launch.exe")
         last = max(ms for _, _, ms in folder.wait_stamps(jobs, 600))
-        runner_times.append(last / 1000 - started)
+        times["runner"].append(last / 1000 - started)
         stop(runner)
 
-        wine_prefix.kill_wine(PREFIX)
-        folder = Folder("launch")
-        started = time.time()
-        loop = folder.start("spawn_loop.exe", str(jobs), folder.windows + "stamp.exe",
-                            folder.windows, "stamp.exe base")
-        # The loop's children all carry one tag: count lines, not tags.
-        deadline = time.monotonic() + 600
-        while len(folder.stamps()) < jobs and time.monotonic() < deadline:
-            time.sleep(0.05)
-        last = max(ms for _, _, ms in folder.stamps())
-        baseline_times.append(last / 1000 - started)
-        loop.wait()
-    runner_time = statistics.median(runner_times)
-    baseline_time = statistics.median(baseline_times)
-    return runner_time, baseline_time
+        for name, threads in (("loop", 0), ("loop with threads", jobs)):
+            wine_prefix.kill_wine(PREFIX)
+            folder = Folder("launch")
+            started = time.time()
+            loop = baseline_loop(folder, jobs, threads)
+            last = max(ms for _, _, ms in wait_lines(folder, jobs))
+            times[name].append(last / 1000 - started)
+            loop.wait()
+    return {name: statistics.median(values) for name, values in times.items()}
 
 
 def restart_precision(intervals, restarts):
@@ -209,9 +223,20 @@ def scale(build, jobs, idle_seconds):
     time.sleep(idle_seconds)
     cpu_idle = cpu_seconds(runner.pid) - cpu_before
     stop(runner)
+
+    # The same children from a loop in a process holding as many threads.
+    wine_prefix.kill_wine(PREFIX)
+    folder = Folder("scale", build)
+    started = time.time()
+    loop = baseline_loop(folder, jobs, threads=jobs, hold=True, tag="forever")
+    loop_all_running = max(ms for _, _, ms in wait_lines(folder, jobs)) / 1000 - started
+    time.sleep(2)
+    loop_rss = rss_kib(loop.pid)
+    loop.kill()
     wine_prefix.kill_wine(PREFIX)
     return {"all_running": all_running, "lost": lost, "rss_none": rss_none,
-            "rss_all": rss_all, "cpu_idle": cpu_idle}
+            "rss_all": rss_all, "cpu_idle": cpu_idle, "loop_all_running": loop_all_running,
+            "loop_rss": loop_rss}
 
 
 # --- the table ----------------------------------------------------------------
@@ -230,10 +255,12 @@ def main():
         print(f"  {what}: {figure}  ({target})", file=sys.stderr, flush=True)
 
     launch_jobs = 10 if quick else 200
-    runner_time, baseline_time = launch_overhead(launch_jobs, 1 if quick else 3)
+    launch = launch_overhead(launch_jobs, 1 if quick else 3)
     row(f"Launch: start to last child's start, {launch_jobs} jobs",
-        f"{runner_time:.2f} s, baseline loop {baseline_time:.2f} s, "
-        f"ratio {runner_time / baseline_time:.2f}", "ratio at most 1.10")
+        f"{launch['runner']:.2f} s; baseline loop {launch['loop']:.2f} s, ratio "
+        f"{launch['runner'] / launch['loop']:.2f}; the loop in a process with {launch_jobs} "
+        f"threads {launch['loop with threads']:.2f} s, ratio "
+        f"{launch['runner'] / launch['loop with threads']:.2f}", "ratio at most 1.10")
 
     restarts = 2 if quick else 20
     gaps = restart_precision((1, 2, 5) if not quick else (1,), restarts)
@@ -255,12 +282,14 @@ def main():
     for build in BUILDS:
         figures = scale(build, jobs, idle_seconds)
         row(f"Scale ({build}): {jobs} never-ending jobs, time until all run",
-            f"{figures['all_running']:.1f} s, {figures['lost']} lost", "no job lost")
+            f"{figures['all_running']:.1f} s, {figures['lost']} lost; baseline loop in a process "
+            f"with {jobs} threads {figures['loop_all_running']:.1f} s", "no job lost")
         if build == "32-bit":
             per_job = (figures["rss_all"] - figures["rss_none"]) / jobs
             row(f"Footprint ({build}): runner's resident memory",
                 f"{figures['rss_none'] / 1024:.1f} MiB with 0 running, "
-                f"{figures['rss_all'] / 1024:.1f} MiB with {jobs}: {per_job:.0f} KiB per job",
+                f"{figures['rss_all'] / 1024:.1f} MiB with {jobs}: {per_job:.0f} KiB per job; "
+                f"baseline loop with {jobs} idle threads {figures['loop_rss'] / 1024:.1f} MiB",
                 "figure only")
             share = figures["cpu_idle"] / idle_seconds * 100
             row(f"Idle cost ({build}): CPU over {idle_seconds} s with {jobs} running",

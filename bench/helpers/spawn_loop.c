@@ -1,15 +1,31 @@
 /* The launch baseline: creates N children in a loop, with the runner's
  * creation flags and start-up record, and nothing else.
  *
- *   spawn_loop.exe N PROGRAM DIRECTORY COMMANDLINE */
+ *   spawn_loop.exe N PROGRAM DIRECTORY COMMANDLINE [THREADS [hold]]
+ *
+ * THREADS idle threads, started first with the runner's workers' stack
+ * reserve, give the process the runner's shape while it launches; with
+ * "hold" it stays, idle, once done, so that its memory can be read. */
 #include <windows.h>
 
 #include <stdlib.h>
 #include <string.h>
 
+static DWORD WINAPI Idle(LPVOID unused) {
+    (void)unused;
+    Sleep(INFINITE);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc < 5) return 1;
     int count = atoi(argv[1]);
+    int threads = argc > 5 ? atoi(argv[5]) : 0;
+    for (int i = 0; i < threads; ++i) {
+        HANDLE thread = CreateThread(NULL, 128 * 1024, Idle, NULL,
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+        if (thread != NULL) CloseHandle(thread);
+    }
     for (int i = 0; i < count; ++i) {
         char commandLine[256];
         strncpy(commandLine, argv[4], sizeof commandLine - 1);
@@ -24,5 +40,6 @@ int main(int argc, char** argv) {
             CloseHandle(child.hProcess);
         }
     }
+    if (argc > 6 && strcmp(argv[6], "hold") == 0) Sleep(INFINITE);
     return 0;
 }

@@ -175,7 +175,7 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     world.handleOpen.push_back(exists);
     world.waitingWorker.push_back(nullptr);
     if (!exists) return false;
-    if (world.options.stopWhileCreatingChild) StopFlag.store(1);
+    if (world.options.stopAt == fake::StopPoint::kChildBeingCreated) StopFlag.store(1);
     uintptr_t id = world.launches.size();
     child->process = reinterpret_cast<void*>(id);
     child->thread = reinterpret_cast<void*>(id);
@@ -185,6 +185,7 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
 
 void WaitForChild(const ChildProcess& child) {
     std::unique_lock<std::mutex> lock(world.mutex);
+    if (world.options.stopAt == fake::StopPoint::kChildCreated) StopFlag.store(1);
     size_t index = LaunchOf(child);
     if (!world.launches[index].terminated) {
         BlockUntil(lock, world.launches[index].startMs + world.options.childSeconds * 1000,
@@ -232,6 +233,7 @@ bool StartThread(ThreadBody body, int32_t argument) {
         --world.options.failThreadStarts;
         return false;
     }
+    if (world.options.stopAt == fake::StopPoint::kThreadStarted) StopFlag.store(1);
     ++world.active;
     world.workers.emplace_back([body, argument] {
         onWorker = true;

@@ -29,6 +29,14 @@ struct Launch {
     int64_t endMs;
 };
 
+// Points of a launch at which a stop can be injected.
+enum class StopPoint {
+    kNever,
+    kThreadStarted,      // the worker exists, nothing created yet
+    kChildBeingCreated,  // inside process creation
+    kChildCreated,       // the child exists, the worker about to wait
+};
+
 struct Options {
     std::string executablePath = "C:\\jobs\\cycle_launch.exe";
     bool executablePathFits = true;
@@ -40,7 +48,7 @@ struct Options {
     int failThreadStarts = 0;        // the next N thread starts fail
     int64_t stopAtMs = -1;           // StopFlag set during the sleep reaching it
     bool stopOnLoaderWarning = false;
-    bool stopWhileCreatingChild = false;
+    StopPoint stopAt = StopPoint::kNever;  // the first launch to reach it sets the StopFlag
 };
 
 // Joins every worker left from the previous case, then starts afresh.

@@ -181,20 +181,31 @@ TEST_F(SchedulerTest, AJobStartedInTheLastPassCreatesNoChild) {
     EXPECT_TRUE(fake::HandleErrors().empty());
 }
 
-TEST_F(SchedulerTest, AStopWhileChildrenAreBeingCreatedLeavesNoneAlive) {
+struct StopPointCase {
+    const char* name;
+    fake::StopPoint stopAt;
+    bool childCreated;
+};
+
+class StopDuringLaunchTest : public SchedulerTest,
+                             public testing::WithParamInterface<StopPointCase> {};
+
+// A stop at any point of a launch: no child outlives the runner, and no
+// handle is used after it was closed or closed twice. Workers race for the
+// launch lock, so each case runs many times.
+TEST_P(StopDuringLaunchTest, LeavesNoChildAlive) {
     std::string config;
     for (int i = 0; i < 8; ++i) config += "5,C:\\tools\\job" + std::to_string(i) + ".exe\n";
     WriteConfig(config);
     options_.childSeconds = 100;
-    options_.stopWhileCreatingChild = true;
-    // Workers race for the launch lock: try many interleavings.
+    options_.stopAt = GetParam().stopAt;
     for (int round = 0; round < 50; ++round) {
         ResetJobTable();
         StopFlag.store(0);
         EXPECT_EQ(Run(), 0);
         fake::Finish();
         auto launches = fake::Launches();
-        ASSERT_FALSE(launches.empty());
+        EXPECT_EQ(!launches.empty(), GetParam().childCreated) << "round " << round;
         for (const auto& launch : launches) {
             EXPECT_TRUE(launch.terminated) << "round " << round << ": " << launch.program;
             EXPECT_EQ(launch.exitCode, 2u);
@@ -202,6 +213,13 @@ TEST_F(SchedulerTest, AStopWhileChildrenAreBeingCreatedLeavesNoneAlive) {
         EXPECT_TRUE(fake::HandleErrors().empty()) << "round " << round;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StopDuringLaunchTest,
+    testing::Values(StopPointCase{"BeforeTheChildExists", fake::StopPoint::kThreadStarted, false},
+                    StopPointCase{"WhileItIsCreated", fake::StopPoint::kChildBeingCreated, true},
+                    StopPointCase{"RightAfter", fake::StopPoint::kChildCreated, true}),
+    [](const testing::TestParamInfo<StopPointCase>& info) { return info.param.name; });
 
 TEST_F(SchedulerTest, AFailedThreadStartIsRetriedAtTheNextTick) {
     WriteConfig("0,C:\\tools\\once.exe\n60,C:\\tools\\rare.exe\n");

@@ -3,7 +3,11 @@
  * when it ends, and leaves a guard behind that records its exit code however
  * it ended.
  *
- *   probe.exe TAG [sleep=MS|sleep=forever] [exit=CODE] [crash]
+ *   probe.exe TAG [sleep=MS|sleep=forever] [exit=CODE] [crash] [grandchild]
+ *   probe.exe quiet            ends at once, records nothing
+ *
+ * crash: dies of an access violation after its start line; grandchild:
+ * starts "probe.exe TAG-grandchild sleep=forever" of its own first.
  *
  * Lines, fields separated by tabs:
  *   start TAG PID MS CWD COMMANDLINE PATH
@@ -65,24 +69,30 @@ static int Guard(HANDLE process, const char* tag) {
     return 0;
 }
 
+static void StartProbe(const char* commandLine, BOOL inheritHandles) {
+    char program[MAX_PATH];
+    GetModuleFileNameA(NULL, program, sizeof program);
+    char line[512];
+    snprintf(line, sizeof line, "%s", commandLine);
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started;
+    if (CreateProcessA(program, line, NULL, NULL, inheritHandles,
+                       CREATE_NO_WINDOW | DETACHED_PROCESS, NULL, NULL, &startup, &started)) {
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+    }
+}
+
 static void StartGuard(const char* tag) {
     HANDLE self;
     DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
                     SYNCHRONIZE | PROCESS_QUERY_INFORMATION, TRUE, 0);
-    char program[MAX_PATH];
-    GetModuleFileNameA(NULL, program, sizeof program);
     char commandLine[512];
     snprintf(commandLine, sizeof commandLine, "probe.exe --guard %lu %s",
              (unsigned long)(ULONG_PTR)self, tag);
-    STARTUPINFOA startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION guard;
-    if (CreateProcessA(program, commandLine, NULL, NULL, TRUE,
-                       CREATE_NO_WINDOW | DETACHED_PROCESS, NULL, NULL, &startup, &guard)) {
-        CloseHandle(guard.hThread);
-        CloseHandle(guard.hProcess);
-    }
+    StartProbe(commandLine, TRUE);
     CloseHandle(self);
 }
 
@@ -92,16 +102,24 @@ int main(int argc, char** argv) {
         return Guard((HANDLE)(ULONG_PTR)strtoul(argv[2], NULL, 10), argv[3]);
     }
     const char* tag = argc > 1 ? argv[1] : "-";
+    if (strcmp(tag, "quiet") == 0) return 0;
     long sleepMs = 0;
     int exitCode = 0;
     int crash = 0;
+    int grandchild = 0;
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "sleep=forever") == 0) sleepMs = -1;
         else if (strncmp(argv[i], "sleep=", 6) == 0) sleepMs = atol(argv[i] + 6);
         else if (strncmp(argv[i], "exit=", 5) == 0) exitCode = atoi(argv[i] + 5);
         else if (strcmp(argv[i], "crash") == 0) crash = 1;
+        else if (strcmp(argv[i], "grandchild") == 0) grandchild = 1;
     }
     StartGuard(tag);
+    if (grandchild) {
+        char commandLine[512];
+        snprintf(commandLine, sizeof commandLine, "probe.exe %s-grandchild sleep=forever", tag);
+        StartProbe(commandLine, FALSE);
+    }
 
     static char line[40000];
     char directory[MAX_PATH];

@@ -33,7 +33,7 @@ static void Watch(void) {
     while (!Stopping) {
         HWND box = FindWindowA(NULL, "Cycle_launch");
         if (box == NULL) {
-            Sleep(50);
+            Sleep(10);
             continue;
         }
         BOOL found = FALSE;
