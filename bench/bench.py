@@ -46,7 +46,7 @@ class Folder:
         shutil.rmtree(self.path, ignore_errors=True)
         os.makedirs(self.path)
         shutil.copy(os.path.join(self.build_dir, "cycle_launch.exe"), self.path)
-        for helper in ("stamp", "spawn_loop", "wait_exits"):
+        for helper in ("stamp", "spawn_loop", "wait_exits", "process_info"):
             shutil.copy(os.path.join(self.build_dir, "bench", helper + ".exe"), self.path)
 
     def config(self, lines):
