@@ -11,14 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-static long long NowMs(void) {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = now.dwLowDateTime;
-    ticks.HighPart = now.dwHighDateTime;
-    return (long long)((ticks.QuadPart - 116444736000000000ULL) / 10000ULL);
-}
+#include "helper_log.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) return 1;

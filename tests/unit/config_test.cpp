@@ -4,11 +4,10 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include "tests/fake_platform/fake_platform.h"
+#include "tests/unit/program_folder.h"
 
 namespace {
 
@@ -99,31 +98,13 @@ INSTANTIATE_TEST_SUITE_P(Table, ParseIntervalTest,
 
 // --- The file ----------------------------------------------------------
 
-class LoaderTest : public testing::Test {
+class LoaderTest : public ProgramFolderTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/cycle_launch_config_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory_ = pattern;
-        ResetJobTable();
-        options_.configDirectory = directory_;
-    }
-    void TearDown() override {
-        std::remove((directory_ + "/cycle_launch.txt").c_str());
-        rmdir(directory_.c_str());
-    }
-    void WriteConfig(const std::string& bytes) {
-        std::FILE* file = std::fopen((directory_ + "/cycle_launch.txt").c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
-    }
     int32_t Load() {
         fake::Reset(options_);
         return LoadJobTable(&table_);
     }
 
-    std::string directory_;
-    fake::Options options_;
     JobTable table_;
 };
 

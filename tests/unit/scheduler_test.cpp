@@ -5,36 +5,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "jobs/job_table.h"
 #include "tests/fake_platform/fake_platform.h"
+#include "tests/unit/program_folder.h"
 
 namespace {
 
 using Starts = std::vector<int64_t>;
 
-class SchedulerTest : public testing::Test {
+class SchedulerTest : public ProgramFolderTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/cycle_launch_sched_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory_ = pattern;
-        options_.configDirectory = directory_;
-        ResetJobTable();
-        StopFlag.store(0);
-    }
-    void TearDown() override {
-        fake::Finish();
-        std::remove((directory_ + "/cycle_launch.txt").c_str());
-        rmdir(directory_.c_str());
-    }
-    void WriteConfig(const std::string& text) {
-        std::FILE* file = std::fopen((directory_ + "/cycle_launch.txt").c_str(), "wb");
-        std::fputs(text.c_str(), file);
-        std::fclose(file);
-    }
     // Runs the scheduler until the stop (if any) and returns its result.
     int Run() {
         fake::Reset(options_);
@@ -48,9 +30,6 @@ protected:
         }
         return starts;
     }
-
-    std::string directory_;
-    fake::Options options_;
 };
 
 struct TimingCase {

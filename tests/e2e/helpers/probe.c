@@ -20,36 +20,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "helper_log.h"
+
 static char LogPath[MAX_PATH];
 
-static long long NowMs(void) {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = now.dwLowDateTime;
-    ticks.HighPart = now.dwHighDateTime;
-    return (long long)((ticks.QuadPart - 116444736000000000ULL) / 10000ULL);
-}
-
-static void AppendLine(const char* line) {
-    /* Wine appends by seeking to the end: concurrent appends from several
-     * processes can overwrite one another, so take turns. */
-    HANDLE turn = CreateMutexA(NULL, FALSE, "cycle_launch_probe_log");
-    WaitForSingleObject(turn, INFINITE);
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        HANDLE log = CreateFileA(LogPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (log != INVALID_HANDLE_VALUE) {
-            DWORD written;
-            WriteFile(log, line, (DWORD)strlen(line), &written, NULL);
-            CloseHandle(log);
-            break;
-        }
-        Sleep(10);
-    }
-    ReleaseMutex(turn);
-    CloseHandle(turn);
-}
+static void AppendLine(const char* line) { AppendShared(LogPath, "cycle_launch_probe_log", line); }
 
 static void FindLogPath(void) {
     GetModuleFileNameA(NULL, LogPath, sizeof LogPath);

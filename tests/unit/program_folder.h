@@ -1,0 +1,39 @@
+// A real temporary folder standing for the program's, where the tests write
+// cycle_launch.txt; the fake platform makes it current for the loader.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "jobs/job_table.h"
+#include "tests/fake_platform/fake_platform.h"
+
+class ProgramFolderTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/cycle_launch_test_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory_ = pattern;
+        options_.configDirectory = directory_;
+        ResetJobTable();
+        StopFlag.store(0);
+    }
+    void TearDown() override {
+        fake::Finish();
+        std::remove(ConfigPath().c_str());
+        rmdir(directory_.c_str());
+    }
+    void WriteConfig(const std::string& bytes) {
+        std::FILE* file = std::fopen(ConfigPath().c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
+    std::string ConfigPath() const { return directory_ + "/cycle_launch.txt"; }
+
+    std::string directory_;
+    fake::Options options_;
+};
