@@ -48,6 +48,7 @@ class Folder:
         shutil.copy(os.path.join(self.build_dir, "cycle_launch.exe"), self.path)
         for helper in ("stamp", "spawn_loop", "wait_exits", "process_info"):
             shutil.copy(os.path.join(self.build_dir, "bench", helper + ".exe"), self.path)
+        shutil.copy(os.path.join(self.build_dir, "tests", "e2e", "watcher.exe"), self.path)
 
     def config(self, lines):
         with open(os.path.join(self.path, "cycle_launch.txt"), "wb") as f:
@@ -212,17 +213,23 @@ def scale(build, jobs, idle_seconds):
     wine_prefix.kill_wine(PREFIX)
     folder = Folder("scale", build)
     folder.config([f"5,{folder.stamp(f'j{i}', 'forever')}" for i in range(jobs)])
+    # A launch that fails raises a warning box; the job is tried again once
+    # someone has pressed OK. The watcher does that, and counts them.
+    watcher = folder.start("watcher.exe", folder.windows + "warnings.log")
     started = time.time()
     runner = folder.start("cycle_launch.exe")
     stamps = folder.wait_stamps(jobs, 900)
     all_running = max(ms for _, _, ms in stamps) / 1000 - started
     lost = jobs - len({tag for tag, _, _ in stamps})
+    warnings_log = os.path.join(folder.path, "warnings.log")
+    warnings = open(warnings_log).read().count("\n") if os.path.exists(warnings_log) else 0
     time.sleep(2)
     rss_all = rss_kib(runner.pid)
     cpu_before = cpu_seconds(runner.pid)
     time.sleep(idle_seconds)
     cpu_idle = cpu_seconds(runner.pid) - cpu_before
     stop(runner)
+    watcher.kill()
 
     # The same children from a loop in a process holding as many threads.
     wine_prefix.kill_wine(PREFIX)
@@ -234,7 +241,7 @@ def scale(build, jobs, idle_seconds):
     loop_rss = rss_kib(loop.pid)
     loop.kill()
     wine_prefix.kill_wine(PREFIX)
-    return {"all_running": all_running, "lost": lost, "rss_none": rss_none,
+    return {"all_running": all_running, "lost": lost, "warnings": warnings, "rss_none": rss_none,
             "rss_all": rss_all, "cpu_idle": cpu_idle, "loop_all_running": loop_all_running,
             "loop_rss": loop_rss}
 
@@ -282,7 +289,8 @@ def main():
     for build in BUILDS:
         figures = scale(build, jobs, idle_seconds)
         row(f"Scale ({build}): {jobs} never-ending jobs, time until all run",
-            f"{figures['all_running']:.1f} s, {figures['lost']} lost; baseline loop in a process "
+            f"{figures['all_running']:.1f} s, {figures['lost']} lost, {figures['warnings']} launch "
+            f"warnings (each job tried again once dismissed); baseline loop in a process "
             f"with {jobs} threads {figures['loop_all_running']:.1f} s", "no job lost")
         if build == "32-bit":
             per_job = (figures["rss_all"] - figures["rss_none"]) / jobs

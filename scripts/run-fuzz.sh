@@ -10,5 +10,5 @@ for target in config command; do
     echo "== ${target}_fuzz for ${seconds} s"
     "$top/build/fuzz/tests/fuzz/${target}_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
         -max_len=4096 "$work" "$top/tests/fuzz/corpus/$target" 2>&1 |
-        grep -E '^#[0-9]+ +DONE|^stat::number_of_executed_units|^stat::new_units_added|ERROR|SUMMARY' || true
+        grep -E '^#[0-9]+[[:space:]]+DONE|^stat::number_of_executed_units|^stat::new_units_added|ERROR|SUMMARY' || true
 done
