@@ -69,9 +69,13 @@ class RunnerCase(unittest.TestCase):
 
     def tearDown(self):
         for process in (self.runner, self.watcher):
-            if process is not None and process.poll() is None:
+            if process is None:
+                continue
+            if process.poll() is None:
                 process.kill()
                 process.wait()
+            if process.stdout is not None:
+                process.stdout.close()
         kill_wine()
 
     # --- the case's files --------------------------------------------------

@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import sys
 
+READY = "ready-2"  # changes whenever the set-up does, so that old prefixes are made anew
 AEDEBUG = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"
 
 
@@ -25,7 +26,7 @@ def kill_wine(prefix):
 
 
 def make_prefix(prefix):
-    if os.path.exists(os.path.join(prefix, "ready")):
+    if os.path.exists(os.path.join(prefix, READY)):
         return
     shutil.rmtree(prefix, ignore_errors=True)
     os.makedirs(prefix)
@@ -33,16 +34,17 @@ def make_prefix(prefix):
     quiet = {"env": env, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
     subprocess.run(["wineboot", "-i"], check=True, timeout=300, **quiet)
 
-    def reg_add(key, value, data):
-        subprocess.run(["wine", "reg", "add", key, "/v", value, "/d", data, "/f"],
+    def reg_add(key, value, data, view="64"):
+        subprocess.run(["wine", "reg", "add", key, "/v", value, "/d", data, "/f", f"/reg:{view}"],
                        check=True, timeout=120, **quiet)
 
     reg_add("HKCU\\Software\\Wine\\Drivers", "Graphics", "null")
-    for key in ("HKLM\\" + AEDEBUG, "HKLM\\Software\\Wow6432Node\\" + AEDEBUG[len("Software\\"):]):
-        reg_add(key, "Debugger", "C:\\no-debugger.exe")
-        reg_add(key, "Auto", "1")
+    # 32-bit and 64-bit programs each read their own view of the key.
+    for view in ("32", "64"):
+        reg_add("HKLM\\" + AEDEBUG, "Debugger", "C:\\no-debugger.exe", view)
+        reg_add("HKLM\\" + AEDEBUG, "Auto", "1", view)
     kill_wine(prefix)
-    open(os.path.join(prefix, "ready"), "w").close()
+    open(os.path.join(prefix, READY), "w").close()
 
 
 if __name__ == "__main__":
