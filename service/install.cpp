@@ -7,10 +7,10 @@
 #include "jobs/texts.h"
 #include "platform/files.h"
 #include "service/service.h"
+#include "service/service_type.h"
 
 namespace {
 
-constexpr DWORD kServiceType = SERVICE_WIN32_SHARE_PROCESS | SERVICE_INTERACTIVE_PROCESS;
 constexpr char kLocalSystem[] = "LocalSystem";
 
 // Unquoted, a path with a space lets the Service Control Manager try

@@ -6,10 +6,9 @@
 #include "jobs/scheduler.h"
 #include "jobs/texts.h"
 #include "service/service.h"
+#include "service/service_type.h"
 
 namespace {
-
-constexpr DWORD kServiceType = SERVICE_WIN32_SHARE_PROCESS | SERVICE_INTERACTIVE_PROCESS;
 
 SERVICE_STATUS_HANDLE StatusHandle;
 
@@ -35,7 +34,6 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
         return;
     }
     ReportServiceStatus(SERVICE_RUNNING);
-    ResetJobTable();
     RunScheduler();
     ReportServiceStatus(SERVICE_STOPPED);
 }
