@@ -37,10 +37,9 @@ test: build
 	ctest --preset host-asan
 	ctest --preset host-tsan
 	ctest --preset fuzz
-	ctest --preset windows
-	ctest --preset windows64
+	scripts/test-windows.sh
 
-run: windows
+run: windows windows64
 	scripts/run-example.sh
 
 bench: windows windows64
@@ -51,7 +50,7 @@ fuzz: fuzz-build
 	scripts/run-fuzz.sh $(FUZZ_SECONDS)
 
 # SOAK_MINUTES (default 10).
-soak: windows
+soak: windows windows64
 	python3 bench/soak.py $(SOAK_MINUTES)
 
 dist: windows

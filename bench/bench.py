@@ -21,13 +21,18 @@ import time
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(TOP, "tests", "e2e"))
+import wine_builds  # noqa: E402
 import wine_prefix  # noqa: E402
 
 PREFIX = os.path.join(TOP, "build", "bench", "prefix")
 BUILDS = {
-    "32-bit": (os.path.join(TOP, "build", "windows"), "wine"),
-    "64-bit": (os.path.join(TOP, "build", "windows64"), "/usr/lib/wine/wine64"),
+    "32-bit": (os.path.join(TOP, "build", "windows"), wine_builds.loader(32)),
+    "64-bit": (os.path.join(TOP, "build", "windows64"), wine_builds.loader(64)),
 }
+# The build measured where a row names none: the 32-bit one, where it runs.
+DEFAULT_BUILD = f"{wine_builds.preferred_build()}-bit"
+RUNNABLE = [f"{bits}-bit" for bits in wine_builds.builds()]
+NOT_MEASURED = "not measured: " + wine_builds.NO_32_BIT
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -38,8 +43,9 @@ def env():
 class Folder:
     """C:\\bench_<name>, holding a runner of one build and the helpers."""
 
-    def __init__(self, name, build="32-bit"):
-        self.build_dir, self.loader = BUILDS[build]
+    def __init__(self, name, build=None):
+        self.build = build or DEFAULT_BUILD
+        self.build_dir, self.loader = BUILDS[self.build]
         self.name = f"bench_{name}"
         self.path = os.path.join(PREFIX, "drive_c", self.name)
         self.windows = "C:\\" + self.name + "\\"
@@ -261,6 +267,9 @@ def main():
         rows.append((what, figure, target))
         print(f"  {what}: {figure}  ({target})", file=sys.stderr, flush=True)
 
+    print(f"Measuring the {DEFAULT_BUILD} build"
+          + ("" if DEFAULT_BUILD == "32-bit" else f": {wine_builds.why_not_32()}"),
+          file=sys.stderr, flush=True)
     launch_jobs = 10 if quick else 200
     launch = launch_overhead(launch_jobs, 1 if quick else 3)
     row(f"Launch: start to last child's start, {launch_jobs} jobs",
@@ -287,6 +296,13 @@ def main():
 
     idle_seconds = 5 if quick else 60
     for build in BUILDS:
+        if build not in RUNNABLE:
+            row(f"Scale ({build}): {jobs} never-ending jobs, time until all run", NOT_MEASURED,
+                "no job lost")
+            row(f"Footprint ({build}): runner's resident memory", NOT_MEASURED, "figure only")
+            row(f"Idle cost ({build}): CPU over {idle_seconds} s with {jobs} running",
+                NOT_MEASURED, "under 0.2% of one core")
+            continue
         figures = scale(build, jobs, idle_seconds)
         row(f"Scale ({build}): {jobs} never-ending jobs, time until all run",
             f"{figures['all_running']:.1f} s, {figures['lost']} lost, {figures['warnings']} launch "
@@ -309,8 +325,10 @@ def main():
             "at most 100 KiB" if build == "32-bit" else "figure only")
 
     machine = f"{platform.node()}, {os.cpu_count()} cores, {platform.processor() or platform.machine()}"
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
-    print(f"\ncycle_launch benchmarks, {datetime.date.today()}, {machine}, {wine}"
+    wine = subprocess.run([wine_builds.loader(64), "--version"], capture_output=True,
+                          text=True).stdout.strip()
+    print(f"\ncycle_launch benchmarks, {datetime.date.today()}, {machine}, {wine}, "
+          f"{DEFAULT_BUILD} build where no build is named"
           f"{' (quick)' if quick else ''}, {time.monotonic() - began:.0f} s\n")
     print("| measure | figure | target |")
     print("|---|---|---|")

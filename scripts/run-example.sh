@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
 # Runs cycle_launch.exe in the foreground under Wine on the example
 # configuration, and shows the lines its jobs write. Ctrl+C stops it.
+# The 32-bit build where this machine runs 32-bit programs, else the 64-bit one.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 prefix=$top/build/run/prefix
 folder=$prefix/drive_c/cycle_launch
+builds="python3 $top/tests/e2e/wine_builds.py"
+
+bits=$($builds builds | cut -d' ' -f1)
+loader=$($builds loader "$bits")
+if [ "$bits" = 32 ]; then
+    exe=$top/build/windows/cycle_launch.exe
+    echo "Running the 32-bit build."
+else
+    exe=$top/build/windows64/cycle_launch.exe
+    echo "Running the 64-bit build: $($builds why-not-32)."
+fi
 
 echo "Preparing a Wine prefix in $prefix (about 15 s the first time)..."
 python3 "$top/tests/e2e/wine_prefix.py" "$prefix"
 mkdir -p "$folder"
-cp "$top/build/windows/cycle_launch.exe" "$top/example/cycle_launch.txt" "$folder/"
+cp "$exe" "$top/example/cycle_launch.txt" "$folder/"
 : > "$folder/jobs.log"
 
 export WINEPREFIX=$prefix WINEDEBUG=-all
@@ -24,6 +36,6 @@ trap 'kill $tail_pid 2>/dev/null || true' EXIT
 # A handler, not an ignore: Wine must still receive Ctrl+C itself.
 trap 'true' INT
 status=0
-wine 'C:\cycle_launch\cycle_launch.exe' || status=$?
+"$loader" 'C:\cycle_launch\cycle_launch.exe' || status=$?
 wineserver -w
 echo "cycle_launch stopped (exit code $status)."

@@ -11,6 +11,7 @@ import subprocess
 import time
 import unittest
 
+import wine_builds
 import wine_prefix
 
 WORK = os.environ["E2E_WORK"]
@@ -19,9 +20,10 @@ RUNNER_EXE = os.environ["CYCLE_LAUNCH_EXE"]
 PROBE_EXE = os.environ["PROBE_EXE"]
 WATCHER_EXE = os.environ["WATCHER_EXE"]
 SERVICE_QUERY_EXE = os.environ["SERVICE_QUERY_EXE"]
-# The loader that runs our programs in-process (wine64 for a 64-bit build):
-# Ctrl+C must reach the program itself, not a launcher in between.
-WINE = os.environ.get("WINE_LOADER", "wine")
+# The loader of the build under test runs every program of the case, Wine's
+# own (sc, net) included, in-process: Ctrl+C must reach the program itself,
+# not a launcher in between.
+WINE = wine_builds.loader(os.environ["WINE_BITS"])
 SERVICE = "Cycle_launch"
 WATCHER_SERVICE = "Cycle_launch_watcher"
 

@@ -1,14 +1,18 @@
 """A Wine prefix for running the program headless: message boxes without a
 display, and no debugger that would hang on a crashing program.
 
-    python3 wine_prefix.py PREFIX      makes PREFIX once; later calls do nothing
+    python3 wine_prefix.py PREFIX [BITS]   makes PREFIX once; later calls do nothing.
+                                           With BITS 32, fails first where the
+                                           32-bit build can't run.
 """
 import os
 import shutil
 import subprocess
 import sys
 
-READY = "ready-2"  # changes whenever the set-up does, so that old prefixes are made anew
+import wine_builds
+
+READY = "ready-3"  # changes whenever the set-up does, so that old prefixes are made anew
 AEDEBUG = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"
 
 
@@ -32,10 +36,13 @@ def make_prefix(prefix):
     os.makedirs(prefix)
     env = wine_environment(prefix)
     quiet = {"env": env, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
-    subprocess.run(["wineboot", "-i"], check=True, timeout=300, **quiet)
+    # The 64-bit loader runs on every machine, and its prefix serves both
+    # builds: 32-bit programs run in its WoW64 half.
+    wine64 = wine_builds.loader(64)
+    subprocess.run([wine64, "wineboot", "-i"], check=True, timeout=300, **quiet)
 
     def reg_add(key, value, data, view="64"):
-        subprocess.run(["wine", "reg", "add", key, "/v", value, "/d", data, "/f", f"/reg:{view}"],
+        subprocess.run([wine64, "reg", "add", key, "/v", value, "/d", data, "/f", f"/reg:{view}"],
                        check=True, timeout=120, **quiet)
 
     reg_add("HKCU\\Software\\Wine\\Drivers", "Graphics", "null")
@@ -48,4 +55,6 @@ def make_prefix(prefix):
 
 
 if __name__ == "__main__":
+    if sys.argv[2:] == ["32"] and wine_builds.why_not_32():
+        sys.exit(f"The 32-bit build can't run here: {wine_builds.why_not_32()}.")
     make_prefix(sys.argv[1])
