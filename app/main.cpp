@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
             return 0;
         case -1:
             ResetJobTable();
-            RunScheduler();
+            RunScheduler(nullptr);
             return 0;
         default:  // 'D' asks for the foreground, which is what remains
             break;

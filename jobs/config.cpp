@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "jobs/texts.h"
-#include "platform/dialog.h"
+#include "jobs/warnings.h"
 #include "platform/files.h"
 
 namespace {
@@ -86,10 +86,11 @@ int32_t ParseInterval(const char* text) {
 
 int32_t LoadJobTable(JobTable* table) {
     table->count = 0;
+    table->fileFound = false;
 
     char programDirectory[kTextSize];
     if (!GetExecutablePath(programDirectory, sizeof programDirectory)) {
-        ShowWarningBox(texts::kConfigNotFound);
+        RaiseWarning(WarningEvent::kConfigNotFound, texts::kConfigNotFound);
         return 0;
     }
     char* lastBackslash = std::strrchr(programDirectory, '\\');
@@ -100,9 +101,11 @@ int32_t LoadJobTable(JobTable* table) {
 
     std::FILE* file = std::fopen(texts::kConfigFileName, "rb");
     if (file == nullptr) {
-        ShowWarningBox(texts::kConfigNotFound);
+        RaiseWarning(WarningEvent::kConfigNotFound, texts::kConfigNotFound);
         return 0;
     }
+
+    table->fileFound = true;
 
     char line[kTextSize];
     char intervalText[kTextSize];
@@ -110,7 +113,7 @@ int32_t LoadJobTable(JobTable* table) {
     while (table->count < kMaxJobs && ReadTextLine(file, line, sizeof line)) {
         TrimLineEnd(line);
         if (ParseConfigLine(line, intervalText, commandText) != 0) {
-            ShowWarningBox(texts::kConfigFormatError);
+            RaiseWarning(WarningEvent::kConfigFormatError, texts::kConfigFormatError);
             continue;
         }
         JobEntry& row = table->rows[table->count];

@@ -5,10 +5,12 @@
 char JobCommand[kMaxJobs][kTextSize];
 std::atomic<int32_t> RunningMark[kMaxJobs];
 ChildProcess ProcessRecord[kMaxJobs];
+bool LaunchWarningReported[kMaxJobs];
 std::atomic<int32_t> StopFlag{0};
 
 void ResetJobTable() {
     std::memset(JobCommand, 0, sizeof JobCommand);
     std::memset(ProcessRecord, 0, sizeof ProcessRecord);
+    std::memset(LaunchWarningReported, 0, sizeof LaunchWarningReported);
     for (auto& mark : RunningMark) mark.store(0);
 }

@@ -16,6 +16,9 @@ constexpr size_t kTextSize = 256;
 extern char JobCommand[kMaxJobs][kTextSize];
 extern std::atomic<int32_t> RunningMark[kMaxJobs];
 extern ChildProcess ProcessRecord[kMaxJobs];
+// The job's launch warning has been reported to the administrator and not
+// yet followed by a successful start. Touched only by the job's worker.
+extern bool LaunchWarningReported[kMaxJobs];
 
 // Any non-zero value asks the scheduler to stop; never reset.
 extern std::atomic<int32_t> StopFlag;
@@ -30,6 +33,7 @@ struct JobEntry {
 struct JobTable {
     JobEntry rows[kMaxJobs];
     int32_t count;
+    bool fileFound;  // the configuration file could be opened
 };
 
 // Clears the shared arrays, as at process start.

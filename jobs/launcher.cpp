@@ -6,7 +6,7 @@
 #include "jobs/command.h"
 #include "jobs/job_table.h"
 #include "jobs/texts.h"
-#include "platform/dialog.h"
+#include "jobs/warnings.h"
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "platform/threads.h"
@@ -74,8 +74,9 @@ void JobWorker(int32_t index) {
     if (!Launch(index, programPath, commandLine)) {
         char warning[kLaunchWarningSize];
         std::snprintf(warning, sizeof warning, texts::kLaunchErrorFormat, programPath);
-        ShowWarningBox(warning);
+        RaiseJobWarning(index, warning);
     } else if (ProcessRecord[index].process != nullptr) {
+        ClearJobWarning(index);
         WaitForChild(ProcessRecord[index]);
         // The sweep may be terminating this very child: let it finish with
         // the handle before it is closed.

@@ -61,11 +61,14 @@ bool IsJobRunning(int32_t index) { return RunningMark[index].load() == 1; }
 
 void OnStopSignal(int) { StopFlag.store(1); }
 
-int RunScheduler() {
+int RunScheduler(RunEnd* end) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
 
-    if (LoadJobTable(&Table) == 0) return 1;
+    if (LoadJobTable(&Table) == 0) {
+        if (end != nullptr) *end = Table.fileFound ? RunEnd::kNoJobs : RunEnd::kNoConfigFile;
+        return 1;
+    }
     CaptureStartPath();
 
     if (StopFlag.load() == 0) {
@@ -80,5 +83,6 @@ int RunScheduler() {
         Tick();
     }
     TerminateRunningChildren();
+    if (end != nullptr) *end = RunEnd::kStopped;
     return 0;
 }

@@ -3,11 +3,15 @@
 
 #include <cstdint>
 
+// How a scheduler run ended.
+enum class RunEnd { kStopped, kNoConfigFile, kNoJobs };
+
 // Loads the job table, starts every job, then once a second starts each idle
 // job whose idle time has reached its interval, until the StopFlag is set;
 // then terminates the children still running. Returns 1 when the
-// configuration is missing or yields no job, 0 after a stop.
-int RunScheduler();
+// configuration is missing or yields no job, 0 after a stop; end, when not
+// null, receives which.
+int RunScheduler(RunEnd* end);
 
 bool IsJobRunning(int32_t index);
 

@@ -5,6 +5,8 @@ namespace texts {
 
 constexpr const char kServiceName[] = "Cycle_launch";
 constexpr const char kWarningCaption[] = "Cycle_launch";
+// The service's warnings in the Application event log.
+constexpr const char kEventSource[] = "Cycle_launch";
 constexpr const char kConfigFileName[] = "cycle_launch.txt";
 
 constexpr const char kUsage[] =

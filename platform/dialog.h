@@ -2,4 +2,4 @@
 // calling thread only, until someone dismisses it.
 #pragma once
 
-void ShowWarningBox(const char* text);
+void ShowWarningBox(const char* caption, const char* text);

@@ -12,15 +12,39 @@
 namespace {
 
 constexpr char kLocalSystem[] = "LocalSystem";
+constexpr char kEventSourcesKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+constexpr DWORD kEventTypesSupported =
+    EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
 
 // Unquoted, a path with a space lets the Service Control Manager try
 // C:\Program.exe and the like first: quote it then.
-bool ComposeBinaryPath(char* binaryPath, size_t size) {
-    char executable[kTextSize];
-    if (!GetExecutablePath(executable, sizeof executable)) return false;
+bool ComposeBinaryPath(const char* executable, char* binaryPath, size_t size) {
     const char* format = std::strchr(executable, ' ') != nullptr ? "\"%s\"" : "%s";
     int length = std::snprintf(binaryPath, size, format, executable);
     return length > 0 && static_cast<size_t>(length) < size;
+}
+
+// Lets Event Viewer find the texts of the service's entries in the
+// executable's message table. A failure costs only those texts.
+void EventSourceKey(char* key, size_t size) {
+    std::snprintf(key, size, "%s%s", kEventSourcesKey, texts::kEventSource);
+}
+
+void AddEventSource(const char* executable) {
+    char name[kTextSize];
+    EventSourceKey(name, sizeof name);
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ,
+                   reinterpret_cast<const BYTE*>(executable),
+                   static_cast<DWORD>(std::strlen(executable) + 1));
+    RegSetValueExA(key, "TypesSupported", 0, REG_DWORD,
+                   reinterpret_cast<const BYTE*>(&kEventTypesSupported),
+                   sizeof kEventTypesSupported);
+    RegCloseKey(key);
 }
 
 }  // namespace
@@ -31,9 +55,11 @@ int InstallService() {
         std::fputs(texts::kServiceManagerError, stdout);
         return 0;
     }
+    char executable[kTextSize];
     char binaryPath[kTextSize + 2];
     SC_HANDLE service = nullptr;
-    if (ComposeBinaryPath(binaryPath, sizeof binaryPath)) {
+    if (GetExecutablePath(executable, sizeof executable) &&
+        ComposeBinaryPath(executable, binaryPath, sizeof binaryPath)) {
         service = CreateServiceA(manager, texts::kServiceName, texts::kServiceName,
                                  SERVICE_ALL_ACCESS, kServiceType, SERVICE_DEMAND_START,
                                  SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, nullptr,
@@ -41,6 +67,7 @@ int InstallService() {
     }
     if (service != nullptr) {
         CloseServiceHandle(service);
+        AddEventSource(executable);
         std::fputs(texts::kServiceAddSuccess, stdout);
     } else {
         std::fputs(texts::kServiceAddError, stdout);
@@ -67,5 +94,10 @@ int RemoveService() {
     }
     if (service != nullptr) CloseServiceHandle(service);
     CloseServiceHandle(manager);
+    // Also after a failed removal: a source left by an entry deleted some
+    // other way goes too.
+    char name[kTextSize];
+    EventSourceKey(name, sizeof name);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, name);
     return result;
 }

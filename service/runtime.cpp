@@ -5,6 +5,8 @@
 #include "jobs/job_table.h"
 #include "jobs/scheduler.h"
 #include "jobs/texts.h"
+#include "jobs/warnings.h"
+#include "platform/admin_report.h"
 #include "service/service.h"
 #include "service/service_type.h"
 
@@ -12,13 +14,28 @@ namespace {
 
 SERVICE_STATUS_HANDLE StatusHandle;
 
-int ReportServiceStatus(DWORD state) {
+int ReportServiceStatus(DWORD state, DWORD exitCode = NO_ERROR) {
     SERVICE_STATUS status = {};
     status.dwServiceType = kServiceType;
     status.dwCurrentState = state;
     status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    status.dwWin32ExitCode = exitCode;
     SetServiceStatus(StatusHandle, &status);
     return 0;
+}
+
+// What sc query and the System log show for a run that could not start any
+// job; a stop asked for is no failure.
+DWORD ExitCodeOf(RunEnd end) {
+    switch (end) {
+    case RunEnd::kNoConfigFile:
+        return ERROR_FILE_NOT_FOUND;
+    case RunEnd::kNoJobs:
+        return ERROR_BAD_CONFIGURATION;
+    case RunEnd::kStopped:
+        break;
+    }
+    return NO_ERROR;
 }
 
 void WINAPI ServiceCtrlHandler(DWORD control) {
@@ -34,8 +51,12 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
         return;
     }
     ReportServiceStatus(SERVICE_RUNNING);
-    RunScheduler();
-    ReportServiceStatus(SERVICE_STOPPED);
+    // Nobody sees a service's own desktop: a box there would wait for ever.
+    SetWarningRole(WarningRole::kService);
+    PrepareConsoleMessages();
+    RunEnd end = RunEnd::kStopped;
+    RunScheduler(&end);
+    ReportServiceStatus(SERVICE_STOPPED, ExitCodeOf(end));
 }
 
 }  // namespace

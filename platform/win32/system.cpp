@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <direct.h>
 
-#include "jobs/texts.h"
 #include "platform/clock.h"
 #include "platform/dialog.h"
 #include "platform/environment.h"
@@ -16,8 +15,8 @@ constexpr UINT kWarningBoxStyle = MB_OK | MB_ICONEXCLAMATION;
 
 void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
 
-void ShowWarningBox(const char* text) {
-    MessageBoxA(nullptr, text, texts::kWarningCaption, kWarningBoxStyle);
+void ShowWarningBox(const char* caption, const char* text) {
+    MessageBoxA(nullptr, text, caption, kWarningBoxStyle);
 }
 
 size_t ReadEnvironmentVariable(const char* name, char* buffer, size_t size) {

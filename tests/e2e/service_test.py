@@ -2,6 +2,7 @@
 its entry, its start, its jobs and its stop."""
 import os
 import shutil
+import sys
 import time
 import unittest
 
@@ -11,12 +12,18 @@ ADD_SUCCESS = b"service add success\r\n"
 ADD_ERROR = b"error on service add\r\n"
 REMOVE_SUCCESS = b"service remove success\r\n"
 OPEN_ERROR = b"error on get service\r\n"
+NOT_FOUND = "Config File (cycle_launch.txt) not Found"
+FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
 RUNNING, STOPPED = 4, 1
+ERROR_FILE_NOT_FOUND, ERROR_BAD_CONFIGURATION = 2, 1610
 
 
 class InstallTest(ServiceCase):
     def test_add_then_remove(self):
         self.assertEqual(self.run_runner("-a"), (0, ADD_SUCCESS))
+        self.assertEqual(self.event_source(), {
+            "EventMessageFile": self.windows_folder + "cycle_launch.exe",
+            "TypesSupported": "0x7"})
         entry = self.fields()
         self.assertEqual(entry["type"], "0x120")
         self.assertEqual(entry["start"], "3")  # on demand
@@ -28,6 +35,7 @@ class InstallTest(ServiceCase):
         self.assertEqual(self.run_runner("-a"), (0, ADD_ERROR))
         self.assertEqual(self.run_runner("word", "-r"), (0, REMOVE_SUCCESS))
         self.assertEqual(self.query(), "missing")
+        self.assertIsNone(self.event_source())
         self.assertEqual(self.run_runner("-r"), (0, OPEN_ERROR))
 
     def test_a_path_with_a_space_is_registered_quoted(self):
@@ -76,15 +84,55 @@ class ServiceRunTest(ServiceCase):
                                  "the long child's end")
         self.assertEqual(killed.code, 2)
 
-    def test_without_configuration_it_runs_until_the_warning_is_dismissed(self):
+
+
+class ServiceWarningTest(ServiceCase):
+    """Nobody sees a service's desktop: its warnings go to the event log (and
+    to the console user's session, which Wine can't reach), and none of them
+    waits for a person. A watcher in the services' desktop would see a box."""
+
+    def start_service(self):
         self.assertEqual(self.run_runner("-a"), (0, ADD_SUCCESS))
-        self.start_service_watcher(hold_ms=3000)
+        self.start_service_watcher(hold_ms=0)
         self.assertEqual(self.wine("net", "start", "Cycle_launch").returncode, 0)
-        self.wait_for(self.warnings, 10, "the warning box")
-        self.assertEqual(self.state(), RUNNING)
+
+    def test_without_configuration_it_stops_with_file_not_found(self):
+        started = time.monotonic()
+        self.start_service()
         self.wait_for(lambda: self.state() == STOPPED, 10, "the service stopped")
-        self.assertEqual(self.warnings(), ["Config File (cycle_launch.txt) not Found"])
+        print(f"\nnet start to STOPPED: {time.monotonic() - started:.2f} s", file=sys.stderr)
+        self.assertEqual(self.fields()["exit"], str(ERROR_FILE_NOT_FOUND))
+        self.assertEqual(self.events(), [NOT_FOUND])
+        self.assertEqual(self.warnings(), [])
+
+    def test_a_configuration_without_jobs_stops_with_bad_configuration(self):
+        self.write_config("no comma here\n\n")
+        self.start_service()
+        self.wait_for(lambda: self.state() == STOPPED, 10, "the service stopped")
+        self.assertEqual(self.fields()["exit"], str(ERROR_BAD_CONFIGURATION))
+        self.assertEqual(self.events(), [FORMAT_ERROR, FORMAT_ERROR])
+        self.assertEqual(self.warnings(), [])
+
+    def test_a_job_whose_program_is_missing_at_first_runs_once_it_is_there(self):
+        tools = os.path.join(self.folder, "tools")
+        os.makedirs(tools)
+        late = self.windows_folder + "tools\\probe.exe"
+        self.write_config(f"1,{late} late\n")
+        self.start_service()
+        launch_error = f"Command ({late}) Execution Error"
+        self.wait_for(lambda: launch_error in self.events(), 10, "the launch warning")
+        time.sleep(4)  # two more failed tries, reported no more
+        self.assertEqual(self.events(), [launch_error])
+        self.assertEqual(self.state(), RUNNING)
+
+        self.add_probe("tools")
+        self.wait_for(lambda: len(self.probe_events("tools", kind="start", tag="late")) >= 2, 20,
+                      "two runs of the job")
+        self.wine("net", "stop", "Cycle_launch")
+        self.wait_for(lambda: self.state() == STOPPED, 10, "the service stopped")
         self.assertEqual(self.fields()["exit"], "0")
+        self.assertEqual(self.events(), [launch_error])
+        self.assertEqual(self.warnings(), [])
 
 
 class ForegroundBesideServiceTest(ServiceCase):

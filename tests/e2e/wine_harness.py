@@ -4,6 +4,7 @@ Every case shares one Wine prefix (made once by wine_prefix.py) and gets a
 folder C:\\<case> holding the runner, its configuration and the probe. Cases
 run one at a time; each ends by killing whatever Wine still runs.
 """
+import codecs
 import os
 import shutil
 import signal
@@ -154,15 +155,49 @@ class RunnerCase(unittest.TestCase):
         self.fail(f"timed out after {timeout} s waiting for {what}")
 
 
+EVENT_SOURCE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + SERVICE
+
+
 class ServiceCase(RunnerCase):
     """A case against Wine's Service Control Manager, which lives in the
     wineserver: the server is kept alive for the whole case, and the service
-    entries are removed before and after."""
+    entries are removed before and after.
+
+    Wine has no event log to read back: it writes each entry to the standard
+    error of the services, which is that of the first program run after the
+    server started (it starts the service manager). The case gives that
+    program a file, eventlog.txt, and Wine's warnings of the event log."""
 
     def setUp(self):
         super().setUp()
         subprocess.run(["wineserver", "-p"], env=wine_environment(), check=True)
+        self.event_log = os.path.join(self.folder, "eventlog.txt")
+        with open(self.event_log, "wb") as log:
+            subprocess.run([WINE, SERVICE_QUERY_EXE, SERVICE], stdout=subprocess.DEVNULL,
+                           stderr=log, timeout=60,
+                           env=wine_environment({"WINEDEBUG": "-all,warn+eventlog"}))
         self.remove_services()
+
+    def events(self):
+        """The texts of the event log entries written since the case began."""
+        with open(self.event_log, "rb") as f:
+            lines = f.read().decode("latin-1").splitlines()
+        # Wine quotes each text C-style: \\ for a backslash, \xNN and so on.
+        return [codecs.decode(line.split('ReportEventW L"', 1)[1].rsplit('"', 1)[0],
+                              "unicode_escape")
+                for line in lines if ":eventlog:ReportEventW" in line]
+
+    def event_source(self):
+        """The event source's registry values, or None when the key is missing."""
+        result = self.wine("reg", "query", EVENT_SOURCE_KEY)
+        if result.returncode != 0:
+            return None
+        values = {}
+        for line in result.stdout.decode("latin-1").splitlines():
+            parts = line.split(None, 2)
+            if len(parts) == 3 and parts[1].startswith("REG_"):
+                values[parts[0]] = parts[2]
+        return values
 
     def tearDown(self):
         self.remove_services()

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "jobs/job_table.h"
+#include "platform/admin_report.h"
 #include "platform/clock.h"
 #include "platform/dialog.h"
 #include "platform/environment.h"
@@ -38,6 +39,8 @@ struct World {
     std::vector<bool> handleOpen;       // by launch
     std::deque<Blocked*> waitingWorker;   // by launch; a deque keeps addresses
     std::vector<std::string> warnings;
+    std::vector<fake::Event> events;
+    std::vector<std::string> consoleMessages;
     std::vector<std::string> handleErrors;
     std::vector<std::string> directories;
     std::map<std::string, std::string> environment;
@@ -91,6 +94,8 @@ void Reset(const Options& options) {
     world.handleOpen.clear();
     world.waitingWorker.clear();
     world.warnings.clear();
+    world.events.clear();
+    world.consoleMessages.clear();
     world.handleErrors.clear();
     world.directories.clear();
     world.environment.clear();
@@ -121,6 +126,16 @@ std::vector<std::string> Warnings() {
     return world.warnings;
 }
 
+std::vector<Event> Events() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    return world.events;
+}
+
+std::vector<std::string> ConsoleMessages() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    return world.consoleMessages;
+}
+
 std::vector<std::string> HandleErrors() {
     std::lock_guard<std::mutex> guard(world.mutex);
     return world.handleErrors;
@@ -147,7 +162,7 @@ void SleepMilliseconds(uint32_t milliseconds) {
     world.changed.wait(lock, [] { return world.active == 0; });
 }
 
-void ShowWarningBox(const char* text) {
+void ShowWarningBox(const char*, const char* text) {
     std::unique_lock<std::mutex> lock(world.mutex);
     world.warnings.push_back(text);
     if (!onWorker) {
@@ -162,8 +177,12 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     std::lock_guard<std::mutex> guard(world.mutex);
     *child = ChildProcess{};
     const auto& missing = world.options.missingPrograms;
+    const fake::Options& o = world.options;
+    bool stillMissing = o.missingUntilMs < 0 || world.nowMs < o.missingUntilMs ||
+                        (o.missingAgainFromMs >= 0 && world.nowMs >= o.missingAgainFromMs);
     bool exists = programPath[0] != '\0' &&
-                  std::find(missing.begin(), missing.end(), programPath) == missing.end();
+                  (!stillMissing ||
+                   std::find(missing.begin(), missing.end(), programPath) == missing.end());
     int32_t job = -1;
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         if (child == &ProcessRecord[i]) job = i;
@@ -279,3 +298,17 @@ bool ChangeDirectory(const char* path) {
 }
 
 bool IsNtPlatform() { return true; }
+
+bool PrepareConsoleMessages() { return true; }
+
+void WriteWarningEvent(const char* source, uint32_t eventId, const char* text) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    world.events.push_back(fake::Event{source, eventId, text, world.nowMs});
+}
+
+bool SendConsoleMessage(const char*, const char* text) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    if (!world.options.consoleSession) return false;
+    world.consoleMessages.push_back(text);
+    return true;
+}

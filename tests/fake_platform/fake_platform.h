@@ -37,6 +37,14 @@ enum class StopPoint {
     kChildCreated,       // the child exists, the worker about to wait
 };
 
+// An entry of the event log.
+struct Event {
+    std::string source;
+    uint32_t id;
+    std::string text;
+    int64_t ms;
+};
+
 struct Options {
     std::string executablePath = "C:\\jobs\\cycle_launch.exe";
     bool executablePathFits = true;
@@ -45,6 +53,9 @@ struct Options {
     std::string path = "C:\\Windows";
     int64_t childSeconds = 0;  // how long each child runs
     std::vector<std::string> missingPrograms;
+    int64_t missingUntilMs = -1;     // from then on the missing programs exist...
+    int64_t missingAgainFromMs = -1;  // ...and from then on they are gone again
+    bool consoleSession = true;      // a console session takes the service's boxes
     int failThreadStarts = 0;        // the next N thread starts fail
     int64_t stopAtMs = -1;           // StopFlag set during the sleep reaching it
     bool stopOnLoaderWarning = false;
@@ -58,7 +69,9 @@ void Finish();
 
 int64_t NowMs();
 std::vector<Launch> Launches();
-std::vector<std::string> Warnings();
+std::vector<std::string> Warnings();  // boxes shown, which block their thread
+std::vector<Event> Events();
+std::vector<std::string> ConsoleMessages();  // boxes sent, which block nobody
 std::vector<std::string> HandleErrors();  // handles used after closing, twice closed...
 std::vector<std::string> ChangedDirectories();
 

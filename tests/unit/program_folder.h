@@ -10,6 +10,7 @@
 #include <string>
 
 #include "jobs/job_table.h"
+#include "jobs/warnings.h"
 #include "tests/fake_platform/fake_platform.h"
 
 class ProgramFolderTest : public testing::Test {
@@ -21,9 +22,11 @@ protected:
         options_.configDirectory = directory_;
         ResetJobTable();
         StopFlag.store(0);
+        SetWarningRole(WarningRole::kForeground);
     }
     void TearDown() override {
         fake::Finish();
+        SetWarningRole(WarningRole::kForeground);
         std::remove(ConfigPath().c_str());
         rmdir(directory_.c_str());
     }

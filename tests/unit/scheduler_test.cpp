@@ -20,7 +20,7 @@ protected:
     // Runs the scheduler until the stop (if any) and returns its result.
     int Run() {
         fake::Reset(options_);
-        return RunScheduler();
+        return RunScheduler(&end_);
     }
     // Start times (ms) of the children of one job.
     static Starts StartsOf(int32_t job) {
@@ -30,6 +30,7 @@ protected:
         }
         return starts;
     }
+    RunEnd end_ = RunEnd::kStopped;
 };
 
 struct TimingCase {
@@ -212,8 +213,28 @@ TEST_F(SchedulerTest, AFailedThreadStartIsRetriedAtTheNextTick) {
 TEST_F(SchedulerTest, MissingConfigurationStartsNothing) {
     options_.stopAtMs = 3000;
     EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(end_, RunEnd::kNoConfigFile);
     EXPECT_TRUE(fake::Launches().empty());
     EXPECT_EQ(fake::NowMs(), 0);
+}
+
+TEST_F(SchedulerTest, HowARunEndedIsToldApart) {
+    struct Case {
+        const char* config;  // null: no file
+        int result;
+        RunEnd end;
+    };
+    for (const Case& c : {Case{nullptr, 1, RunEnd::kNoConfigFile}, Case{"", 1, RunEnd::kNoJobs},
+                          Case{"no comma\n\n", 1, RunEnd::kNoJobs},
+                          Case{"5,C:\\tools\\job.exe\n", 0, RunEnd::kStopped}}) {
+        std::remove(ConfigPath().c_str());
+        if (c.config != nullptr) WriteConfig(c.config);
+        ResetJobTable();
+        options_.stopAtMs = 2000;
+        end_ = RunEnd::kStopped;
+        EXPECT_EQ(Run(), c.result) << (c.config ? c.config : "no file");
+        EXPECT_EQ(end_, c.end) << (c.config ? c.config : "no file");
+    }
 }
 
 TEST_F(SchedulerTest, AStopBeforeTheStartUpPassStartsNothing) {
@@ -221,6 +242,94 @@ TEST_F(SchedulerTest, AStopBeforeTheStartUpPassStartsNothing) {
     options_.stopOnLoaderWarning = true;
     EXPECT_EQ(Run(), 0);
     EXPECT_TRUE(fake::Launches().empty());
+}
+
+// The service: nobody sees its desktop, so warnings go to the event log and
+// to the console user, and nothing waits for anyone to press OK.
+class ServiceRoleTest : public SchedulerTest {
+protected:
+    void SetUp() override {
+        SchedulerTest::SetUp();
+        SetWarningRole(WarningRole::kService);
+    }
+    static std::vector<int64_t> EventTimes(WarningEvent id) {
+        std::vector<int64_t> times;
+        for (const auto& event : fake::Events()) {
+            EXPECT_EQ(event.source, "Cycle_launch");
+            if (event.id == static_cast<uint32_t>(id)) times.push_back(event.ms);
+        }
+        return times;
+    }
+};
+
+class ServiceLaunchFailureTest : public ServiceRoleTest,
+                                 public testing::WithParamInterface<bool> {};
+
+TEST_P(ServiceLaunchFailureTest, IsReportedAndTheJobTriedAgainAfterItsInterval) {
+    const bool session = GetParam();
+    WriteConfig("2,C:\\tools\\missing.exe -x\n");
+    options_.missingPrograms = {"C:\\tools\\missing.exe"};
+    options_.consoleSession = session;
+    options_.stopAtMs = 7000;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(StartsOf(0), (Starts{0, 3000, 6000}));
+    EXPECT_TRUE(fake::Warnings().empty()) << "a box that waits for a person";
+    ASSERT_EQ(fake::Events().size(), 1u);
+    EXPECT_EQ(fake::Events()[0].id, static_cast<uint32_t>(WarningEvent::kLaunchError));
+    EXPECT_EQ(fake::Events()[0].text, "Command (C:\\tools\\missing.exe) Execution Error");
+    EXPECT_EQ(fake::ConsoleMessages(),
+              session ? std::vector<std::string>{"Command (C:\\tools\\missing.exe) Execution Error"}
+                      : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ServiceLaunchFailureTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "WithASession" : "WithoutASession";
+                         });
+
+TEST_F(ServiceRoleTest, RepeatedFailuresAreReportedOnceUntilTheJobStartsAgain) {
+    WriteConfig("1,C:\\tools\\flaky.exe\n1,C:\\tools\\gone.exe\n");
+    options_.missingPrograms = {"C:\\tools\\flaky.exe", "C:\\tools\\gone.exe"};
+    // Both fail at 0 and 2 s, start at 4 s, fail again from 6 s on.
+    options_.missingUntilMs = 3500;
+    options_.missingAgainFromMs = 5500;
+    options_.stopAtMs = 11000;
+    Run();
+    EXPECT_EQ(StartsOf(0), (Starts{0, 2000, 4000, 6000, 8000, 10000}));
+    EXPECT_EQ(EventTimes(WarningEvent::kLaunchError), (std::vector<int64_t>{0, 0, 6000, 6000}));
+    EXPECT_EQ(fake::ConsoleMessages().size(), 4u);
+}
+
+TEST_F(ServiceRoleTest, LoaderWarningsNeverHoldUpTheRunOrTheStop) {
+    WriteConfig("no comma\n-1,C:\\tools\\missing.exe\n");
+    options_.missingPrograms = {"C:\\tools\\missing.exe"};
+    options_.stopAtMs = 2000;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(fake::NowMs(), 2000);
+    EXPECT_TRUE(fake::Warnings().empty());
+    EXPECT_EQ(EventTimes(WarningEvent::kConfigFormatError), std::vector<int64_t>{0});
+    EXPECT_EQ(EventTimes(WarningEvent::kLaunchError), std::vector<int64_t>{0});
+}
+
+TEST_F(ServiceRoleTest, AMissingConfigurationEndsTheRunAtOnceWithItsReason) {
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(end_, RunEnd::kNoConfigFile);
+    EXPECT_EQ(fake::NowMs(), 0);
+    EXPECT_TRUE(fake::Warnings().empty());
+    EXPECT_EQ(EventTimes(WarningEvent::kConfigNotFound), std::vector<int64_t>{0});
+    EXPECT_EQ(fake::ConsoleMessages(),
+              std::vector<std::string>{"Config File (cycle_launch.txt) not Found"});
+}
+
+TEST_F(SchedulerTest, TheForegroundStillShowsEveryFailureInABox) {
+    WriteConfig("1,C:\\tools\\missing.exe\n");
+    options_.missingPrograms = {"C:\\tools\\missing.exe"};
+    options_.stopAtMs = 5000;
+    Run();
+    EXPECT_EQ(fake::Warnings().size(), StartsOf(0).size());
+    EXPECT_GE(fake::Warnings().size(), 2u);
+    EXPECT_TRUE(fake::Events().empty());
+    EXPECT_TRUE(fake::ConsoleMessages().empty());
 }
 
 }  // namespace
