@@ -43,7 +43,8 @@ def env():
 class Folder:
     """C:\\bench_<name>, holding a runner of one build and the helpers."""
 
-    def __init__(self, name, build=None):
+    def __init__(self, name, build=None, jobs=True):
+        """jobs=False: the runner built without job objects."""
         self.build = build or DEFAULT_BUILD
         self.build_dir, self.loader = BUILDS[self.build]
         self.name = f"bench_{name}"
@@ -51,7 +52,10 @@ class Folder:
         self.windows = "C:\\" + self.name + "\\"
         shutil.rmtree(self.path, ignore_errors=True)
         os.makedirs(self.path)
-        shutil.copy(os.path.join(self.build_dir, "cycle_launch.exe"), self.path)
+        runner = ("cycle_launch.exe" if jobs else
+                  os.path.join("bench", "cycle_launch_nojobs.exe"))
+        shutil.copy(os.path.join(self.build_dir, runner),
+                    os.path.join(self.path, "cycle_launch.exe"))
         for helper in ("stamp", "spawn_loop", "wait_exits", "process_info"):
             shutil.copy(os.path.join(self.build_dir, "bench", helper + ".exe"), self.path)
         shutil.copy(os.path.join(self.build_dir, "tests", "e2e", "watcher.exe"), self.path)
@@ -135,16 +139,18 @@ def launch_overhead(jobs, repeats):
     """Start of the runner to the start of its last child, against a loop
     that only creates the same children, and against the same loop in a
     process with as many threads as the runner has workers."""
-    times = {"runner": [], "loop": [], "loop with threads": []}
+    times = {"runner": [], "runner without jobs": [], "loop": [], "loop with threads": []}
     for _ in range(repeats):
-        wine_prefix.kill_wine(PREFIX)
-        folder = Folder("launch")
-        folder.config([f"0,{folder.stamp(f'r{i}')}" for i in range(jobs)])
-        started = time.time()
-        runner = folder.start("cycle_launch.exe")
-        last = max(ms for _, _, ms in folder.wait_stamps(jobs, 600))
-        times["runner"].append(last / 1000 - started)
-        stop(runner)
+        # The runner with a job object per run and without, taking turns.
+        for name, with_jobs in (("runner", True), ("runner without jobs", False)):
+            wine_prefix.kill_wine(PREFIX)
+            folder = Folder("launch", jobs=with_jobs)
+            folder.config([f"0,{folder.stamp(f'r{i}')}" for i in range(jobs)])
+            started = time.time()
+            runner = folder.start("cycle_launch.exe")
+            last = max(ms for _, _, ms in folder.wait_stamps(jobs, 600))
+            times[name].append(last / 1000 - started)
+            stop(runner)
 
         for name, threads in (("loop", 0), ("loop with threads", jobs)):
             wine_prefix.kill_wine(PREFIX)
@@ -277,6 +283,10 @@ def main():
         f"{launch['runner'] / launch['loop']:.2f}; the loop in a process with {launch_jobs} "
         f"threads {launch['loop with threads']:.2f} s, ratio "
         f"{launch['runner'] / launch['loop with threads']:.2f}", "ratio at most 1.10")
+    cost = (launch["runner"] / launch["runner without jobs"] - 1) * 100
+    row(f"Job objects: the same launch with a job per run and without",
+        f"{launch['runner']:.2f} s with, {launch['runner without jobs']:.2f} s without: "
+        f"{cost:+.1f}%", "at most 3% slower")
 
     restarts = 2 if quick else 20
     gaps = restart_precision((1, 2, 5) if not quick else (1,), restarts)

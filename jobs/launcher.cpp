@@ -5,6 +5,7 @@
 
 #include "jobs/command.h"
 #include "jobs/job_table.h"
+#include "jobs/scheduler.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
 #include "platform/environment.h"
@@ -19,6 +20,29 @@ constexpr size_t kLaunchWarningSize = 1024;
 char StartPath[kMaxPathValue];
 // Only used under the launch lock, so one buffer serves every worker.
 char ComposedPath[kMaxPathValue];
+
+// The child starts suspended, so that nothing it starts escapes its job
+// before it is in it. Where it can't be put into a job, it runs without one,
+// and a stop ends the child alone.
+bool CreateChildInItsJob(const char* programPath, char* commandLine, const char* directory,
+                         ChildProcess* child) {
+    void* job = CreateRunJob();
+    if (!CreateChild(programPath, commandLine, directory, job != nullptr, child)) {
+        ReleaseJob(job);
+        return false;
+    }
+    if (job == nullptr) return true;
+    if (AddChildToJob(job, *child)) {
+        child->job = job;
+    } else {
+        ReleaseJob(job);
+    }
+    if (ResumeChild(*child)) return true;
+    // Never to run, it would only hold its job.
+    TerminateChild(*child, kStoppedChildExitCode);
+    ReleaseChild(child);
+    return false;
+}
 
 // Sets the child's PATH and creates it; under the launch lock, so that the
 // child inherits the PATH composed for it and the stop's sweep sees every
@@ -41,9 +65,9 @@ bool Launch(int32_t index, const char* programPath, char* commandLine) {
         ComposePathValue(StartPath, jobDirectory, ComposedPath, sizeof ComposedPath);
         WriteEnvironmentVariable(kPathName, ComposedPath);
     }
-    bool created = CreateChild(programPath, commandLine,
-                               lastBackslash != nullptr ? jobDirectory : nullptr,
-                               &ProcessRecord[index]);
+    bool created = CreateChildInItsJob(programPath, commandLine,
+                                       lastBackslash != nullptr ? jobDirectory : nullptr,
+                                       &ProcessRecord[index]);
     LeaveLaunchLock();
     return created;
 }

@@ -45,11 +45,17 @@ void Tick() {
 
 // Holding the launch lock, no child is being created, and every worker that
 // takes it later sees the StopFlag and gives up: no child outlives this.
+// A run in progress ends with everything it started; a run whose child has
+// ended already leaves what it started alone.
 void TerminateRunningChildren() {
     EnterLaunchLock();
     for (int32_t i = 0; i < kMaxJobs; ++i) {
-        if (IsJobRunning(i) && ProcessRecord[i].process != nullptr) {
-            TerminateChild(ProcessRecord[i], kStoppedChildExitCode);
+        const ChildProcess& run = ProcessRecord[i];
+        if (!IsJobRunning(i) || run.process == nullptr || HasChildEnded(run)) continue;
+        if (run.job != nullptr) {
+            TerminateJob(run.job, kStoppedChildExitCode);
+        } else {
+            TerminateChild(run, kStoppedChildExitCode);
         }
     }
     LeaveLaunchLock();

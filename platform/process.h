@@ -1,29 +1,52 @@
-// Child processes: create one, wait for it, end it, let go of it.
+// Child processes: create one, wait for it, end it, let go of it; and the
+// job object that holds a run's child with everything it starts.
 #pragma once
 
 #include <cstdint>
 
 // A child of ours. The handles are the platform's own, kept opaque here;
-// a null process handle means "no child".
+// a null process handle means "no child", a null job "no job".
 struct ChildProcess {
     void* process;
     void* thread;
+    void* job;
     uint32_t processId;
     uint32_t threadId;
 };
 
 // Starts programPath (taken as it is: no search, no extension added) with
 // commandLine, windowless and detached from any console, handles not
-// inherited, in workingDirectory or, when that is null, in ours.
+// inherited, in workingDirectory or, when that is null, in ours. A child
+// created suspended runs only once ResumeChild lets it.
 // On failure *child is left without a process.
-bool CreateChild(const char* programPath, char* commandLine,
-                 const char* workingDirectory, ChildProcess* child);
+bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
+                 bool suspended, ChildProcess* child);
+
+bool ResumeChild(const ChildProcess& child);
 
 // Blocks until the child has ended.
 void WaitForChild(const ChildProcess& child);
 
-// Ends a child that may still be running; failures are ignored.
+bool HasChildEnded(const ChildProcess& child);
+
+// Ends the child alone; failures are ignored.
 void TerminateChild(const ChildProcess& child, uint32_t exitCode);
 
-// Closes the child's handles and clears the record.
+// Closes the child's handles, its job's included, and clears the record.
+// Closing a job ends nothing: what is still in it runs on.
 void ReleaseChild(ChildProcess* child);
+
+// A job object for one run, whose processes may break away from it when
+// they ask to. Null when the platform can't give one.
+void* CreateRunJob();
+
+// Puts a suspended child into job, so that what it starts joins the job
+// too. False when the platform refuses, e.g. where a process can be in one
+// job only and the child is in one already.
+bool AddChildToJob(void* job, const ChildProcess& child);
+
+// Ends every process in the job; failures are ignored.
+void TerminateJob(void* job, uint32_t exitCode);
+
+// Closes a job that holds no child of ours.
+void ReleaseJob(void* job);

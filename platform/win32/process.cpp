@@ -7,21 +7,30 @@ constexpr DWORD kChildCreationFlags = CREATE_NO_WINDOW | DETACHED_PROCESS;
 }
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 ChildProcess* child) {
+                 bool suspended, ChildProcess* child) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION created = {};
-    if (!CreateProcessA(programPath, commandLine, nullptr, nullptr, FALSE, kChildCreationFlags,
-                        nullptr, workingDirectory, &startup, &created)) {
+    DWORD flags = kChildCreationFlags | (suspended ? CREATE_SUSPENDED : 0);
+    if (!CreateProcessA(programPath, commandLine, nullptr, nullptr, FALSE, flags, nullptr,
+                        workingDirectory, &startup, &created)) {
         *child = ChildProcess{};
         return false;
     }
-    *child = ChildProcess{created.hProcess, created.hThread, created.dwProcessId,
+    *child = ChildProcess{created.hProcess, created.hThread, nullptr, created.dwProcessId,
                           created.dwThreadId};
     return true;
 }
 
+bool ResumeChild(const ChildProcess& child) {
+    return ResumeThread(child.thread) != static_cast<DWORD>(-1);
+}
+
 void WaitForChild(const ChildProcess& child) { WaitForSingleObject(child.process, INFINITE); }
+
+bool HasChildEnded(const ChildProcess& child) {
+    return WaitForSingleObject(child.process, 0) == WAIT_OBJECT_0;
+}
 
 void TerminateChild(const ChildProcess& child, uint32_t exitCode) {
     TerminateProcess(child.process, exitCode);
@@ -30,5 +39,6 @@ void TerminateChild(const ChildProcess& child, uint32_t exitCode) {
 void ReleaseChild(ChildProcess* child) {
     CloseHandle(child->thread);
     CloseHandle(child->process);
+    if (child->job != nullptr) CloseHandle(child->job);
     *child = ChildProcess{};
 }

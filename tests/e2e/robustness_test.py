@@ -107,7 +107,13 @@ class FaultTest(RunnerCase):
             self.assertEqual({e.code for e in self.probe_events(kind="exit", tag=tag)[:3]},
                              {code}, tag)
 
-    def test_grandchildren_outlive_the_stop_and_the_runner_still_stops(self):
+
+class StopTreeTest(RunnerCase):
+    """A stop ends each run in progress with everything it started (each run's
+    child is in a job of its own), and leaves alone what ended runs left and
+    what asked to break away."""
+
+    def test_a_stop_ends_the_child_and_what_it_started(self):
         probe = self.add_probe()
         self.write_config(f"5,{probe} parent sleep=forever grandchild\n")
         self.start_runner()
@@ -115,11 +121,37 @@ class FaultTest(RunnerCase):
                       "the grandchild")
         self.assertLess(self.interrupt_runner(), 2.5)
         self.assertEqual(self.runner.returncode, 0)
+        for tag in ("parent", "parent-grandchild"):
+            [ended] = self.wait_for(lambda: self.probe_events(kind="exit", tag=tag), 10,
+                                    f"the end of {tag}")
+            self.assertEqual(ended.code, 2, tag)
+
+    def test_what_an_ended_run_left_behind_outlives_the_stop(self):
+        probe = self.add_probe()
+        self.write_config(f"0,{probe} once grandchild\n5,{probe} long sleep=forever\n")
+        self.start_runner()
+        self.wait_for(lambda: self.probe_events(kind="exit", tag="once")
+                      and self.probe_events(kind="start", tag="once-grandchild")
+                      and self.probe_events(kind="start", tag="long"), 20, "the runs")
+        self.interrupt_runner()
+        [long] = self.wait_for(lambda: self.probe_events(kind="exit", tag="long"), 10,
+                               "the long child's end")
+        self.assertEqual(long.code, 2)
+        time.sleep(2)
+        self.assertEqual(self.probe_events(kind="exit", tag="once-grandchild"), [])
+
+    def test_a_process_that_breaks_away_starts_and_outlives_the_stop(self):
+        probe = self.add_probe()
+        self.write_config(f"5,{probe} parent sleep=forever breakaway\n")
+        self.start_runner()
+        self.wait_for(lambda: self.probe_events(kind="start", tag="parent-breakaway"), 20,
+                      "the process that broke away")
+        self.interrupt_runner()
         [parent] = self.wait_for(lambda: self.probe_events(kind="exit", tag="parent"), 10,
                                  "the child's end")
         self.assertEqual(parent.code, 2)
         time.sleep(2)
-        self.assertEqual(self.probe_events(kind="exit", tag="parent-grandchild"), [])
+        self.assertEqual(self.probe_events(kind="exit", tag="parent-breakaway"), [])
 
 
 class StopLoopTest(RunnerCase):

@@ -27,6 +27,11 @@ struct Blocked {
     bool released;
 };
 
+struct FakeJob {
+    bool open;
+    int64_t launch;  // -1 while it holds no child
+};
+
 struct World {
     std::mutex mutex;
     std::condition_variable changed;
@@ -37,6 +42,7 @@ struct World {
     std::vector<Blocked*> blocked;
     std::vector<fake::Launch> launches;
     std::vector<bool> handleOpen;       // by launch
+    std::vector<FakeJob> jobs;
     std::deque<Blocked*> waitingWorker;   // by launch; a deque keeps addresses
     std::vector<std::string> warnings;
     std::vector<fake::Event> events;
@@ -92,6 +98,7 @@ void Reset(const Options& options) {
     world.active = 0;
     world.launches.clear();
     world.handleOpen.clear();
+    world.jobs.clear();
     world.waitingWorker.clear();
     world.warnings.clear();
     world.events.clear();
@@ -173,7 +180,7 @@ void ShowWarningBox(const char*, const char* text) {
 }
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 ChildProcess* child) {
+                 bool suspended, ChildProcess* child) {
     std::lock_guard<std::mutex> guard(world.mutex);
     *child = ChildProcess{};
     const auto& missing = world.options.missingPrograms;
@@ -190,7 +197,9 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     world.launches.push_back(fake::Launch{world.nowMs, job, programPath, commandLine,
                                     workingDirectory ? workingDirectory : "",
                                     world.environment.count("PATH") ? world.environment["PATH"] : "",
-                                    exists, false, false, 0, -1});
+                                    exists, false, false, 0, -1, exists && suspended, false,
+                                    exists && world.options.childrenStartDescendants, false,
+                                    0});
     world.handleOpen.push_back(exists);
     world.waitingWorker.push_back(nullptr);
     if (!exists) return false;
@@ -206,8 +215,12 @@ void WaitForChild(const ChildProcess& child) {
     std::unique_lock<std::mutex> lock(world.mutex);
     if (world.options.stopAt == fake::StopPoint::kChildCreated) StopFlag.store(1);
     size_t index = LaunchOf(child);
+    if (world.launches[index].suspended) world.handleErrors.push_back("waited for a suspended child");
+    const auto& brief = world.options.briefPrograms;
+    bool isBrief = std::find(brief.begin(), brief.end(), world.launches[index].program) != brief.end();
+    int64_t seconds = isBrief ? 0 : world.options.childSeconds;
     if (!world.launches[index].terminated) {
-        BlockUntil(lock, world.launches[index].startMs + world.options.childSeconds * 1000,
+        BlockUntil(lock, world.launches[index].startMs + seconds * 1000,
                    &world.waitingWorker[index]);
     }
     fake::Launch& launch = world.launches[index];
@@ -235,6 +248,15 @@ void TerminateChild(const ChildProcess& child, uint32_t exitCode) {
     }
 }
 
+void CloseJob(void* job) {
+    size_t index = reinterpret_cast<uintptr_t>(job) - 1;
+    if (index >= world.jobs.size() || !world.jobs[index].open) {
+        world.handleErrors.push_back("job closed twice");
+    } else {
+        world.jobs[index].open = false;
+    }
+}
+
 void ReleaseChild(ChildProcess* child) {
     std::lock_guard<std::mutex> guard(world.mutex);
     size_t index = LaunchOf(*child);
@@ -243,7 +265,68 @@ void ReleaseChild(ChildProcess* child) {
     } else {
         world.handleOpen[index] = false;
     }
+    if (child->job != nullptr) CloseJob(child->job);
     *child = ChildProcess{};
+}
+
+bool ResumeChild(const ChildProcess& child) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    world.launches[LaunchOf(child)].suspended = false;
+    return true;
+}
+
+bool HasChildEnded(const ChildProcess& child) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    size_t index = LaunchOf(child);
+    if (index >= world.launches.size() || !world.handleOpen[index]) {
+        world.handleErrors.push_back("asked through a closed handle");
+        return true;
+    }
+    return world.launches[index].ended || world.launches[index].terminated;
+}
+
+void* CreateRunJob() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    world.jobs.push_back(FakeJob{true, -1});
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(world.jobs.size()));
+}
+
+bool AddChildToJob(void* job, const ChildProcess& child) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    if (world.options.jobsRefused) return false;
+    size_t launch = LaunchOf(child);
+    world.jobs[reinterpret_cast<uintptr_t>(job) - 1].launch = static_cast<int64_t>(launch);
+    world.launches[launch].inJob = true;
+    return true;
+}
+
+void TerminateJob(void* job, uint32_t exitCode) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    const FakeJob& held = world.jobs[reinterpret_cast<uintptr_t>(job) - 1];
+    if (!held.open) {
+        world.handleErrors.push_back("job terminated through a closed handle");
+        return;
+    }
+    if (held.launch < 0) return;
+    fake::Launch& launch = world.launches[held.launch];
+    if (launch.hasDescendant && !launch.descendantTerminated) {
+        launch.descendantTerminated = true;
+        launch.descendantExitCode = exitCode;
+    }
+    if (launch.ended || launch.terminated) return;
+    launch.terminated = true;
+    launch.exitCode = exitCode;
+    launch.endMs = world.nowMs;
+    if (world.waitingWorker[held.launch] != nullptr) {
+        Release(world.waitingWorker[held.launch]);
+        world.changed.notify_all();
+    }
+}
+
+void ReleaseJob(void* job) {
+    if (job == nullptr) return;
+    std::lock_guard<std::mutex> guard(world.mutex);
+    CloseJob(job);
 }
 
 bool StartThread(ThreadBody body, int32_t argument) {

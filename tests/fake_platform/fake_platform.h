@@ -27,6 +27,12 @@ struct Launch {
     bool terminated;
     uint32_t exitCode;
     int64_t endMs;
+    bool suspended;  // not yet resumed
+    bool inJob;      // in a job of its run's own
+    // A process the child started, which runs until something ends it.
+    bool hasDescendant;
+    bool descendantTerminated;
+    uint32_t descendantExitCode;
 };
 
 // Points of a launch at which a stop can be injected.
@@ -51,11 +57,14 @@ struct Options {
     std::string configDirectory;  // real folder standing for the program's
     bool hasPath = true;
     std::string path = "C:\\Windows";
-    int64_t childSeconds = 0;  // how long each child runs
+    int64_t childSeconds = 0;  // how long each child runs...
+    std::vector<std::string> briefPrograms;  // ...but these, which end at once
     std::vector<std::string> missingPrograms;
     int64_t missingUntilMs = -1;     // from then on the missing programs exist...
     int64_t missingAgainFromMs = -1;  // ...and from then on they are gone again
     bool consoleSession = true;      // a console session takes the service's boxes
+    bool childrenStartDescendants = false;
+    bool jobsRefused = false;        // no child can be put into a job
     int failThreadStarts = 0;        // the next N thread starts fail
     int64_t stopAtMs = -1;           // StopFlag set during the sleep reaching it
     bool stopOnLoaderWarning = false;

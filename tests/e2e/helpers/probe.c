@@ -3,11 +3,14 @@
  * when it ends, and leaves a guard behind that records its exit code however
  * it ended.
  *
- *   probe.exe TAG [sleep=MS|sleep=forever] [exit=CODE] [crash] [grandchild]
+ *   probe.exe TAG [sleep=MS|sleep=forever] [exit=CODE] [crash] [grandchild] [breakaway]
  *   probe.exe quiet            ends at once, records nothing
  *
  * crash: dies of an access violation after its start line; grandchild:
- * starts "probe.exe TAG-grandchild sleep=forever" of its own first.
+ * starts "probe.exe TAG-grandchild sleep=forever" of its own first;
+ * breakaway: the same as TAG-breakaway, created out of the job the probe is
+ * in. The guard, too, leaves the probe's job where it may, so that it
+ * outlives whatever ends the job.
  *
  * Lines, fields separated by tabs:
  *   start TAG PID MS CWD COMMANDLINE PATH
@@ -44,7 +47,7 @@ static int Guard(HANDLE process, const char* tag) {
     return 0;
 }
 
-static void StartProbe(const char* commandLine, BOOL inheritHandles) {
+static void StartProbe(const char* commandLine, BOOL inheritHandles, BOOL breakAway) {
     char program[MAX_PATH];
     GetModuleFileNameA(NULL, program, sizeof program);
     char line[512];
@@ -53,8 +56,17 @@ static void StartProbe(const char* commandLine, BOOL inheritHandles) {
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started;
-    if (CreateProcessA(program, line, NULL, NULL, inheritHandles,
-                       CREATE_NO_WINDOW | DETACHED_PROCESS, NULL, NULL, &startup, &started)) {
+    DWORD flags = CREATE_NO_WINDOW | DETACHED_PROCESS;
+    BOOL created = CreateProcessA(program, line, NULL, NULL, inheritHandles,
+                                  flags | (breakAway ? CREATE_BREAKAWAY_FROM_JOB : 0), NULL, NULL,
+                                  &startup, &started);
+    /* In a job that allows no breakaway, the flag is refused. */
+    if (!created && breakAway) {
+        snprintf(line, sizeof line, "%s", commandLine);
+        created = CreateProcessA(program, line, NULL, NULL, inheritHandles, flags, NULL, NULL,
+                                 &startup, &started);
+    }
+    if (created) {
         CloseHandle(started.hThread);
         CloseHandle(started.hProcess);
     }
@@ -67,7 +79,7 @@ static void StartGuard(const char* tag) {
     char commandLine[512];
     snprintf(commandLine, sizeof commandLine, "probe.exe --guard %lu %s",
              (unsigned long)(ULONG_PTR)self, tag);
-    StartProbe(commandLine, TRUE);
+    StartProbe(commandLine, TRUE, TRUE);
     CloseHandle(self);
 }
 
@@ -82,18 +94,25 @@ int main(int argc, char** argv) {
     int exitCode = 0;
     int crash = 0;
     int grandchild = 0;
+    int breakaway = 0;
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "sleep=forever") == 0) sleepMs = -1;
         else if (strncmp(argv[i], "sleep=", 6) == 0) sleepMs = atol(argv[i] + 6);
         else if (strncmp(argv[i], "exit=", 5) == 0) exitCode = atoi(argv[i] + 5);
         else if (strcmp(argv[i], "crash") == 0) crash = 1;
         else if (strcmp(argv[i], "grandchild") == 0) grandchild = 1;
+        else if (strcmp(argv[i], "breakaway") == 0) breakaway = 1;
     }
     StartGuard(tag);
     if (grandchild) {
         char commandLine[512];
         snprintf(commandLine, sizeof commandLine, "probe.exe %s-grandchild sleep=forever", tag);
-        StartProbe(commandLine, FALSE);
+        StartProbe(commandLine, FALSE, FALSE);
+    }
+    if (breakaway) {
+        char commandLine[512];
+        snprintf(commandLine, sizeof commandLine, "probe.exe %s-breakaway sleep=forever", tag);
+        StartProbe(commandLine, FALSE, TRUE);
     }
 
     static char line[40000];
