@@ -139,5 +139,38 @@ class StopTest(RunnerCase):
         self.assertEqual(self.probe_events(kind="end", tag="long"), [])
 
 
+class EncodingTest(RunnerCase):
+    """cycle_launch.txt as each tool of Windows saves it (ANSI, UTF-8 with and
+    without a mark, UTF-16 with a mark), naming a folder outside ASCII: the
+    same jobs run, at the same intervals, in the same folder."""
+
+    FOLDER = "T\u00ebst"  # Tëst: in the ANSI code page (1252) and in every Unicode form
+
+    def test_every_encoding_runs_the_same_jobs(self):
+        self.add_probe(self.FOLDER)
+        probe = self.windows_folder + self.FOLDER + "\\probe.exe"
+        lines = f"1,{probe} {{0}}-again\r\n0,{probe} {{0}}-once\r\n"
+        encodings = {
+            "ansi": lambda text: text.encode("cp1252"),
+            "utf8mark": lambda text: b"\xef\xbb\xbf" + text.encode("utf-8"),
+            "utf8": lambda text: text.encode("utf-8"),
+            "utf16": lambda text: b"\xff\xfe" + text.encode("utf-16-le"),
+        }
+        self.start_watcher()
+        for name, encode in encodings.items():
+            self.write_config(encode(lines.format(name)), raw=True)
+            self.start_runner()
+            self.wait_for(lambda: len(self.probe_events(self.FOLDER, kind="start",
+                                                        tag=f"{name}-again")) >= 3,
+                          20, f"three runs of the first job ({name})")
+            self.interrupt_runner()
+            self.assertEqual(len(self.probe_events(self.FOLDER, kind="start", tag=f"{name}-once")),
+                             1, name)
+            for run in self.probe_events(self.FOLDER, kind="start"):
+                self.assertEqual(run.cwd.lower(), (self.windows_folder + self.FOLDER).lower())
+                self.assertTrue(run.path.endswith(";" + probe[:-len("probe.exe")]), run.path)
+        self.assertEqual(self.warnings(), [])
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -18,6 +18,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "platform/threads.h"
 
 namespace {
@@ -383,6 +384,13 @@ bool ChangeDirectory(const char* path) {
 bool IsNtPlatform() { return true; }
 
 bool PrepareConsoleMessages() { return true; }
+
+// An ANSI code page of Latin-1: U+0000 to U+00FF and nothing else.
+size_t ConvertToAnsi(const uint16_t* units, size_t count, char* ansi, size_t size) {
+    if (count != 1 || units[0] > 0xFF || size < 1) return 0;
+    ansi[0] = static_cast<char>(units[0]);
+    return 1;
+}
 
 void WriteWarningEvent(const char* source, uint32_t eventId, const char* text) {
     std::lock_guard<std::mutex> guard(world.mutex);

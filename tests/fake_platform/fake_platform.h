@@ -1,4 +1,5 @@
-// A deterministic stand-in for the operating system.
+// A deterministic stand-in for the operating system. Its ANSI code page is
+// Latin-1.
 //
 // Time moves only when the scheduler sleeps. A child lasts a set number of
 // seconds and ends at the first sleep that reaches its end; a worker showing

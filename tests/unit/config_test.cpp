@@ -193,4 +193,136 @@ TEST_F(LoaderTest, ACutExecutablePathCountsAsNoConfiguration) {
               std::vector<std::string>{"Config File (cycle_launch.txt) not Found"});
 }
 
+// --- Encodings ------------------------------------------------------------
+//
+// The fake platform's ANSI code page is Latin-1, so 'ë' (U+00EB) has an ANSI
+// form, the byte 0xEB, and 'Ω' (U+03A9) has none.
+
+constexpr char kFormatError[] = "Config File (cycle_launch.txt) Format Error";
+
+std::string Utf16(const std::u16string& text, bool mark = true) {
+    std::string bytes = mark ? "\xFF\xFE" : "";
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+const std::string kUtf8Mark = "\xEF\xBB\xBF";
+
+struct EncodingCase {
+    const char* name;
+    std::string bytes;
+};
+
+class EncodingTest : public LoaderTest, public testing::WithParamInterface<EncodingCase> {};
+
+// The same three jobs, as each tool of Windows saves them.
+TEST_P(EncodingTest, EveryEncodingGivesTheSameJobTable) {
+    WriteConfig(GetParam().bytes);
+    ASSERT_EQ(Load(), 3);
+    EXPECT_EQ(table_.rows[0].interval, 5);
+    EXPECT_STREQ(JobCommand[0], "C:\\T\xEBst\\job.exe -q");
+    EXPECT_EQ(table_.rows[1].interval, 0);
+    EXPECT_STREQ(JobCommand[1], "C:\\tools\\other.exe");
+    EXPECT_EQ(table_.rows[2].interval, -1);
+    EXPECT_STREQ(JobCommand[2], "C:\\T\xEBst\\b.exe x");
+    EXPECT_TRUE(fake::Warnings().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EncodingTest,
+    testing::Values(
+        // Bytes of the code page, not valid UTF-8 ("\xEB" alone): read as they are.
+        EncodingCase{"Ansi", "5,C:\\T\xEBst\\job.exe -q\r\n0,C:\\tools\\other.exe\r\n"
+                             "-1,C:\\T\xEBst\\b.exe x\r\n"},
+        // PowerShell 5.1's -Encoding UTF8, older Notepad's "UTF-8".
+        EncodingCase{"Utf8WithMark", kUtf8Mark + "5,C:\\T\xC3\xABst\\job.exe -q\r\n"
+                                                 "0,C:\\tools\\other.exe\r\n"
+                                                 "-1,C:\\T\xC3\xABst\\b.exe x\r\n"},
+        // Notepad's default since Windows 10 1903.
+        EncodingCase{"Utf8WithoutMark", "5,C:\\T\xC3\xABst\\job.exe -q\n0,C:\\tools\\other.exe\n"
+                                        "-1,C:\\T\xC3\xABst\\b.exe x"},
+        // PowerShell 5.1's > and Out-File.
+        EncodingCase{"Utf16WithMark", Utf16(u"5,C:\\T\u00EBst\\job.exe -q\r\n"
+                                            u"0,C:\\tools\\other.exe\r\n"
+                                            u"-1,C:\\T\u00EBst\\b.exe x\r\n")}),
+    [](const testing::TestParamInfo<EncodingCase>& info) { return info.param.name; });
+
+TEST_F(LoaderTest, AMarkAloneOrBeforeCtrlZIsAnEmptyFile) {
+    for (const std::string& bytes : {kUtf8Mark, Utf16(u""), kUtf8Mark + "\x1A" + "1,C:\\a.exe\n",
+                                     Utf16(u"\x1A" u"1,C:\\a.exe\r\n")}) {
+        WriteConfig(bytes);
+        EXPECT_EQ(Load(), 0) << bytes.size() << " bytes";
+        EXPECT_TRUE(fake::Warnings().empty());
+    }
+}
+
+TEST_F(LoaderTest, CtrlZEndsUtf16TextToo) {
+    WriteConfig(Utf16(u"1,C:\\a.exe\r\n2,C:\\b.exe\x1A\r\n3,C:\\c.exe\r\n"));
+    ASSERT_EQ(Load(), 2);
+    EXPECT_STREQ(JobCommand[1], "C:\\b.exe");
+}
+
+TEST_F(LoaderTest, AHalfCharacterAtTheEndOfUtf16IsAMalformedLine) {
+    WriteConfig(Utf16(u"1,C:\\a.exe\r\n2,C:\\b.exe") + "x");
+    ASSERT_EQ(Load(), 1);
+    EXPECT_STREQ(JobCommand[0], "C:\\a.exe");
+    EXPECT_EQ(fake::Warnings(), std::vector<std::string>{kFormatError});
+}
+
+TEST_F(LoaderTest, AUtf16LineIsCutAfter255CharactersAsAnAnsiLineIs) {
+    std::string line = "1,C:\\" + std::string(300, 'a') + "\r\n2,C:\\b.exe\r\n";
+    WriteConfig(line);
+    ASSERT_EQ(Load(), 2);
+    std::string ansiFirst = JobCommand[0];
+    std::string ansiSecond = JobCommand[1];
+    auto ansiWarnings = fake::Warnings();
+
+    WriteConfig(Utf16(std::u16string(line.begin(), line.end())));
+    ASSERT_EQ(Load(), 2);
+    EXPECT_EQ(JobCommand[0], ansiFirst);
+    EXPECT_EQ(ansiFirst.size(), 253u);
+    EXPECT_EQ(JobCommand[1], ansiSecond);
+    EXPECT_EQ(fake::Warnings(), ansiWarnings);
+}
+
+// A program whose name lost a character would be another program, or none:
+// such a line warns as malformed and runs nothing. The lines around it load.
+TEST_F(LoaderTest, ALineWithACharacterWithoutAnsiFormWarnsAndYieldsNoRow) {
+    const std::string cases[] = {
+        // U+03A9, in UTF-8 with and without a mark, and in UTF-16.
+        "1,C:\\a.exe\n2,C:\\\xCE\xA9\\b.exe\n3,C:\\c.exe\n",
+        kUtf8Mark + "1,C:\\a.exe\n2,C:\\\xCE\xA9\\b.exe\n3,C:\\c.exe\n",
+        Utf16(u"1,C:\\a.exe\r\n2,C:\\\u03A9\\b.exe\r\n3,C:\\c.exe\r\n"),
+        // U+1F600, a surrogate pair in UTF-16 and four bytes in UTF-8.
+        Utf16(u"1,C:\\a.exe\r\n2,C:\\b.exe \U0001F600\r\n3,C:\\c.exe\r\n"),
+        "1,C:\\a.exe\n2,C:\\b.exe \xF0\x9F\x98\x80\n3,C:\\c.exe\n",
+        // A lone surrogate, and bytes that are no UTF-8 in a file marked as such.
+        Utf16(u"1,C:\\a.exe\r\n2,C:\\b.exe ") + std::string("\x00\xD8", 2) + Utf16(u"\r\n3,C:\\c.exe\r\n", false),
+        kUtf8Mark + "1,C:\\a.exe\n2,C:\\b\xFF.exe\n3,C:\\c.exe\n",
+    };
+    for (const std::string& bytes : cases) {
+        WriteConfig(bytes);
+        ASSERT_EQ(Load(), 2) << testing::PrintToString(bytes);
+        EXPECT_STREQ(JobCommand[0], "C:\\a.exe");
+        EXPECT_STREQ(JobCommand[1], "C:\\c.exe");
+        EXPECT_EQ(table_.rows[1].interval, 3);
+        EXPECT_EQ(fake::Warnings(), std::vector<std::string>{kFormatError});
+    }
+}
+
+TEST_F(LoaderTest, AnAsciiFileStaysAnsiAndItsBytesAreKept) {
+    // Valid UTF-8, but nothing beyond ASCII: nothing to convert.
+    WriteConfig("1,C:\\a.exe x\n");
+    ASSERT_EQ(Load(), 1);
+    EXPECT_STREQ(JobCommand[0], "C:\\a.exe x");
+    // Not UTF-8 at all (0xC3 then no continuation): every byte as it is.
+    WriteConfig("1,C:\\\xC3(\\a.exe\n");
+    ASSERT_EQ(Load(), 1);
+    EXPECT_STREQ(JobCommand[0], "C:\\\xC3(\\a.exe");
+    EXPECT_TRUE(fake::Warnings().empty());
+}
+
 }  // namespace

@@ -1,0 +1,12 @@
+// The ANSI code page, in which the runner reads and runs everything.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Converts one character, given as its UTF-16 code units (one, or a
+// surrogate pair), to the ANSI code page, exactly: never a look-alike
+// (a full-width backslash must not become a backslash). Returns the count
+// of bytes written to ansi; 0 when the character has no ANSI form or its
+// form does not fit in size bytes.
+size_t ConvertToAnsi(const uint16_t* units, size_t count, char* ansi, size_t size);
