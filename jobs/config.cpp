@@ -54,19 +54,25 @@ int32_t ReadUtf8(std::FILE* file) {
     int lead = std::fgetc(file);
     if (lead == EOF) return kEnd;
     if (lead < 0x80) return lead;
-    int trailing;
-    int32_t codePoint;
-    int32_t lowest;
+    // By its lead byte: how many bytes follow, its bits, the least code
+    // point that needs that many.
+    struct Form {
+        int trailing;
+        int32_t bits;
+        int32_t lowest;
+    };
+    Form form;
     if (lead >= 0xC2 && lead <= 0xDF) {
-        trailing = 1, codePoint = lead & 0x1F, lowest = 0x80;
+        form = Form{1, lead & 0x1F, 0x80};
     } else if (lead >= 0xE0 && lead <= 0xEF) {
-        trailing = 2, codePoint = lead & 0x0F, lowest = 0x800;
+        form = Form{2, lead & 0x0F, 0x800};
     } else if (lead >= 0xF0 && lead <= 0xF4) {
-        trailing = 3, codePoint = lead & 0x07, lowest = 0x10000;
+        form = Form{3, lead & 0x07, 0x10000};
     } else {
         return kInvalid;
     }
-    for (int i = 0; i < trailing; ++i) {
+    int32_t codePoint = form.bits;
+    for (int i = 0; i < form.trailing; ++i) {
         int next = std::fgetc(file);
         if (next == EOF || (next & 0xC0) != 0x80) {
             if (next != EOF) std::ungetc(next, file);
@@ -75,7 +81,7 @@ int32_t ReadUtf8(std::FILE* file) {
         codePoint = (codePoint << 6) | (next & 0x3F);
     }
     bool surrogate = codePoint >= kHighSurrogateFirst && codePoint <= kLowSurrogateLast;
-    if (codePoint < lowest || codePoint > 0x10FFFF || surrogate) return kInvalid;
+    if (codePoint < form.lowest || codePoint > 0x10FFFF || surrogate) return kInvalid;
     return codePoint;
 }
 

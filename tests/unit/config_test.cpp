@@ -300,7 +300,8 @@ TEST_F(LoaderTest, ALineWithACharacterWithoutAnsiFormWarnsAndYieldsNoRow) {
         Utf16(u"1,C:\\a.exe\r\n2,C:\\b.exe \U0001F600\r\n3,C:\\c.exe\r\n"),
         "1,C:\\a.exe\n2,C:\\b.exe \xF0\x9F\x98\x80\n3,C:\\c.exe\n",
         // A lone surrogate, and bytes that are no UTF-8 in a file marked as such.
-        Utf16(u"1,C:\\a.exe\r\n2,C:\\b.exe ") + std::string("\x00\xD8", 2) + Utf16(u"\r\n3,C:\\c.exe\r\n", false),
+        Utf16(u"1,C:\\a.exe\r\n2,C:\\b.exe ") + std::string("\x00\xD8", 2) +
+            Utf16(u"\r\n3,C:\\c.exe\r\n", false),
         kUtf8Mark + "1,C:\\a.exe\n2,C:\\b\xFF.exe\n3,C:\\c.exe\n",
     };
     for (const std::string& bytes : cases) {
