@@ -32,7 +32,9 @@ static BOOL CALLBACK FindBoxText(HWND child, LPARAM found) {
 static void Watch(void) {
     while (!Stopping) {
         HWND box = FindWindowA(NULL, "Cycle_launch");
-        if (box == NULL) {
+        /* A box is shown once it has its text and reads its messages;
+         * found earlier, it reads as empty and may miss the OK. */
+        if (box == NULL || !IsWindowVisible(box)) {
             Sleep(10);
             continue;
         }
