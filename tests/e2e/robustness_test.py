@@ -2,10 +2,11 @@
 documented, and the jobs around the trouble keep running."""
 import os
 import random
+import sys
 import time
 import unittest
 
-from wine_harness import RunnerCase
+from wine_harness import RunnerCase, kill_wine
 
 NOT_FOUND = "Config File (cycle_launch.txt) not Found"
 FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
@@ -161,12 +162,23 @@ class StopLoopTest(RunnerCase):
                           f"0,{probe} long sleep=forever\n")
         log = os.path.join(self.folder, "probe.log")
         chance = random.Random(11)
+        # Wine's 64-bit loader itself was seen to die of SIGSEGV at about one
+        # stop in 400, a Unix signal that no Windows program can end with (a
+        # fault of the program ends it with its exception code). Such a stop
+        # is set aside, once; the sweep never ran in it.
+        wine_crashes = 0
         for attempt in range(50):
             if os.path.exists(log):
                 os.remove(log)
             self.start_runner()
             time.sleep(chance.uniform(0.1, 1.5))
             self.interrupt_runner()
+            if self.runner.returncode < 0 and wine_crashes == 0:
+                wine_crashes += 1
+                print(f"\nstop {attempt}: Wine's loader died of signal "
+                      f"{-self.runner.returncode}; set aside", file=sys.stderr)
+                kill_wine()
+                continue
             self.assertEqual(self.runner.returncode, 0, f"stop {attempt}")
 
             def all_ended():
