@@ -114,6 +114,18 @@ class StopTreeTest(RunnerCase):
     child is in a job of its own), and leaves alone what ended runs left and
     what asked to break away."""
 
+    def assert_stop_outcome(self, ended, outliving=()):
+        """After the stop: each tag of ended ends with exit code 2, and none
+        of outliving ends."""
+        for tag in ended:
+            [end] = self.wait_for(lambda: self.probe_events(kind="exit", tag=tag), 10,
+                                  f"the end of {tag}")
+            self.assertEqual(end.code, 2, tag)
+        if outliving:
+            time.sleep(2)
+        for tag in outliving:
+            self.assertEqual(self.probe_events(kind="exit", tag=tag), [], tag)
+
     def test_a_stop_ends_the_child_and_what_it_started(self):
         probe = self.add_probe()
         self.write_config(f"5,{probe} parent sleep=forever grandchild\n")
@@ -122,10 +134,7 @@ class StopTreeTest(RunnerCase):
                       "the grandchild")
         self.assertLess(self.interrupt_runner(), 2.5)
         self.assertEqual(self.runner.returncode, 0)
-        for tag in ("parent", "parent-grandchild"):
-            [ended] = self.wait_for(lambda: self.probe_events(kind="exit", tag=tag), 10,
-                                    f"the end of {tag}")
-            self.assertEqual(ended.code, 2, tag)
+        self.assert_stop_outcome(ended=("parent", "parent-grandchild"))
 
     def test_what_an_ended_run_left_behind_outlives_the_stop(self):
         probe = self.add_probe()
@@ -135,11 +144,7 @@ class StopTreeTest(RunnerCase):
                       and self.probe_events(kind="start", tag="once-grandchild")
                       and self.probe_events(kind="start", tag="long"), 20, "the runs")
         self.interrupt_runner()
-        [long] = self.wait_for(lambda: self.probe_events(kind="exit", tag="long"), 10,
-                               "the long child's end")
-        self.assertEqual(long.code, 2)
-        time.sleep(2)
-        self.assertEqual(self.probe_events(kind="exit", tag="once-grandchild"), [])
+        self.assert_stop_outcome(ended=("long",), outliving=("once-grandchild",))
 
     def test_a_process_that_breaks_away_starts_and_outlives_the_stop(self):
         probe = self.add_probe()
@@ -148,11 +153,7 @@ class StopTreeTest(RunnerCase):
         self.wait_for(lambda: self.probe_events(kind="start", tag="parent-breakaway"), 20,
                       "the process that broke away")
         self.interrupt_runner()
-        [parent] = self.wait_for(lambda: self.probe_events(kind="exit", tag="parent"), 10,
-                                 "the child's end")
-        self.assertEqual(parent.code, 2)
-        time.sleep(2)
-        self.assertEqual(self.probe_events(kind="exit", tag="parent-breakaway"), [])
+        self.assert_stop_outcome(ended=("parent",), outliving=("parent-breakaway",))
 
 
 class StopLoopTest(RunnerCase):
