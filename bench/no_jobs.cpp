@@ -2,7 +2,7 @@
 // way of a platform that refuses a job, so the two can be compared.
 #include "platform/process.h"
 
-void* CreateRunJob() { return nullptr; }
-bool AddChildToJob(void*, const ChildProcess&) { return false; }
-void TerminateJob(void*, uint32_t) {}
-void ReleaseJob(void*) {}
+void* CreateRunJobObject() { return nullptr; }
+bool AddChildToJobObject(void*, const ChildProcess&) { return false; }
+void TerminateRunJobObject(void*, uint32_t) {}
+void ReleaseJobObject(void*) {}

@@ -3,6 +3,7 @@
 #include <cstring>
 
 char JobCommand[kMaxJobs][kTextSize];
+int32_t JobLine[kMaxJobs];
 std::atomic<int32_t> RunningMark[kMaxJobs];
 ChildProcess ProcessRecord[kMaxJobs];
 bool LaunchWarningReported[kMaxJobs];
@@ -10,6 +11,7 @@ std::atomic<int32_t> StopFlag{0};
 
 void ResetJobTable() {
     std::memset(JobCommand, 0, sizeof JobCommand);
+    std::memset(JobLine, 0, sizeof JobLine);
     std::memset(ProcessRecord, 0, sizeof ProcessRecord);
     std::memset(LaunchWarningReported, 0, sizeof LaunchWarningReported);
     for (auto& mark : RunningMark) mark.store(0);

@@ -14,6 +14,8 @@ constexpr size_t kTextSize = 256;
 // Shared with the worker threads, which know a job only by its index.
 // Each array is zero at process start.
 extern char JobCommand[kMaxJobs][kTextSize];
+// The job's line in the configuration file, as an editor numbers it.
+extern int32_t JobLine[kMaxJobs];
 extern std::atomic<int32_t> RunningMark[kMaxJobs];
 extern ChildProcess ProcessRecord[kMaxJobs];
 // The job's launch warning has been reported to the administrator and not
@@ -30,10 +32,24 @@ struct JobEntry {
     bool startPending;  // its last start failed: try again at the next tick
 };
 
+// How the configuration file was written.
+enum class ConfigEncoding { kAnsi, kUtf8, kUtf16 };
+
+// The lines of one load that raised a format warning: how many, and the
+// first of them.
+constexpr int32_t kListedFormatErrors = 20;
+struct FormatErrors {
+    int32_t count;
+    int32_t lines[kListedFormatErrors];
+};
+
 struct JobTable {
     JobEntry rows[kMaxJobs];
     int32_t count;
-    bool fileFound;  // the configuration file could be opened
+    bool fileFound;       // the configuration file exists
+    uint32_t readError;   // the platform's error when it exists but could not be read; 0 else
+    ConfigEncoding encoding;
+    FormatErrors formatErrors;
 };
 
 // Clears the shared arrays, as at process start.

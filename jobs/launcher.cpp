@@ -22,23 +22,23 @@ char StartPath[kMaxPathValue];
 char ComposedPath[kMaxPathValue];
 
 // The child starts suspended, so that nothing it starts escapes its job
-// before it is in it. Where it can't be put into a job, it runs without one,
-// and a stop ends the child alone.
-bool CreateChildInItsJob(const char* programPath, char* commandLine, const char* directory,
-                         ChildProcess* child) {
-    void* job = CreateRunJob();
-    if (!CreateChild(programPath, commandLine, directory, job != nullptr, child)) {
-        ReleaseJob(job);
+// object before it is in it. Where it can't be put into one, it runs
+// without, and a stop ends the child alone.
+bool CreateChildInItsJobObject(const char* programPath, char* commandLine, const char* directory,
+                               ChildProcess* child) {
+    void* jobObject = CreateRunJobObject();
+    if (!CreateChild(programPath, commandLine, directory, jobObject != nullptr, child)) {
+        ReleaseJobObject(jobObject);
         return false;
     }
-    if (job == nullptr) return true;
-    if (AddChildToJob(job, *child)) {
-        child->job = job;
+    if (jobObject == nullptr) return true;
+    if (AddChildToJobObject(jobObject, *child)) {
+        child->jobObject = jobObject;
     } else {
-        ReleaseJob(job);
+        ReleaseJobObject(jobObject);
     }
     if (ResumeChild(*child)) return true;
-    // Never to run, it would only hold its job.
+    // Never to run, it would only hold its job object.
     TerminateChild(*child, kStoppedChildExitCode);
     ReleaseChild(child);
     return false;
@@ -65,9 +65,9 @@ bool Launch(int32_t index, const char* programPath, char* commandLine) {
         ComposePathValue(StartPath, jobDirectory, ComposedPath, sizeof ComposedPath);
         WriteEnvironmentVariable(kPathName, ComposedPath);
     }
-    bool created = CreateChildInItsJob(programPath, commandLine,
-                                       lastBackslash != nullptr ? jobDirectory : nullptr,
-                                       &ProcessRecord[index]);
+    bool created = CreateChildInItsJobObject(programPath, commandLine,
+                                             lastBackslash != nullptr ? jobDirectory : nullptr,
+                                             &ProcessRecord[index]);
     LeaveLaunchLock();
     return created;
 }

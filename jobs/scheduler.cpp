@@ -52,8 +52,8 @@ void TerminateRunningChildren() {
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         const ChildProcess& run = ProcessRecord[i];
         if (!IsJobRunning(i) || run.process == nullptr || HasChildEnded(run)) continue;
-        if (run.job != nullptr) {
-            TerminateJob(run.job, kStoppedChildExitCode);
+        if (run.jobObject != nullptr) {
+            TerminateRunJobObject(run.jobObject, kStoppedChildExitCode);
         } else {
             TerminateChild(run, kStoppedChildExitCode);
         }

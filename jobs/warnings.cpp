@@ -28,6 +28,12 @@ void RaiseWarning(WarningEvent event, const char* text) {
     }
 }
 
+void RaiseFormatWarnings(const FormatErrors& errors) {
+    for (int32_t i = 0; i < errors.count; ++i) {
+        RaiseWarning(WarningEvent::kConfigFormatError, texts::kConfigFormatError);
+    }
+}
+
 void RaiseJobWarning(int32_t job, const char* text) {
     if (Role == WarningRole::kService) {
         if (LaunchWarningReported[job]) return;

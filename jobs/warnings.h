@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "jobs/job_table.h"
+
 // The warning's message in the executable's message table (event ID).
 enum class WarningEvent : uint32_t {
     kConfigNotFound = 1,
@@ -19,6 +21,9 @@ enum class WarningRole { kForeground, kService };
 void SetWarningRole(WarningRole role);
 
 void RaiseWarning(WarningEvent event, const char* text);
+
+// The format warnings of one load, raised once the load is done.
+void RaiseFormatWarnings(const FormatErrors& errors);
 
 // A launch warning of one job. In the service it is reported once, until
 // the job has started a child again (ClearJobWarning): a job that fails at

@@ -5,11 +5,11 @@
 #include <cstdint>
 
 // A child of ours. The handles are the platform's own, kept opaque here;
-// a null process handle means "no child", a null job "no job".
+// a null process handle means "no child", a null job object "none".
 struct ChildProcess {
     void* process;
     void* thread;
-    void* job;
+    void* jobObject;
     uint32_t processId;
     uint32_t threadId;
 };
@@ -32,21 +32,21 @@ bool HasChildEnded(const ChildProcess& child);
 // Ends the child alone; failures are ignored.
 void TerminateChild(const ChildProcess& child, uint32_t exitCode);
 
-// Closes the child's handles, its job's included, and clears the record.
-// Closing a job ends nothing: what is still in it runs on.
+// Closes the child's handles, its job object's included, and clears the
+// record. Closing a job object ends nothing: what is still in it runs on.
 void ReleaseChild(ChildProcess* child);
 
 // A job object for one run, whose processes may break away from it when
 // they ask to. Null when the platform can't give one.
-void* CreateRunJob();
+void* CreateRunJobObject();
 
-// Puts a suspended child into job, so that what it starts joins the job
+// Puts a suspended child into jobObject, so that what it starts joins it
 // too. False when the platform refuses, e.g. where a process can be in one
 // job only and the child is in one already.
-bool AddChildToJob(void* job, const ChildProcess& child);
+bool AddChildToJobObject(void* jobObject, const ChildProcess& child);
 
-// Ends every process in the job; failures are ignored.
-void TerminateJob(void* job, uint32_t exitCode);
+// Ends every process in the job object; failures are ignored.
+void TerminateRunJobObject(void* jobObject, uint32_t exitCode);
 
-// Closes a job that holds no child of ours.
-void ReleaseJob(void* job);
+// Closes a job object that holds no child of ours.
+void ReleaseJobObject(void* jobObject);

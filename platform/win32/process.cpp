@@ -39,6 +39,6 @@ void TerminateChild(const ChildProcess& child, uint32_t exitCode) {
 void ReleaseChild(ChildProcess* child) {
     CloseHandle(child->thread);
     CloseHandle(child->process);
-    if (child->job != nullptr) CloseHandle(child->job);
+    if (child->jobObject != nullptr) CloseHandle(child->jobObject);
     *child = ChildProcess{};
 }

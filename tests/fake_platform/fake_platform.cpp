@@ -28,7 +28,7 @@ struct Blocked {
     bool released;
 };
 
-struct FakeJob {
+struct FakeJobObject {
     bool open;
     int64_t launch;  // -1 while it holds no child
 };
@@ -43,7 +43,7 @@ struct World {
     std::vector<Blocked*> blocked;
     std::vector<fake::Launch> launches;
     std::vector<bool> handleOpen;       // by launch
-    std::vector<FakeJob> jobs;
+    std::vector<FakeJobObject> jobObjects;
     std::deque<Blocked*> waitingWorker;   // by launch; a deque keeps addresses
     std::vector<std::string> warnings;
     std::vector<fake::Event> events;
@@ -99,7 +99,7 @@ void Reset(const Options& options) {
     world.active = 0;
     world.launches.clear();
     world.handleOpen.clear();
-    world.jobs.clear();
+    world.jobObjects.clear();
     world.waitingWorker.clear();
     world.warnings.clear();
     world.events.clear();
@@ -168,6 +168,22 @@ void SleepMilliseconds(uint32_t milliseconds) {
     for (Blocked* waiter : due) Release(waiter);
     world.changed.notify_all();
     world.changed.wait(lock, [] { return world.active == 0; });
+}
+
+uint64_t MonotonicMilliseconds() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    return static_cast<uint64_t>(world.nowMs);
+}
+
+// 2026-12-10T12:00:00.000 local time at the start of every case.
+LocalTime ReadLocalTime() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    int64_t ms = world.nowMs;
+    int64_t seconds = ms / 1000;
+    int32_t hour = static_cast<int32_t>(12 + seconds / 3600);
+    return LocalTime{2026, 12, 10 + hour / 24, hour % 24,
+                     static_cast<int32_t>(seconds / 60 % 60), static_cast<int32_t>(seconds % 60),
+                     static_cast<int32_t>(ms % 1000), world.options.utcOffsetMinutes};
 }
 
 void ShowWarningBox(const char*, const char* text) {
@@ -249,12 +265,12 @@ void TerminateChild(const ChildProcess& child, uint32_t exitCode) {
     }
 }
 
-void CloseJob(void* job) {
+void CloseJobObject(void* job) {
     size_t index = reinterpret_cast<uintptr_t>(job) - 1;
-    if (index >= world.jobs.size() || !world.jobs[index].open) {
+    if (index >= world.jobObjects.size() || !world.jobObjects[index].open) {
         world.handleErrors.push_back("job closed twice");
     } else {
-        world.jobs[index].open = false;
+        world.jobObjects[index].open = false;
     }
 }
 
@@ -266,7 +282,7 @@ void ReleaseChild(ChildProcess* child) {
     } else {
         world.handleOpen[index] = false;
     }
-    if (child->job != nullptr) CloseJob(child->job);
+    if (child->jobObject != nullptr) CloseJobObject(child->jobObject);
     *child = ChildProcess{};
 }
 
@@ -286,24 +302,24 @@ bool HasChildEnded(const ChildProcess& child) {
     return world.launches[index].ended || world.launches[index].terminated;
 }
 
-void* CreateRunJob() {
+void* CreateRunJobObject() {
     std::lock_guard<std::mutex> guard(world.mutex);
-    world.jobs.push_back(FakeJob{true, -1});
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(world.jobs.size()));
+    world.jobObjects.push_back(FakeJobObject{true, -1});
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(world.jobObjects.size()));
 }
 
-bool AddChildToJob(void* job, const ChildProcess& child) {
+bool AddChildToJobObject(void* job, const ChildProcess& child) {
     std::lock_guard<std::mutex> guard(world.mutex);
-    if (world.options.jobsRefused) return false;
+    if (world.options.jobObjectsRefused) return false;
     size_t launch = LaunchOf(child);
-    world.jobs[reinterpret_cast<uintptr_t>(job) - 1].launch = static_cast<int64_t>(launch);
-    world.launches[launch].inJob = true;
+    world.jobObjects[reinterpret_cast<uintptr_t>(job) - 1].launch = static_cast<int64_t>(launch);
+    world.launches[launch].inJobObject = true;
     return true;
 }
 
-void TerminateJob(void* job, uint32_t exitCode) {
+void TerminateRunJobObject(void* job, uint32_t exitCode) {
     std::lock_guard<std::mutex> guard(world.mutex);
-    const FakeJob& held = world.jobs[reinterpret_cast<uintptr_t>(job) - 1];
+    const FakeJobObject& held = world.jobObjects[reinterpret_cast<uintptr_t>(job) - 1];
     if (!held.open) {
         world.handleErrors.push_back("job terminated through a closed handle");
         return;
@@ -324,10 +340,10 @@ void TerminateJob(void* job, uint32_t exitCode) {
     }
 }
 
-void ReleaseJob(void* job) {
+void ReleaseJobObject(void* job) {
     if (job == nullptr) return;
     std::lock_guard<std::mutex> guard(world.mutex);
-    CloseJob(job);
+    CloseJobObject(job);
 }
 
 bool StartThread(ThreadBody body, int32_t argument) {

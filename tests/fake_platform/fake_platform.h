@@ -29,7 +29,7 @@ struct Launch {
     uint32_t exitCode;
     int64_t endMs;
     bool suspended;  // not yet resumed
-    bool inJob;      // in a job of its run's own
+    bool inJobObject;  // in a job object of its run's own
     // A process the child started, which runs until something ends it.
     bool hasDescendant;
     bool descendantTerminated;
@@ -65,10 +65,11 @@ struct Options {
     int64_t missingAgainFromMs = -1;  // ...and from then on they are gone again
     bool consoleSession = true;      // a console session takes the service's boxes
     bool childrenStartDescendants = false;
-    bool jobsRefused = false;        // no child can be put into a job
+    bool jobObjectsRefused = false;  // no child can be put into a job object
     int failThreadStarts = 0;        // the next N thread starts fail
     int64_t stopAtMs = -1;           // StopFlag set during the sleep reaching it
     bool stopOnLoaderWarning = false;
+    int32_t utcOffsetMinutes = 60;   // local time's lead over UTC
     StopPoint stopAt = StopPoint::kNever;  // the first launch to reach it sets the StopFlag
 };
 

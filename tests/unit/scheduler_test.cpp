@@ -26,7 +26,7 @@ protected:
     static Starts StartsOf(int32_t job) {
         Starts starts;
         for (const auto& launch : fake::Launches()) {
-            if (launch.job == job) starts.push_back(launch.startMs);
+            if (launch.jobObject == job) starts.push_back(launch.startMs);
         }
         return starts;
     }
@@ -74,7 +74,7 @@ TEST_F(SchedulerTest, ChildRunsInItsProgramsDirectoryWithItOnPath) {
     auto launches = fake::Launches();
     ASSERT_GE(launches.size(), 3u);
     for (const auto& launch : launches) {
-        if (launch.job == 0) {
+        if (launch.jobObject == 0) {
             EXPECT_EQ(launch.program, "C:\\tools\\job.exe");
             EXPECT_EQ(launch.commandLine, "job.exe -q");
             EXPECT_EQ(launch.directory, "C:\\tools\\");
@@ -366,7 +366,7 @@ protected:
     static fake::Launch Only(int32_t job) {
         std::vector<fake::Launch> found;
         for (const auto& launch : fake::Launches()) {
-            if (launch.job == job) found.push_back(launch);
+            if (launch.jobObject == job) found.push_back(launch);
         }
         EXPECT_EQ(found.size(), 1u);
         return found.empty() ? fake::Launch{} : found[0];
@@ -377,7 +377,7 @@ TEST_F(RunJobTest, TheStopEndsEveryRunInProgressWithWhatItStarted) {
     EXPECT_EQ(Run(), 0);
     fake::Finish();
     fake::Launch running = Only(0);
-    EXPECT_TRUE(running.inJob);
+    EXPECT_TRUE(running.inJobObject);
     EXPECT_TRUE(running.terminated);
     EXPECT_EQ(running.exitCode, 2u);
     EXPECT_TRUE(running.descendantTerminated);
@@ -385,7 +385,7 @@ TEST_F(RunJobTest, TheStopEndsEveryRunInProgressWithWhatItStarted) {
 
     // A run that had ended let go of its job: what it left behind runs on.
     fake::Launch ended = Only(1);
-    EXPECT_TRUE(ended.inJob);
+    EXPECT_TRUE(ended.inJobObject);
     EXPECT_TRUE(ended.ended);
     EXPECT_FALSE(ended.terminated);
     EXPECT_FALSE(ended.descendantTerminated);
@@ -393,11 +393,11 @@ TEST_F(RunJobTest, TheStopEndsEveryRunInProgressWithWhatItStarted) {
 }
 
 TEST_F(RunJobTest, WithoutAJobTheRunGoesOnAndTheStopEndsTheChildAlone) {
-    options_.jobsRefused = true;
+    options_.jobObjectsRefused = true;
     EXPECT_EQ(Run(), 0);
     fake::Finish();
     fake::Launch running = Only(0);
-    EXPECT_FALSE(running.inJob);
+    EXPECT_FALSE(running.inJobObject);
     EXPECT_FALSE(running.suspended);
     EXPECT_TRUE(running.terminated);
     EXPECT_EQ(running.exitCode, 2u);
