@@ -2,6 +2,7 @@
 // Manager is starting, an installer action, or the runner in the foreground.
 #include "app/options.h"
 #include "jobs/job_table.h"
+#include "jobs/journal.h"
 #include "jobs/scheduler.h"
 #include "platform/system.h"
 #include "service/service.h"
@@ -22,7 +23,9 @@ int main(int argc, char** argv) {
             return 0;
         case -1:
             ResetJobTable();
+            OpenJournal(JournalRole::kForeground);
             RunScheduler(nullptr);
+            CloseJournal();
             return 0;
         default:  // 'D' asks for the foreground, which is what remains
             break;

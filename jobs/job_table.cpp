@@ -8,11 +8,18 @@ std::atomic<int32_t> RunningMark[kMaxJobs];
 ChildProcess ProcessRecord[kMaxJobs];
 bool LaunchWarningReported[kMaxJobs];
 std::atomic<int32_t> StopFlag{0};
+std::atomic<int32_t> StopCause{0};
+RunInfo RunInProgress[kMaxJobs];
+bool SweepDone;
+int32_t RetryRun[kMaxJobs];
 
 void ResetJobTable() {
     std::memset(JobCommand, 0, sizeof JobCommand);
     std::memset(JobLine, 0, sizeof JobLine);
     std::memset(ProcessRecord, 0, sizeof ProcessRecord);
     std::memset(LaunchWarningReported, 0, sizeof LaunchWarningReported);
+    std::memset(RunInProgress, 0, sizeof RunInProgress);
+    std::memset(RetryRun, 0, sizeof RetryRun);
+    SweepDone = false;
     for (auto& mark : RunningMark) mark.store(0);
 }

@@ -24,6 +24,27 @@ extern bool LaunchWarningReported[kMaxJobs];
 
 // Any non-zero value asks the scheduler to stop; never reset.
 extern std::atomic<int32_t> StopFlag;
+// Who asked, set just before the StopFlag.
+constexpr int32_t kStopBySignal = 1;
+constexpr int32_t kStopByService = 2;
+constexpr int32_t kStopByShutdown = 3;
+extern std::atomic<int32_t> StopCause;
+
+// The run in progress of each job, for its closing record: its line and
+// number, and when it started. Written and read under the launch lock.
+struct RunInfo {
+    int32_t line;
+    int32_t run;
+    uint64_t startMs;
+};
+extern RunInfo RunInProgress[kMaxJobs];
+// The stop's sweep has written the closing records of the runs it found:
+// no worker writes one after it. Under the launch lock.
+extern bool SweepDone;
+// A launch that failed for want of system resources, to be tried once more
+// at the next tick under the same run number; 0 when none. Written by the
+// job's worker before it clears the mark.
+extern int32_t RetryRun[kMaxJobs];
 
 // Owned by one scheduler run and touched by the scheduler thread alone.
 struct JobEntry {

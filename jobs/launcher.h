@@ -17,6 +17,10 @@ void CaptureStartPath();
 void ComposePathValue(const char* startPath, const char* jobDirectory, char* value,
                       size_t size);
 
+// True for an error that says nothing about the program, only that the
+// system lacked something for a moment: such a launch is tried once more.
+bool IsTransientLaunchError(uint32_t error);
+
 // Splits the job's command, starts its child in the program's directory with
 // that directory on its PATH, waits for it, and marks the job idle again
 // unless a stop has been asked for.

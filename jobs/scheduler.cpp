@@ -4,7 +4,9 @@
 
 #include "jobs/config.h"
 #include "jobs/job_table.h"
+#include "jobs/journal.h"
 #include "jobs/launcher.h"
+#include "jobs/texts.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/threads.h"
@@ -26,15 +28,15 @@ void StartJob(JobEntry* row, int32_t index) {
     row->startPending = true;
 }
 
-bool IsDue(const JobEntry& row) {
-    if (row.startPending) return true;
+bool IsDue(const JobEntry& row, int32_t index) {
+    if (row.startPending || RetryRun[index] != 0) return true;
     return row.interval != 0 && row.ElapsedCounter >= row.interval;
 }
 
 void Tick() {
     for (int32_t i = 0; i < Table.count; ++i) {
         JobEntry& row = Table.rows[i];
-        if (!IsJobRunning(i) && IsDue(row)) {
+        if (!IsJobRunning(i) && IsDue(row, i)) {
             StartJob(&row, i);
             if (!row.startPending) row.ElapsedCounter = 0;
         }
@@ -46,32 +48,61 @@ void Tick() {
 // Holding the launch lock, no child is being created, and every worker that
 // takes it later sees the StopFlag and gives up: no child outlives this.
 // A run in progress ends with everything it started; a run whose child has
-// ended already leaves what it started alone.
-void TerminateRunningChildren() {
+// ended already leaves what it started alone. Each run found gets its
+// closing record here. Returns how many runs the stop ended.
+int32_t TerminateRunningChildren() {
     EnterLaunchLock();
+    int32_t ended = 0;
     for (int32_t i = 0; i < kMaxJobs; ++i) {
-        const ChildProcess& run = ProcessRecord[i];
-        if (!IsJobRunning(i) || run.process == nullptr || HasChildEnded(run)) continue;
-        if (run.jobObject != nullptr) {
-            TerminateRunJobObject(run.jobObject, kStoppedChildExitCode);
-        } else {
-            TerminateChild(run, kStoppedChildExitCode);
+        const ChildProcess& child = ProcessRecord[i];
+        if (!IsJobRunning(i) || child.process == nullptr) continue;
+        const RunInfo& run = RunInProgress[i];
+        uint64_t ms = MonotonicMilliseconds() - run.startMs;
+        if (HasChildEnded(child)) {
+            JournalEnd(run.line, run.run, child.processId, ChildExitCode(child), ms);
+            continue;
         }
+        if (child.jobObject != nullptr) {
+            TerminateRunJobObject(child.jobObject, kStoppedChildExitCode);
+        } else {
+            TerminateChild(child, kStoppedChildExitCode);
+        }
+        JournalKill(run.line, run.run, child.processId, kStoppedChildExitCode, ms);
+        ++ended;
     }
+    SweepDone = true;
     LeaveLaunchLock();
+    return ended;
+}
+
+const char* StopText() {
+    switch (StopCause.load()) {
+    case kStopByService:
+        return texts::kStopByService;
+    case kStopByShutdown:
+        return texts::kStopByShutdown;
+    default:
+        return texts::kStopBySignal;
+    }
 }
 
 }  // namespace
 
 bool IsJobRunning(int32_t index) { return RunningMark[index].load() == 1; }
 
-void OnStopSignal(int) { StopFlag.store(1); }
+void OnStopSignal(int) {
+    StopCause.store(kStopBySignal);
+    StopFlag.store(1);
+}
 
 int RunScheduler(RunEnd* end) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
 
-    if (LoadJobTable(&Table) == 0) {
+    int32_t count = LoadJobTable(&Table);
+    JournalRunnerStart(Table);
+    if (count == 0) {
+        JournalRunnerStop(Table.fileFound ? texts::kStopNoJobs : texts::kStopNoConfiguration, 0);
         if (end != nullptr) *end = Table.fileFound ? RunEnd::kNoJobs : RunEnd::kNoConfigFile;
         return 1;
     }
@@ -88,7 +119,8 @@ int RunScheduler(RunEnd* end) {
         SleepMilliseconds(kTickMilliseconds);
         Tick();
     }
-    TerminateRunningChildren();
+    int32_t ended = TerminateRunningChildren();
+    JournalRunnerStop(StopText(), ended);
     if (end != nullptr) *end = RunEnd::kStopped;
     return 0;
 }

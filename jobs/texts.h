@@ -1,6 +1,8 @@
 // Every fixed text the program shows, in one place.
 #pragma once
 
+#include "jobs/version.h"
+
 namespace texts {
 
 constexpr const char kServiceName[] = "Cycle_launch";
@@ -35,5 +37,50 @@ constexpr const char kServiceOpenError[] = "error on get service\n";
 constexpr const char kServiceRemoveError[] = "error on service remove\n";
 constexpr const char kServiceRemoveSuccess[] = "service remove success\n";
 constexpr const char kServiceStartError[] = "error on start service\n";
+
+// --- The journal ------------------------------------------------------
+constexpr const char kVersion[] = CYCLE_LAUNCH_VERSION_TEXT;
+constexpr const char kForegroundJournal[] = "cycle_launch.foreground";
+constexpr const char kServiceJournal[] = "cycle_launch.service";
+// printf formats; %s is one of the two names above.
+constexpr const char kJournalLiveFormat[] = "%s.log";
+constexpr const char kJournalOlderFormat[] = "%s.%d.log";
+// The first line of every file, after its UTF-8 byte-order mark.
+constexpr const char kJournalHeader[] = "time\tevent\tline\trun\tpid\tresult\tms\ttext\r\n";
+// Said once, where the file can't be opened; %s the file, %lu and %s the
+// system's error and its message.
+constexpr const char kJournalUnavailableFormat[] =
+    "Journal (%s) not opened: error %lu (%s); running without a journal";
+
+// The journal's event names, by JournalEvent.
+constexpr const char* kJournalEvents[] = {"runner", "start", "end", "fail", "retry", "kill", "lost"};
+
+// The runner's first record: role, version, pid, then how the load went.
+constexpr const char kRoleForeground[] = "foreground";
+constexpr const char kRoleService[] = "service";
+constexpr const char kRunnerStartFormat[] = "%s, version %s, pid %lu";
+constexpr const char kRunnerLoadedFormat[] = ", configuration in %s, %ld jobs loaded";
+constexpr const char* kEncodingNames[] = {"ANSI", "UTF-8", "UTF-16LE"};
+constexpr const char kRunnerFormatErrorsFormat[] = ", format errors on %ld lines:";
+constexpr const char kRunnerNoConfiguration[] = ", no configuration file";
+constexpr const char kRunnerUnreadableFormat[] = ", configuration not readable: error %lu (%s)";
+constexpr const char kRunnerNoJobs[] = ", no jobs";
+constexpr const char kRunnerUncleanEnd[] =
+    "; the previous runner's journal ends without its stop record (a crash or a power cut?)";
+
+// The runner's last record begins with kStopPrefix, by which the next runner
+// knows that this one stopped cleanly.
+constexpr const char kStopPrefix[] = "stop: ";
+constexpr const char kStopBySignal[] = "stop: Ctrl+C";
+constexpr const char kStopByService[] = "stop: the service manager's stop";
+constexpr const char kStopByShutdown[] = "stop: the system shuts down";
+constexpr const char kStopNoConfiguration[] = "stop: no configuration file";
+constexpr const char kStopNoJobs[] = "stop: no jobs";
+constexpr const char kStopKilledFormat[] = "%s; %ld runs ended by the stop";
+
+// printf formats of a lost record: the count, then why.
+constexpr const char kLostQueueFullFormat[] = "%lu records lost: the queue was full";
+constexpr const char kLostWriteFormat[] = "%lu records lost: writing failed with error %lu (%s)";
+constexpr const char kLostDeletedFormat[] = "%lu records lost: the file was deleted while open";
 
 }  // namespace texts

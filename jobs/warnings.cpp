@@ -1,5 +1,7 @@
 #include "jobs/warnings.h"
 
+#include <cstdio>
+
 #include "jobs/job_table.h"
 #include "jobs/texts.h"
 #include "platform/admin_report.h"
@@ -31,6 +33,15 @@ void RaiseWarning(WarningEvent event, const char* text) {
 void RaiseFormatWarnings(const FormatErrors& errors) {
     for (int32_t i = 0; i < errors.count; ++i) {
         RaiseWarning(WarningEvent::kConfigFormatError, texts::kConfigFormatError);
+    }
+}
+
+void RaiseJournalNotice(const char* text) {
+    if (Role == WarningRole::kService) {
+        WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(WarningEvent::kJournalUnavailable),
+                          text);
+    } else {
+        std::fprintf(stderr, "%s\n", text);
     }
 }
 

@@ -13,6 +13,7 @@ enum class WarningEvent : uint32_t {
     kConfigNotFound = 1,
     kConfigFormatError = 2,
     kLaunchError = 3,
+    kJournalUnavailable = 4,
 };
 
 enum class WarningRole { kForeground, kService };
@@ -28,5 +29,9 @@ void RaiseFormatWarnings(const FormatErrors& errors);
 // A launch warning of one job. In the service it is reported once, until
 // the job has started a child again (ClearJobWarning): a job that fails at
 // every try does not flood the event log or the desktop.
+// That the runner goes on without its journal: told once, and never in a
+// box, since nothing is wrong with the jobs.
+void RaiseJournalNotice(const char* text);
+
 void RaiseJobWarning(int32_t job, const char* text);
 void ClearJobWarning(int32_t job);

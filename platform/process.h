@@ -18,16 +18,21 @@ struct ChildProcess {
 // commandLine, windowless and detached from any console, handles not
 // inherited, in workingDirectory or, when that is null, in ours. A child
 // created suspended runs only once ResumeChild lets it.
-// On failure *child is left without a process.
+// On failure *child is left without a process and *error holds the
+// platform's reason.
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 bool suspended, ChildProcess* child);
+                 bool suspended, ChildProcess* child, uint32_t* error);
 
-bool ResumeChild(const ChildProcess& child);
+// False with the platform's reason in *error.
+bool ResumeChild(const ChildProcess& child, uint32_t* error);
 
 // Blocks until the child has ended.
 void WaitForChild(const ChildProcess& child);
 
 bool HasChildEnded(const ChildProcess& child);
+
+// The exit code of a child that has ended.
+uint32_t ChildExitCode(const ChildProcess& child);
 
 // Ends the child alone; failures are ignored.
 void TerminateChild(const ChildProcess& child, uint32_t exitCode);

@@ -10,3 +10,8 @@
 // of bytes written to ansi; 0 when the character has no ANSI form or its
 // form does not fit in size bytes.
 size_t ConvertToAnsi(const uint16_t* units, size_t count, char* ansi, size_t size);
+
+// Converts an ANSI text to UTF-8, always ending it with a zero byte; what
+// doesn't fit in size bytes is cut at a character's boundary. Returns the
+// length written.
+size_t ConvertAnsiToUtf8(const char* ansi, char* utf8, size_t size);

@@ -9,6 +9,21 @@ using ThreadBody = void (*)(int32_t argument);
 // False when the thread could not be created.
 bool StartThread(ThreadBody body, int32_t argument);
 
+// Starts the journal's writer, which lives until the process ends or it
+// returns. False when the thread could not be created.
+bool StartWriterThread(ThreadBody body);
+
 // One process-wide lock that keeps launches and the stop's sweep apart.
 void EnterLaunchLock();
 void LeaveLaunchLock();
+
+// The journal's queue: a lock held only to copy a record in or out, and the
+// writer's wake-up call.
+void EnterJournalLock();
+void LeaveJournalLock();
+void WakeJournalWriter();
+// True when woken, false when timeoutMs passed first.
+bool WaitForJournalWork(uint32_t timeoutMs);
+// The writer's word that the queue is written out, awaited at stop.
+void SignalJournalDrained();
+bool WaitForJournalDrained(uint32_t timeoutMs);

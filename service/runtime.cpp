@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "jobs/job_table.h"
+#include "jobs/journal.h"
 #include "jobs/scheduler.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
@@ -18,7 +19,8 @@ int ReportServiceStatus(DWORD state, DWORD exitCode = NO_ERROR) {
     SERVICE_STATUS status = {};
     status.dwServiceType = kServiceType;
     status.dwCurrentState = state;
-    status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    // Shutdown too: a stop at reboot writes the journal's last records.
+    status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
     status.dwWin32ExitCode = exitCode;
     SetServiceStatus(StatusHandle, &status);
     return 0;
@@ -40,6 +42,7 @@ DWORD ExitCodeOf(RunEnd end) {
 
 void WINAPI ServiceCtrlHandler(DWORD control) {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+        StopCause.store(control == SERVICE_CONTROL_STOP ? kStopByService : kStopByShutdown);
         StopFlag.store(1);
     }
 }
@@ -54,8 +57,10 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     // Nobody sees a service's own desktop: a box there would wait for ever.
     SetWarningRole(WarningRole::kService);
     PrepareConsoleMessages();
+    OpenJournal(JournalRole::kService);
     RunEnd end = RunEnd::kStopped;
     RunScheduler(&end);
+    CloseJournal();
     ReportServiceStatus(SERVICE_STOPPED, ExitCodeOf(end));
 }
 

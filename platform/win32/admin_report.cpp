@@ -13,6 +13,7 @@ constexpr DWORD kWarningSeverity = 0x80000000u;
 static_assert((kWarningSeverity | 1) == MSG_CONFIG_NOT_FOUND, "message table out of step");
 static_assert((kWarningSeverity | 2) == MSG_CONFIG_FORMAT_ERROR, "message table out of step");
 static_assert((kWarningSeverity | 3) == MSG_LAUNCH_ERROR, "message table out of step");
+static_assert((kWarningSeverity | 4) == MSG_JOURNAL_UNAVAILABLE, "message table out of step");
 
 constexpr UINT kBoxStyle = MB_OK | MB_ICONEXCLAMATION;
 constexpr DWORD kNoSession = 0xFFFFFFFFu;

@@ -7,13 +7,14 @@ constexpr DWORD kChildCreationFlags = CREATE_NO_WINDOW | DETACHED_PROCESS;
 }
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 bool suspended, ChildProcess* child) {
+                 bool suspended, ChildProcess* child, uint32_t* error) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION created = {};
     DWORD flags = kChildCreationFlags | (suspended ? CREATE_SUSPENDED : 0);
     if (!CreateProcessA(programPath, commandLine, nullptr, nullptr, FALSE, flags, nullptr,
                         workingDirectory, &startup, &created)) {
+        *error = GetLastError();
         *child = ChildProcess{};
         return false;
     }
@@ -22,14 +23,22 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     return true;
 }
 
-bool ResumeChild(const ChildProcess& child) {
-    return ResumeThread(child.thread) != static_cast<DWORD>(-1);
+bool ResumeChild(const ChildProcess& child, uint32_t* error) {
+    if (ResumeThread(child.thread) != static_cast<DWORD>(-1)) return true;
+    *error = GetLastError();
+    return false;
 }
 
 void WaitForChild(const ChildProcess& child) { WaitForSingleObject(child.process, INFINITE); }
 
 bool HasChildEnded(const ChildProcess& child) {
     return WaitForSingleObject(child.process, 0) == WAIT_OBJECT_0;
+}
+
+uint32_t ChildExitCode(const ChildProcess& child) {
+    DWORD code = 0;
+    GetExitCodeProcess(child.process, &code);
+    return code;
 }
 
 void TerminateChild(const ChildProcess& child, uint32_t exitCode) {

@@ -37,6 +37,21 @@ bool GetExecutablePath(char* buffer, size_t size) {
 
 bool ChangeDirectory(const char* path) { return _chdir(path) == 0; }
 
+void DescribeSystemError(uint32_t error, char* text, size_t size) {
+    // Into the caller's buffer: nothing allocated. Without inserts: some
+    // messages hold %1, which would otherwise be read from nowhere.
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, text, static_cast<DWORD>(size), nullptr);
+    if (length >= size) length = 0;
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                          text[length - 1] == ' ')) {
+        --length;
+    }
+    text[length] = '\0';
+}
+
+uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
 bool IsNtPlatform() {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;

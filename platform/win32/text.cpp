@@ -16,3 +16,24 @@ size_t ConvertToAnsi(const uint16_t* units, size_t count, char* ansi, size_t siz
                                      ansi, static_cast<int>(size), nullptr, &usedDefault);
     return length > 0 && !usedDefault ? static_cast<size_t>(length) : 0;
 }
+
+size_t ConvertAnsiToUtf8(const char* ansi, char* utf8, size_t size) {
+    if (size == 0) return 0;
+    utf8[0] = '\0';
+    // The runner's texts are a few hundred characters at most.
+    WCHAR wide[2048];
+    int count = MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, sizeof wide / sizeof wide[0]);
+    if (count <= 1) return 0;
+    --count;  // without its zero
+    // Too long for utf8: drop characters from the end, never half a pair.
+    for (; count > 0; --count) {
+        if (IS_HIGH_SURROGATE(wide[count - 1])) continue;
+        int length = WideCharToMultiByte(CP_UTF8, 0, wide, count, utf8,
+                                         static_cast<int>(size - 1), nullptr, nullptr);
+        if (length > 0) {
+            utf8[length] = '\0';
+            return static_cast<size_t>(length);
+        }
+    }
+    return 0;
+}

@@ -12,11 +12,17 @@ constexpr SIZE_T kWorkerStackReserve = 128 * 1024;
 struct Locks {
     CRITICAL_SECTION launch;
     CRITICAL_SECTION handover;
+    CRITICAL_SECTION journal;
     HANDLE handoverTaken;
+    HANDLE journalWork;
+    HANDLE journalDrained;
     Locks() {
         InitializeCriticalSection(&launch);
         InitializeCriticalSection(&handover);
+        InitializeCriticalSection(&journal);
         handoverTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        journalWork = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        journalDrained = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     }
 } Shared;
 
@@ -49,5 +55,21 @@ bool StartThread(ThreadBody body, int32_t argument) {
     return thread != nullptr;
 }
 
+bool StartWriterThread(ThreadBody body) { return StartThread(body, 0); }
+
 void EnterLaunchLock() { EnterCriticalSection(&Shared.launch); }
 void LeaveLaunchLock() { LeaveCriticalSection(&Shared.launch); }
+
+void EnterJournalLock() { EnterCriticalSection(&Shared.journal); }
+void LeaveJournalLock() { LeaveCriticalSection(&Shared.journal); }
+void WakeJournalWriter() { SetEvent(Shared.journalWork); }
+
+bool WaitForJournalWork(uint32_t timeoutMs) {
+    return WaitForSingleObject(Shared.journalWork, timeoutMs) == WAIT_OBJECT_0;
+}
+
+void SignalJournalDrained() { SetEvent(Shared.journalDrained); }
+
+bool WaitForJournalDrained(uint32_t timeoutMs) {
+    return WaitForSingleObject(Shared.journalDrained, timeoutMs) == WAIT_OBJECT_0;
+}

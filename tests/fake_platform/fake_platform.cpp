@@ -1,5 +1,7 @@
 #include "tests/fake_platform/fake_platform.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,12 +18,19 @@
 #include "platform/dialog.h"
 #include "platform/environment.h"
 #include "platform/files.h"
+#include "platform/journal_file.h"
 #include "platform/process.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 
 namespace {
+
+constexpr uint32_t kFileNotFound = 2;
+constexpr uint32_t kAccessDenied = 5;
+constexpr uint32_t kSharingViolation = 32;
+constexpr uint32_t kDiskFull = 112;
+constexpr uint32_t kInternalError = 1359;
 
 struct Blocked {
     int64_t untilMs;
@@ -51,6 +60,15 @@ struct World {
     std::vector<std::string> handleErrors;
     std::vector<std::string> directories;
     std::map<std::string, std::string> environment;
+    int transientFailuresLeft = 0;
+    // The journal's writer: its wait, a wake-up not yet taken, and its word
+    // that the queue is written out.
+    Blocked* journalWaiter = nullptr;
+    bool journalWake = false;
+    bool journalDrained = false;
+    bool diskFull = false;
+    std::vector<int> journalFiles;  // descriptors by handle - 1; -1 when closed
+    std::vector<std::string> journalFilePaths;
 } world;
 
 std::recursive_mutex launchLock;
@@ -107,6 +125,16 @@ void Reset(const Options& options) {
     world.handleErrors.clear();
     world.directories.clear();
     world.environment.clear();
+    world.transientFailuresLeft = options.transientFailures;
+    world.journalWaiter = nullptr;
+    world.journalWake = false;
+    world.journalDrained = false;
+    world.diskFull = false;
+    world.journalFilePaths.clear();
+    for (int fd : world.journalFiles) {
+        if (fd >= 0) close(fd);
+    }
+    world.journalFiles.clear();
     if (options.hasPath) world.environment["PATH"] = options.path;
 }
 
@@ -147,6 +175,11 @@ std::vector<std::string> ConsoleMessages() {
 std::vector<std::string> HandleErrors() {
     std::lock_guard<std::mutex> guard(world.mutex);
     return world.handleErrors;
+}
+
+void SetDiskFull(bool full) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    world.diskFull = full;
 }
 
 std::vector<std::string> ChangedDirectories() {
@@ -197,7 +230,7 @@ void ShowWarningBox(const char*, const char* text) {
 }
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 bool suspended, ChildProcess* child) {
+                 bool suspended, ChildProcess* child, uint32_t* error) {
     std::lock_guard<std::mutex> guard(world.mutex);
     *child = ChildProcess{};
     const auto& missing = world.options.missingPrograms;
@@ -219,7 +252,17 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
                                     0});
     world.handleOpen.push_back(exists);
     world.waitingWorker.push_back(nullptr);
-    if (!exists) return false;
+    if (!exists) {
+        *error = kFileNotFound;
+        return false;
+    }
+    if (world.transientFailuresLeft > 0) {
+        --world.transientFailuresLeft;
+        world.launches.back().created = false;
+        world.handleOpen.back() = false;
+        *error = kInternalError;
+        return false;
+    }
     if (world.options.stopAt == fake::StopPoint::kChildBeingCreated) StopFlag.store(1);
     uintptr_t id = world.launches.size();
     child->process = reinterpret_cast<void*>(id);
@@ -244,7 +287,22 @@ void WaitForChild(const ChildProcess& child) {
     if (!launch.terminated) {
         launch.ended = true;
         launch.endMs = world.nowMs;
+        for (const auto& [program, code] : world.options.exitCodes) {
+            if (program == launch.program) launch.exitCode = code;
+        }
     }
+}
+
+uint32_t ChildExitCode(const ChildProcess& child) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    size_t index = LaunchOf(child);
+    if (index >= world.launches.size() || !world.handleOpen[index]) {
+        world.handleErrors.push_back("exit code through a closed handle");
+        return 0;
+    }
+    const fake::Launch& launch = world.launches[index];
+    if (!launch.ended && !launch.terminated) world.handleErrors.push_back("exit code of a running child");
+    return launch.exitCode;
 }
 
 void TerminateChild(const ChildProcess& child, uint32_t exitCode) {
@@ -286,7 +344,7 @@ void ReleaseChild(ChildProcess* child) {
     *child = ChildProcess{};
 }
 
-bool ResumeChild(const ChildProcess& child) {
+bool ResumeChild(const ChildProcess& child, uint32_t*) {
     std::lock_guard<std::mutex> guard(world.mutex);
     world.launches[LaunchOf(child)].suspended = false;
     return true;
@@ -418,4 +476,218 @@ bool SendConsoleMessage(const char*, const char* text) {
     if (!world.options.consoleSession) return false;
     world.consoleMessages.push_back(text);
     return true;
+}
+
+size_t ConvertAnsiToUtf8(const char* ansi, char* utf8, size_t size) {
+    size_t at = 0;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(ansi); *c != 0; ++c) {
+        size_t need = *c < 0x80 ? 1 : 2;
+        if (at + need + 1 > size) break;
+        if (need == 1) {
+            utf8[at++] = static_cast<char>(*c);
+        } else {
+            utf8[at++] = static_cast<char>(0xC0 | (*c >> 6));
+            utf8[at++] = static_cast<char>(0x80 | (*c & 0x3F));
+        }
+    }
+    if (size > 0) utf8[at] = '\0';
+    return at;
+}
+
+void DescribeSystemError(uint32_t error, char* text, size_t size) {
+    const char* message = "";
+    switch (error) {
+    case kFileNotFound: message = "The system cannot find the file specified."; break;
+    case kAccessDenied: message = "Access is denied."; break;
+    case kSharingViolation:
+        message = "The process cannot access the file because it is being used by another process.";
+        break;
+    case kDiskFull: message = "There is not enough space on the disk."; break;
+    case kInternalError: message = "An internal error occurred."; break;
+    }
+    std::snprintf(text, size, "%s", message);
+}
+
+uint32_t CurrentProcessId() { return fake::kRunnerPid; }
+
+// --- The journal's writer thread, its lock and its signals ----------------
+
+namespace {
+std::mutex journalLock;
+}
+
+bool StartWriterThread(ThreadBody body) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    ++world.active;
+    world.workers.emplace_back([body] {
+        body(0);
+        std::lock_guard<std::mutex> done(world.mutex);
+        --world.active;
+        world.changed.notify_all();
+    });
+    return true;
+}
+
+void EnterJournalLock() { journalLock.lock(); }
+void LeaveJournalLock() { journalLock.unlock(); }
+
+void WakeJournalWriter() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    world.journalWake = true;
+    if (world.journalWaiter != nullptr && !world.journalWaiter->released) {
+        Release(world.journalWaiter);
+        world.changed.notify_all();
+    }
+}
+
+// Time out in fake time, like every other wait of the fake.
+bool WaitForJournalWork(uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(world.mutex);
+    if (!world.journalWake) BlockUntil(lock, world.nowMs + timeoutMs, &world.journalWaiter);
+    bool woken = world.journalWake;
+    world.journalWake = false;
+    return woken;
+}
+
+void SignalJournalDrained() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    world.journalDrained = true;
+    world.changed.notify_all();
+}
+
+bool WaitForJournalDrained(uint32_t) {
+    std::unique_lock<std::mutex> lock(world.mutex);
+    world.changed.wait_for(lock, std::chrono::seconds(10), [] { return world.journalDrained; });
+    bool drained = world.journalDrained;
+    world.journalDrained = false;
+    return drained;
+}
+
+// --- The journal's files: real files in the program folder's stand-in -----
+
+namespace {
+
+std::string RealPath(const char* windowsPath) {
+    const char* name = std::strrchr(windowsPath, '\\');
+    return world.options.configDirectory + "/" + (name ? name + 1 : windowsPath);
+}
+
+bool IsHeld(const std::string& realPath) {
+    for (const auto& name : world.options.heldFiles) {
+        if (realPath == world.options.configDirectory + "/" + name) return true;
+    }
+    return false;
+}
+
+int Descriptor(void* file) { return world.journalFiles[reinterpret_cast<uintptr_t>(file) - 1]; }
+
+}  // namespace
+
+void* OpenJournalFile(const char* path, uint32_t* error) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    std::string real = RealPath(path);
+    for (size_t i = 0; i < world.journalFiles.size(); ++i) {
+        // Opened without write sharing: a second writer is refused.
+        if (world.journalFiles[i] >= 0 && world.journalFilePaths[i] == real) {
+            *error = kSharingViolation;
+            return nullptr;
+        }
+    }
+    if (IsHeld(real)) {
+        *error = kSharingViolation;
+        return nullptr;
+    }
+    int fd = open(real.c_str(), O_RDWR | O_CREAT, 0644);
+    if (fd < 0) {
+        *error = errno == ENOENT ? 3 : kAccessDenied;  // a folder of that name: access denied
+        return nullptr;
+    }
+    world.journalFiles.push_back(fd);
+    world.journalFilePaths.push_back(real);
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(world.journalFiles.size()));
+}
+
+void CloseJournalFile(void* file) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    int& fd = world.journalFiles[reinterpret_cast<uintptr_t>(file) - 1];
+    if (fd < 0) {
+        world.handleErrors.push_back("journal closed twice");
+        return;
+    }
+    close(fd);
+    fd = -1;
+}
+
+uint64_t JournalFileSize(void* file) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    struct stat status;
+    if (fstat(Descriptor(file), &status) != 0) return 0;
+    return static_cast<uint64_t>(status.st_size);
+}
+
+size_t ReadJournalFile(void* file, uint64_t offset, char* buffer, size_t size) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    ssize_t read = pread(Descriptor(file), buffer, size, static_cast<off_t>(offset));
+    return read > 0 ? static_cast<size_t>(read) : 0;
+}
+
+bool AppendJournalFile(void* file, const char* bytes, size_t length, uint32_t* error) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    int fd = Descriptor(file);
+    lseek(fd, 0, SEEK_END);
+    if (world.diskFull) {
+        // As a full disk does: part of it may land.
+        ssize_t ignored = write(fd, bytes, length / 2);
+        (void)ignored;
+        *error = kDiskFull;
+        return false;
+    }
+    return write(fd, bytes, length) == static_cast<ssize_t>(length);
+}
+
+bool CutJournalFile(void* file, uint64_t length) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    return ftruncate(Descriptor(file), static_cast<off_t>(length)) == 0;
+}
+
+bool IsJournalFileDeleted(void* file) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    struct stat status;
+    return fstat(Descriptor(file), &status) == 0 && status.st_nlink == 0;
+}
+
+bool CopyJournalFile(void* file, const char* path) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    std::string real = RealPath(path);
+    if (IsHeld(real)) return false;
+    int from = Descriptor(file);
+    int to = open(real.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (to < 0) return false;
+    char buffer[65536];
+    off_t offset = 0;
+    ssize_t read;
+    bool copied = true;
+    while ((read = pread(from, buffer, sizeof buffer, offset)) > 0) {
+        if (write(to, buffer, static_cast<size_t>(read)) != read) copied = false;
+        offset += read;
+    }
+    close(to);
+    return copied;
+}
+
+bool MoveJournalFile(const char* from, const char* to) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    std::string source = RealPath(from);
+    std::string target = RealPath(to);
+    if (access(source.c_str(), F_OK) != 0) return true;
+    if (IsHeld(source) || IsHeld(target)) return false;
+    return rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool DeleteJournalFile(const char* path) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    std::string real = RealPath(path);
+    if (access(real.c_str(), F_OK) != 0) return true;
+    if (IsHeld(real)) return false;
+    return unlink(real.c_str()) == 0;
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fake {
@@ -70,8 +71,16 @@ struct Options {
     int64_t stopAtMs = -1;           // StopFlag set during the sleep reaching it
     bool stopOnLoaderWarning = false;
     int32_t utcOffsetMinutes = 60;   // local time's lead over UTC
+    // Exit codes of programs that end by themselves; 0 for others.
+    std::vector<std::pair<std::string, uint32_t>> exitCodes;
+    int transientFailures = 0;  // the next N creations fail for want of resources
+    // Files in the program folder that a reader holds: they can't be
+    // written, moved or deleted.
+    std::vector<std::string> heldFiles;
     StopPoint stopAt = StopPoint::kNever;  // the first launch to reach it sets the StopFlag
 };
+
+constexpr uint32_t kRunnerPid = 4242;
 
 // Joins every worker left from the previous case, then starts afresh.
 void Reset(const Options& options);
@@ -85,5 +94,8 @@ std::vector<Event> Events();
 std::vector<std::string> ConsoleMessages();  // boxes sent, which block nobody
 std::vector<std::string> HandleErrors();  // handles used after closing, twice closed...
 std::vector<std::string> ChangedDirectories();
+// From now on every write to the journal fails, part of it landing, until
+// the disk has room again.
+void SetDiskFull(bool full);
 
 }  // namespace fake

@@ -7,9 +7,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "jobs/job_table.h"
+#include "jobs/journal.h"
 #include "jobs/warnings.h"
 #include "tests/fake_platform/fake_platform.h"
 
@@ -25,10 +27,10 @@ protected:
         SetWarningRole(WarningRole::kForeground);
     }
     void TearDown() override {
+        CloseJournal();
         fake::Finish();
         SetWarningRole(WarningRole::kForeground);
-        std::remove(ConfigPath().c_str());
-        rmdir(directory_.c_str());
+        std::filesystem::remove_all(directory_);
     }
     void WriteConfig(const std::string& bytes) {
         std::FILE* file = std::fopen(ConfigPath().c_str(), "wb");

@@ -1,0 +1,471 @@
+#include "jobs/journal.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "jobs/texts.h"
+#include "jobs/warnings.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/journal_file.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "platform/threads.h"
+
+namespace {
+
+enum class JournalEvent : uint8_t { kRunner, kStart, kEnd, kFail, kRetry, kKill, kLost };
+
+constexpr size_t kRecordText = 384;
+constexpr int32_t kBatchRecords = 16;
+// Ample for one batch: a record's text at most doubles when quoted, and
+// each of its characters takes at most three bytes in UTF-8.
+constexpr size_t kRecordBytes = 64 + 6 * (kRecordText + kTextSize);
+constexpr size_t kOutputSize = (kBatchRecords + 4) * kRecordBytes;
+// How often the writer tries again after a failure, with nothing new queued.
+constexpr uint32_t kRetryMs = 1000;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr uint32_t kHexFrom = 0x80000000u;
+
+struct Record {
+    LocalTime time;
+    JournalEvent event;
+    int32_t line;  // 0: none
+    int32_t run;   // 0: none
+    uint32_t pid;  // 0: none
+    bool hasResult;
+    bool resultIsError;  // a system error, whose message follows the text
+    uint32_t result;
+    bool hasMs;
+    uint64_t ms;
+    char text[kRecordText];
+};
+
+// --- The queue: records in from any thread, out to the writer ------------
+Record Queue[kJournalQueueRecords];
+int32_t QueueHead;
+int32_t QueueCount;
+uint32_t DroppedWhileFull;  // under the journal lock
+std::atomic<bool> Accepting{false};
+std::atomic<bool> Closing{false};
+std::atomic<int32_t> RunCounter{0};
+
+void Enqueue(const Record& record) {
+    if (!Accepting.load()) return;
+    EnterJournalLock();
+    if (QueueCount == kJournalQueueRecords) {
+        ++DroppedWhileFull;
+    } else {
+        Queue[(QueueHead + QueueCount) % kJournalQueueRecords] = record;
+        ++QueueCount;
+    }
+    LeaveJournalLock();
+    WakeJournalWriter();
+}
+
+Record NewRecord(JournalEvent event, int32_t line, int32_t run, uint32_t pid) {
+    Record record = {};
+    record.time = ReadLocalTime();
+    record.event = event;
+    record.line = line;
+    record.run = run;
+    record.pid = pid;
+    return record;
+}
+
+// --- The writer's own state ----------------------------------------------
+JournalRole Role = JournalRole::kForeground;
+char LivePath[kTextSize];
+char OlderPaths[kJournalOlderFiles + 1][kTextSize];  // [1] is .1.log
+void* File;
+bool UncleanEnd;  // the last runner's journal lacks its stop record
+uint64_t RollRetryFrom;  // after a roll that failed, the size to try again at
+Record Batch[kBatchRecords];
+char Output[kOutputSize];
+
+// Records counted but not written, by reason, until a write works again.
+struct Lost {
+    uint32_t queueFull;
+    uint32_t writeFailed;
+    uint32_t writeError;
+    uint32_t deleted;
+} Pending;
+
+size_t HeaderLength() { return std::strlen(kByteOrderMark) + std::strlen(texts::kJournalHeader); }
+
+size_t Append(char* out, size_t size, size_t at, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+size_t Append(char* out, size_t size, size_t at, const char* format, ...) {
+    if (at >= size) return at;
+    va_list arguments;
+    va_start(arguments, format);
+    int length = std::vsnprintf(out + at, size - at, format, arguments);
+    va_end(arguments);
+    if (length < 0) return at;
+    size_t end = at + static_cast<size_t>(length);
+    return end < size ? end : size - 1;
+}
+
+size_t FormatRecord(const Record& record, char* out, size_t size) {
+    const LocalTime& t = record.time;
+    int32_t offset = t.utcOffsetMinutes < 0 ? -t.utcOffsetMinutes : t.utcOffsetMinutes;
+    size_t at = Append(out, size, 0, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d\t%s\t",
+                       t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond,
+                       t.utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60,
+                       texts::kJournalEvents[static_cast<int>(record.event)]);
+    if (record.line > 0) at = Append(out, size, at, "%ld", static_cast<long>(record.line));
+    at = Append(out, size, at, "\t");
+    if (record.run > 0) at = Append(out, size, at, "%ld", static_cast<long>(record.run));
+    at = Append(out, size, at, "\t");
+    if (record.pid > 0) at = Append(out, size, at, "%lu", static_cast<unsigned long>(record.pid));
+    at = Append(out, size, at, "\t");
+    if (record.hasResult) {
+        at = Append(out, size, at, "%lu", static_cast<unsigned long>(record.result));
+        // An exit code that is an NTSTATUS reads best in hex: 0xC0000005.
+        if (!record.resultIsError && record.result >= kHexFrom) {
+            at = Append(out, size, at, " (0x%08lX)", static_cast<unsigned long>(record.result));
+        }
+    }
+    at = Append(out, size, at, "\t");
+    if (record.hasMs) at = Append(out, size, at, "%llu", static_cast<unsigned long long>(record.ms));
+    at = Append(out, size, at, "\t");
+
+    static char ansi[kRecordText + kTextSize + 8];
+    static char utf8[3 * sizeof ansi];
+    static char quoted[2 * sizeof utf8];
+    std::snprintf(ansi, sizeof ansi, "%s", record.text);
+    if (record.resultIsError) {
+        char message[kTextSize];
+        DescribeSystemError(record.result, message, sizeof message);
+        size_t length = std::strlen(ansi);
+        std::snprintf(ansi + length, sizeof ansi - length, ": %s", message);
+    }
+    ConvertAnsiToUtf8(ansi, utf8, sizeof utf8);
+    QuoteJournalText(utf8, quoted, sizeof quoted);
+    at = Append(out, size, at, "%s\r\n", quoted);
+    return at;
+}
+
+// A lost record for each reason with a count, into Output at at.
+size_t FormatLost(const Lost& lost, size_t at) {
+    char message[kTextSize];
+    Record record = NewRecord(JournalEvent::kLost, 0, 0, 0);
+    if (lost.queueFull > 0) {
+        std::snprintf(record.text, sizeof record.text, texts::kLostQueueFullFormat,
+                      static_cast<unsigned long>(lost.queueFull));
+        at += FormatRecord(record, Output + at, sizeof Output - at);
+    }
+    if (lost.writeFailed > 0) {
+        DescribeSystemError(lost.writeError, message, sizeof message);
+        std::snprintf(record.text, sizeof record.text, texts::kLostWriteFormat,
+                      static_cast<unsigned long>(lost.writeFailed),
+                      static_cast<unsigned long>(lost.writeError), message);
+        at += FormatRecord(record, Output + at, sizeof Output - at);
+    }
+    if (lost.deleted > 0) {
+        std::snprintf(record.text, sizeof record.text, texts::kLostDeletedFormat,
+                      static_cast<unsigned long>(lost.deleted));
+        at += FormatRecord(record, Output + at, sizeof Output - at);
+    }
+    return at;
+}
+
+bool HasLost() { return Pending.queueFull + Pending.writeFailed + Pending.deleted > 0; }
+
+void Reopen() {
+    if (File != nullptr) CloseJournalFile(File);
+    uint32_t error = 0;
+    File = OpenJournalFile(LivePath, &error);
+}
+
+// Older files move up one, the oldest goes, and the live file's content
+// becomes .1.log. The live file itself is cut, never renamed: a reader may
+// hold it. A file a reader holds stays where it is.
+void Roll() {
+    uint64_t size = JournalFileSize(File);
+    if (size < kJournalRollBytes || size < RollRetryFrom) return;
+    DeleteJournalFile(OlderPaths[kJournalOlderFiles]);
+    for (int32_t i = kJournalOlderFiles - 1; i >= 1; --i) {
+        MoveJournalFile(OlderPaths[i], OlderPaths[i + 1]);
+    }
+    if (CopyJournalFile(File, OlderPaths[1]) && CutJournalFile(File, HeaderLength())) {
+        RollRetryFrom = 0;
+        return;
+    }
+    // Not again at every batch: each try moves the older files on.
+    RollRetryFrom = size + kJournalRollBytes / 4;
+}
+
+void WriteBatch(int32_t count) {
+    if (File != nullptr && IsJournalFileDeleted(File)) Reopen();
+    if (File == nullptr) Reopen();
+    if (File == nullptr) {
+        Pending.writeFailed += static_cast<uint32_t>(count);
+        return;
+    }
+    Roll();
+    uint64_t sizeBefore = JournalFileSize(File);
+    size_t at = 0;
+    if (sizeBefore == 0) {
+        at = Append(Output, sizeof Output, at, "%s%s", kByteOrderMark, texts::kJournalHeader);
+    }
+    Lost written = Pending;
+    at = FormatLost(written, at);
+    for (int32_t i = 0; i < count; ++i) at += FormatRecord(Batch[i], Output + at, sizeof Output - at);
+
+    uint32_t error = 0;
+    if (!AppendJournalFile(File, Output, at, &error)) {
+        // No half record may stay to run into the next one.
+        CutJournalFile(File, sizeBefore);
+        Pending.writeFailed += static_cast<uint32_t>(count);
+        Pending.writeError = error;
+        return;
+    }
+    if (IsJournalFileDeleted(File)) {
+        Pending.deleted += static_cast<uint32_t>(count);
+        Reopen();
+        return;
+    }
+    Pending.queueFull -= written.queueFull;
+    Pending.writeFailed -= written.writeFailed;
+    Pending.deleted -= written.deleted;
+}
+
+void WriteQueued() {
+    for (;;) {
+        int32_t taken = 0;
+        EnterJournalLock();
+        while (taken < kBatchRecords && QueueCount > 0) {
+            Batch[taken++] = Queue[QueueHead];
+            QueueHead = (QueueHead + 1) % kJournalQueueRecords;
+            --QueueCount;
+        }
+        Pending.queueFull += DroppedWhileFull;
+        DroppedWhileFull = 0;
+        LeaveJournalLock();
+        if (taken == 0 && !HasLost()) return;
+        WriteBatch(taken);
+        if (taken == 0) return;
+    }
+}
+
+void JournalWriter(int32_t) {
+    for (;;) {
+        bool closing = Closing.load();
+        WriteQueued();
+        if (closing) {
+            SignalJournalDrained();
+            return;
+        }
+        WaitForJournalWork(kRetryMs);
+    }
+}
+
+// True when the file has records and the last is not a runner's stop.
+bool EndsWithoutStop() {
+    uint64_t size = JournalFileSize(File);
+    if (size <= HeaderLength()) return false;
+    char tail[1024];
+    uint64_t from = size > sizeof tail - 1 ? size - (sizeof tail - 1) : 0;
+    size_t read = ReadJournalFile(File, from, tail, sizeof tail - 1);
+    tail[read] = '\0';
+    if (read < 2 || tail[read - 2] != '\r' || tail[read - 1] != '\n') return true;
+    tail[read - 2] = '\0';
+    const char* lastLine = std::strrchr(tail, '\n');
+    lastLine = lastLine != nullptr ? lastLine + 1 : tail;
+    // time, event, then five more fields before the text.
+    const char* field = std::strchr(lastLine, '\t');
+    if (field == nullptr || std::strncmp(field + 1, "runner\t", 7) != 0) return true;
+    for (int i = 0; i < 6 && field != nullptr; ++i) field = std::strchr(field + 1, '\t');
+    return field == nullptr ||
+           std::strncmp(field + 1, texts::kStopPrefix, std::strlen(texts::kStopPrefix)) != 0;
+}
+
+bool ComposePaths(const char* name) {
+    char folder[kTextSize];
+    if (!GetExecutablePath(folder, sizeof folder)) return false;
+    char* lastBackslash = std::strrchr(folder, '\\');
+    if (lastBackslash != nullptr) lastBackslash[1] = '\0';
+    char file[kTextSize];
+    std::snprintf(file, sizeof file, texts::kJournalLiveFormat, name);
+    int length = std::snprintf(LivePath, sizeof LivePath, "%s%s", folder, file);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof LivePath) return false;
+    for (int32_t i = 1; i <= kJournalOlderFiles; ++i) {
+        std::snprintf(file, sizeof file, texts::kJournalOlderFormat, name, static_cast<int>(i));
+        length = std::snprintf(OlderPaths[i], sizeof OlderPaths[i], "%s%s", folder, file);
+        if (length < 0 || static_cast<size_t>(length) >= sizeof OlderPaths[i]) return false;
+    }
+    return true;
+}
+
+void SayNoJournal(const char* name, uint32_t error) {
+    char file[kTextSize];
+    std::snprintf(file, sizeof file, texts::kJournalLiveFormat, name);
+    char message[kTextSize];
+    DescribeSystemError(error, message, sizeof message);
+    char text[2 * kTextSize + 128];
+    std::snprintf(text, sizeof text, texts::kJournalUnavailableFormat, file,
+                  static_cast<unsigned long>(error), message);
+    RaiseJournalNotice(text);
+}
+
+void EnqueueText(JournalEvent event, int32_t line, int32_t run, uint32_t pid, const char* text) {
+    Record record = NewRecord(event, line, run, pid);
+    std::snprintf(record.text, sizeof record.text, "%s", text);
+    Enqueue(record);
+}
+
+// How a run ended: its exit code and how long it ran.
+void EnqueueResult(JournalEvent event, int32_t line, int32_t run, uint32_t pid,
+                   uint32_t exitCode, uint64_t ms) {
+    Record record = NewRecord(event, line, run, pid);
+    record.hasResult = true;
+    record.result = exitCode;
+    record.hasMs = true;
+    record.ms = ms;
+    Enqueue(record);
+}
+
+// Why a launch failed: the system's error, whose message the writer adds.
+void EnqueueFailure(JournalEvent event, int32_t line, int32_t run, uint32_t error,
+                    const char* programPath) {
+    Record record = NewRecord(event, line, run, 0);
+    record.hasResult = record.resultIsError = true;
+    record.result = error;
+    std::snprintf(record.text, sizeof record.text, "%s", programPath);
+    Enqueue(record);
+}
+
+}  // namespace
+
+size_t QuoteJournalText(const char* text, char* quoted, size_t size) {
+    if (size == 0) return 0;
+    bool hasQuote = std::strchr(text, '"') != nullptr;
+    size_t at = 0;
+    // Room for the closing quote and the zero.
+    size_t limit = size - (hasQuote ? 2 : 1);
+    if (hasQuote) quoted[at++] = '"';
+    for (const char* c = text; *c != '\0' && at < limit; ++c) {
+        char out = (*c == '\t' || *c == '\r' || *c == '\n') ? ' ' : *c;
+        if (out == '"') {
+            if (at + 2 > limit) break;
+            quoted[at++] = '"';
+        }
+        quoted[at++] = out;
+    }
+    if (hasQuote) quoted[at++] = '"';
+    quoted[at] = '\0';
+    return at;
+}
+
+bool OpenJournal(JournalRole role) {
+    Role = role;
+    const char* name = role == JournalRole::kService ? texts::kServiceJournal
+                                                     : texts::kForegroundJournal;
+    uint32_t error = 0;
+    if (!ComposePaths(name)) {
+        SayNoJournal(name, 0);
+        return false;
+    }
+    File = OpenJournalFile(LivePath, &error);
+    if (File == nullptr) {
+        SayNoJournal(name, error);
+        return false;
+    }
+    UncleanEnd = EndsWithoutStop();
+    QueueHead = QueueCount = 0;
+    DroppedWhileFull = 0;
+    Pending = Lost{};
+    RollRetryFrom = 0;
+    RunCounter.store(0);
+    Closing.store(false);
+    Accepting.store(true);
+    if (!StartWriterThread(JournalWriter)) {
+        Accepting.store(false);
+        CloseJournalFile(File);
+        File = nullptr;
+        SayNoJournal(name, 0);
+        return false;
+    }
+    return true;
+}
+
+void CloseJournal() {
+    if (!Accepting.load()) return;
+    Accepting.store(false);
+    Closing.store(true);
+    WakeJournalWriter();
+    // A disk that doesn't answer must not hold the stop up: past the limit,
+    // what is still queued is lost with the process.
+    if (WaitForJournalDrained(kJournalFlushMs)) {
+        CloseJournalFile(File);
+        File = nullptr;
+    }
+}
+
+int32_t NextRunNumber() { return RunCounter.fetch_add(1) + 1; }
+
+void JournalRunnerStart(const JobTable& table) {
+    Record record = NewRecord(JournalEvent::kRunner, 0, 0, 0);
+    char* text = record.text;
+    size_t size = sizeof record.text;
+    size_t at = Append(text, size, 0, texts::kRunnerStartFormat,
+                       Role == JournalRole::kService ? texts::kRoleService : texts::kRoleForeground,
+                       texts::kVersion, static_cast<unsigned long>(CurrentProcessId()));
+    if (table.readError != 0) {
+        char message[kTextSize];
+        DescribeSystemError(table.readError, message, sizeof message);
+        at = Append(text, size, at, texts::kRunnerUnreadableFormat,
+                    static_cast<unsigned long>(table.readError), message);
+    } else if (!table.fileFound) {
+        at = Append(text, size, at, "%s", texts::kRunnerNoConfiguration);
+    } else {
+        at = Append(text, size, at, texts::kRunnerLoadedFormat,
+                    texts::kEncodingNames[static_cast<int>(table.encoding)],
+                    static_cast<long>(table.count));
+        const FormatErrors& errors = table.formatErrors;
+        if (errors.count > 0) {
+            at = Append(text, size, at, texts::kRunnerFormatErrorsFormat,
+                        static_cast<long>(errors.count));
+            int32_t listed = errors.count < kListedFormatErrors ? errors.count : kListedFormatErrors;
+            for (int32_t i = 0; i < listed; ++i) {
+                at = Append(text, size, at, "%s %ld", i == 0 ? "" : ",",
+                            static_cast<long>(errors.lines[i]));
+            }
+            if (errors.count > listed) at = Append(text, size, at, ", ...");
+        }
+        if (table.count == 0) at = Append(text, size, at, "%s", texts::kRunnerNoJobs);
+    }
+    if (UncleanEnd) at = Append(text, size, at, "%s", texts::kRunnerUncleanEnd);
+    Enqueue(record);
+}
+
+void JournalRunnerStop(const char* cause, int32_t killed) {
+    Record record = NewRecord(JournalEvent::kRunner, 0, 0, 0);
+    std::snprintf(record.text, sizeof record.text, texts::kStopKilledFormat, cause,
+                  static_cast<long>(killed));
+    Enqueue(record);
+}
+
+void JournalStart(int32_t line, int32_t run, uint32_t pid, const char* command) {
+    EnqueueText(JournalEvent::kStart, line, run, pid, command);
+}
+
+void JournalEnd(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms) {
+    EnqueueResult(JournalEvent::kEnd, line, run, pid, exitCode, ms);
+}
+
+void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms) {
+    EnqueueResult(JournalEvent::kKill, line, run, pid, exitCode, ms);
+}
+
+void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programPath) {
+    EnqueueFailure(JournalEvent::kFail, line, run, error, programPath);
+}
+
+void JournalRetry(int32_t line, int32_t run, uint32_t error, const char* programPath) {
+    EnqueueFailure(JournalEvent::kRetry, line, run, error, programPath);
+}

@@ -1,0 +1,47 @@
+// The journal: one record per line of what the runner did, in a file beside
+// the configuration. Records go to a fixed queue that one writer thread
+// empties into the file, so that no job, no tick and no stop ever waits on
+// the disk: what can't be queued or written is counted and told later.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "jobs/job_table.h"
+
+enum class JournalRole { kForeground, kService };
+
+// Records in the queue: room for every job to fail at once, twice over.
+constexpr int32_t kJournalQueueRecords = 2048;
+// The live file rolls once it has passed this; four older files are kept.
+constexpr uint64_t kJournalRollBytes = 4u * 1024u * 1024u;
+constexpr int32_t kJournalOlderFiles = 4;
+// At stop, how long the queue may take to reach the disk.
+constexpr uint32_t kJournalFlushMs = 1000;
+
+// Opens the role's journal in the program folder and starts its writer.
+// Where the file can't be opened, says so once, and the runner runs on
+// without one. Call before any record.
+bool OpenJournal(JournalRole role);
+
+// Writes out what is queued, waiting at most kJournalFlushMs, and closes.
+void CloseJournal();
+
+// The next run's number: 1, 2, ... over all jobs of this runner.
+int32_t NextRunNumber();
+
+// The runner's first record, after the load.
+void JournalRunnerStart(const JobTable& table);
+// Its last record: why it stops, and how many runs the stop ended.
+void JournalRunnerStop(const char* cause, int32_t killed);
+
+void JournalStart(int32_t line, int32_t run, uint32_t pid, const char* command);
+void JournalEnd(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms);
+void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms);
+void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programPath);
+void JournalRetry(int32_t line, int32_t run, uint32_t error, const char* programPath);
+
+// How a text field is written: tabs and line ends become spaces, and a text
+// with a double quote is quoted as CSV quotes it. Returns the length, cut to
+// fit size bytes with the zero.
+size_t QuoteJournalText(const char* text, char* quoted, size_t size);

@@ -1,0 +1,129 @@
+#include <windows.h>
+
+#include "platform/journal_file.h"
+
+namespace {
+
+// FILE_STANDARD_INFO, and its class number, as Vista and later define them;
+// not in every SDK's headers for older targets.
+struct StandardInfo {
+    LARGE_INTEGER allocationSize;
+    LARGE_INTEGER endOfFile;
+    DWORD numberOfLinks;
+    BOOLEAN deletePending;
+    BOOLEAN directory;
+};
+constexpr int kFileStandardInfo = 1;
+using FileInfoByHandle = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+
+FileInfoByHandle LoadFileInfoByHandle() {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) return nullptr;
+    using AnyFunction = void (*)();
+    return reinterpret_cast<FileInfoByHandle>(
+        reinterpret_cast<AnyFunction>(GetProcAddress(kernel, "GetFileInformationByHandleEx")));
+}
+
+const FileInfoByHandle ReadFileInfoByHandle = LoadFileInfoByHandle();
+
+// Only the writer thread copies.
+char CopyBuffer[64 * 1024];
+
+bool Seek(HANDLE file, uint64_t offset, DWORD from) {
+    LARGE_INTEGER distance;
+    distance.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file, distance, nullptr, from) != 0;
+}
+
+}  // namespace
+
+void* OpenJournalFile(const char* path, uint32_t* error) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return nullptr;
+    }
+    return file;
+}
+
+void CloseJournalFile(void* file) { CloseHandle(file); }
+
+uint64_t JournalFileSize(void* file) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) return 0;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+size_t ReadJournalFile(void* file, uint64_t offset, char* buffer, size_t size) {
+    if (!Seek(file, offset, FILE_BEGIN)) return 0;
+    DWORD read = 0;
+    if (!ReadFile(file, buffer, static_cast<DWORD>(size), &read, nullptr)) return 0;
+    return read;
+}
+
+bool AppendJournalFile(void* file, const char* bytes, size_t length, uint32_t* error) {
+    if (!Seek(file, 0, FILE_END)) {
+        *error = GetLastError();
+        return false;
+    }
+    DWORD written = 0;
+    if (!WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr)) {
+        *error = GetLastError();
+        return false;
+    }
+    if (written != length) {
+        *error = ERROR_DISK_FULL;
+        return false;
+    }
+    return true;
+}
+
+bool CutJournalFile(void* file, uint64_t length) {
+    return Seek(file, length, FILE_BEGIN) && SetEndOfFile(file) != 0;
+}
+
+bool IsJournalFileDeleted(void* file) {
+    if (ReadFileInfoByHandle != nullptr) {
+        StandardInfo info = {};
+        if (ReadFileInfoByHandle(file, kFileStandardInfo, &info, sizeof info)) {
+            return info.deletePending || info.numberOfLinks == 0;
+        }
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file, &info)) return false;
+    return info.nNumberOfLinks == 0;
+}
+
+bool CopyJournalFile(void* file, const char* path) {
+    HANDLE copy = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (copy == INVALID_HANDLE_VALUE) return false;
+    bool copied = true;
+    uint64_t offset = 0;
+    for (;;) {
+        size_t read = ReadJournalFile(file, offset, CopyBuffer, sizeof CopyBuffer);
+        if (read == 0) break;
+        DWORD written = 0;
+        if (!WriteFile(copy, CopyBuffer, static_cast<DWORD>(read), &written, nullptr) ||
+            written != read) {
+            copied = false;
+            break;
+        }
+        offset += read;
+    }
+    CloseHandle(copy);
+    // A copy cut short is no copy: the live file must then keep its records.
+    return copied && offset == JournalFileSize(file);
+}
+
+bool MoveJournalFile(const char* from, const char* to) {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+bool DeleteJournalFile(const char* path) {
+    if (DeleteFileA(path)) return true;
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
+}
