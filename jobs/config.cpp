@@ -285,7 +285,12 @@ int32_t LoadJobTable(JobTable* table) {
     char line[kTextSize];
     char intervalText[kTextSize];
     char commandText[kTextSize];
+    int32_t lineNumber = 1;
+    bool lineEnded = false;
     while (table->count < kMaxJobs && ReadTextLine(&text, line, sizeof line)) {
+        if (lineEnded) ++lineNumber;
+        size_t length = std::strlen(line);
+        lineEnded = length > 0 && line[length - 1] == '\n';
         TrimLineEnd(line);
         // Run nothing whose name or arguments lost a character on the way.
         if (text.unconvertible || ParseConfigLine(line, intervalText, commandText) != 0) {
@@ -297,6 +302,7 @@ int32_t LoadJobTable(JobTable* table) {
         row.ElapsedCounter = 0;
         row.startPending = false;
         std::memcpy(JobCommand[table->count], commandText, kTextSize);
+        JobLine[table->count] = lineNumber;
         ++table->count;
     }
     std::fclose(file);

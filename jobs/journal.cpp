@@ -28,6 +28,9 @@ constexpr size_t kOutputSize = (kBatchRecords + 4) * kRecordBytes;
 constexpr uint32_t kRetryMs = 1000;
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr uint32_t kHexFrom = 0x80000000u;
+// Kept for the runner's own records, so that a queue full of the jobs'
+// records still takes the stop's last word.
+constexpr int32_t kRunnerReserve = 4;
 
 struct Record {
     LocalTime time;
@@ -54,8 +57,9 @@ std::atomic<int32_t> RunCounter{0};
 
 void Enqueue(const Record& record) {
     if (!Accepting.load()) return;
+    int32_t room = kJournalQueueRecords - (record.event == JournalEvent::kRunner ? 0 : kRunnerReserve);
     EnterJournalLock();
-    if (QueueCount == kJournalQueueRecords) {
+    if (QueueCount >= room) {
         ++DroppedWhileFull;
     } else {
         Queue[(QueueHead + QueueCount) % kJournalQueueRecords] = record;

@@ -177,11 +177,6 @@ std::vector<std::string> HandleErrors() {
     return world.handleErrors;
 }
 
-void SetDiskFull(bool full) {
-    std::lock_guard<std::mutex> guard(world.mutex);
-    world.diskFull = full;
-}
-
 std::vector<std::string> ChangedDirectories() {
     std::lock_guard<std::mutex> guard(world.mutex);
     return world.directories;
@@ -193,6 +188,14 @@ void SleepMilliseconds(uint32_t milliseconds) {
     std::unique_lock<std::mutex> lock(world.mutex);
     world.changed.wait(lock, [] { return world.active == 0; });
     world.nowMs += milliseconds;
+    const fake::Options& o = world.options;
+    if (o.diskFullFromMs >= 0 && world.nowMs >= o.diskFullFromMs) {
+        world.diskFull = o.diskFullUntilMs < 0 || world.nowMs < o.diskFullUntilMs;
+    }
+    if (o.journalDeletedAtMs >= 0 && world.nowMs - milliseconds < o.journalDeletedAtMs &&
+        world.nowMs >= o.journalDeletedAtMs) {
+        unlink((o.configDirectory + "/cycle_launch.foreground.log").c_str());
+    }
     if (world.options.stopAtMs >= 0 && world.nowMs >= world.options.stopAtMs) StopFlag.store(1);
     std::vector<Blocked*> due;
     for (Blocked* waiter : world.blocked) {
@@ -632,7 +635,11 @@ size_t ReadJournalFile(void* file, uint64_t offset, char* buffer, size_t size) {
 }
 
 bool AppendJournalFile(void* file, const char* bytes, size_t length, uint32_t* error) {
-    std::lock_guard<std::mutex> guard(world.mutex);
+    std::unique_lock<std::mutex> lock(world.mutex);
+    // Slow while the scheduler ticks; after the stop no time passes to wait out.
+    if (world.options.journalWriteMs > 0 && StopFlag.load() == 0) {
+        BlockUntil(lock, world.nowMs + world.options.journalWriteMs);
+    }
     int fd = Descriptor(file);
     lseek(fd, 0, SEEK_END);
     if (world.diskFull) {

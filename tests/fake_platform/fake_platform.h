@@ -77,6 +77,10 @@ struct Options {
     // Files in the program folder that a reader holds: they can't be
     // written, moved or deleted.
     std::vector<std::string> heldFiles;
+    int64_t journalWriteMs = 0;      // each write to the journal takes this long, until the stop
+    int64_t diskFullFromMs = -1;     // writes fail from then...
+    int64_t diskFullUntilMs = -1;    // ...until then
+    int64_t journalDeletedAtMs = -1;  // someone deletes the live journal then
     StopPoint stopAt = StopPoint::kNever;  // the first launch to reach it sets the StopFlag
 };
 
@@ -94,8 +98,5 @@ std::vector<Event> Events();
 std::vector<std::string> ConsoleMessages();  // boxes sent, which block nobody
 std::vector<std::string> HandleErrors();  // handles used after closing, twice closed...
 std::vector<std::string> ChangedDirectories();
-// From now on every write to the journal fails, part of it landing, until
-// the disk has room again.
-void SetDiskFull(bool full);
 
 }  // namespace fake

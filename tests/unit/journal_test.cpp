@@ -1,0 +1,383 @@
+#include "jobs/journal.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "jobs/launcher.h"
+#include "jobs/scheduler.h"
+#include "tests/fake_platform/fake_platform.h"
+#include "tests/unit/program_folder.h"
+
+namespace {
+
+constexpr char kMark[] = "\xEF\xBB\xBF";
+constexpr char kHeader[] = "time\tevent\tline\trun\tpid\tresult\tms\ttext";
+constexpr char kLive[] = "cycle_launch.foreground.log";
+
+using Fields = std::vector<std::string>;
+
+Fields Split(const std::string& line) {
+    Fields fields;
+    std::string field;
+    std::istringstream in(line);
+    while (std::getline(in, field, '\t')) fields.push_back(field);
+    if (!line.empty() && line.back() == '\t') fields.push_back("");
+    return fields;
+}
+
+class JournalTest : public ProgramFolderTest {
+protected:
+    // Runs the foreground scheduler with its journal until the stop.
+    int Run() {
+        fake::Reset(options_);
+        ResetJobTable();
+        StopFlag.store(0);
+        OpenJournal(JournalRole::kForeground);
+        int result = RunScheduler(nullptr);
+        CloseJournal();
+        return result;
+    }
+    std::string Read(const std::string& name = kLive) const {
+        std::ifstream in(directory_ + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(directory_ + "/" + name, std::ios::binary) << bytes;
+    }
+    // The records of the live file, each split into its eight fields; checks
+    // the mark, the header and the line ends on the way.
+    std::vector<Fields> Records(const std::string& name = kLive) const {
+        std::string text = Read(name);
+        EXPECT_EQ(text.rfind(kMark, 0), 0u) << "no byte-order mark";
+        std::vector<Fields> records;
+        size_t at = 3;
+        bool header = true;
+        while (at < text.size()) {
+            size_t end = text.find("\r\n", at);
+            EXPECT_NE(end, std::string::npos) << "a line without its CR LF";
+            if (end == std::string::npos) break;
+            std::string line = text.substr(at, end - at);
+            at = end + 2;
+            if (header) {
+                EXPECT_EQ(line, kHeader);
+                header = false;
+                continue;
+            }
+            Fields fields = Split(line);
+            EXPECT_EQ(fields.size(), 8u) << line;
+            records.push_back(fields);
+        }
+        return records;
+    }
+    static std::vector<std::string> Events(const std::vector<Fields>& records) {
+        std::vector<std::string> events;
+        for (const auto& record : records) events.push_back(record[1]);
+        return events;
+    }
+};
+
+// --- What a run leaves in the journal --------------------------------------
+
+struct RecordCase {
+    const char* name;
+    const char* config;
+    std::vector<std::pair<std::string, uint32_t>> exitCodes;
+    std::vector<std::string> missing;
+    std::vector<Fields> expected;  // events and fields 2 to 5 and 7 (not time, not ms)
+};
+
+class JournalRecordTest : public JournalTest, public testing::WithParamInterface<RecordCase> {};
+
+TEST_P(JournalRecordTest, TellsEveryRunAndTheRunnersStartAndStop) {
+    WriteConfig(GetParam().config);
+    options_.exitCodes = GetParam().exitCodes;
+    options_.missingPrograms = GetParam().missing;
+    options_.childSeconds = 5;
+    options_.briefPrograms = {"C:\\t\\brief.exe"};
+    options_.stopAtMs = 2000;
+    Run();
+    auto records = Records();
+    ASSERT_EQ(records.size(), GetParam().expected.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        const Fields& got = records[i];
+        const Fields& want = GetParam().expected[i];
+        EXPECT_EQ(got[0], "2026-12-10T12:00:0" + std::string(1, got[0][18]) + ".000+01:00");
+        Fields compared{got[1], got[2], got[3], got[4], got[5], got[7]};
+        EXPECT_EQ(compared, want) << "record " << i;
+    }
+}
+
+const std::string kRunnerHead = "foreground, version 1.2.0.0, pid 4242";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JournalRecordTest,
+    testing::Values(
+        RecordCase{"EndsWithItsExitCode", "0,C:\\t\\brief.exe -x\n", {{"C:\\t\\brief.exe", 7}}, {},
+                   {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
+                    {"start", "1", "1", "1", "", "C:\\t\\brief.exe -x"},
+                    {"end", "1", "1", "1", "7", ""},
+                    {"runner", "", "", "", "", "stop: Ctrl+C; 0 runs ended by the stop"}}},
+        RecordCase{"CrashShowsItsCodeInHex", "0,C:\\t\\brief.exe\n",
+                   {{"C:\\t\\brief.exe", 0xC0000005u}}, {},
+                   {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
+                    {"start", "1", "1", "1", "", "C:\\t\\brief.exe"},
+                    {"end", "1", "1", "1", "3221225477 (0xC0000005)", ""},
+                    {"runner", "", "", "", "", "stop: Ctrl+C; 0 runs ended by the stop"}}},
+        RecordCase{"FailedStartGivesTheReason", "0,C:\\t\\gone.exe a\n", {}, {"C:\\t\\gone.exe"},
+                   {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
+                    {"fail", "1", "1", "", "2",
+                     "C:\\t\\gone.exe: The system cannot find the file specified."},
+                    {"runner", "", "", "", "", "stop: Ctrl+C; 0 runs ended by the stop"}}},
+        RecordCase{"StopKillsTheRunInProgress", "0,C:\\t\\long.exe\n", {}, {},
+                   {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
+                    {"start", "1", "1", "1", "", "C:\\t\\long.exe"},
+                    {"kill", "1", "1", "1", "2", ""},
+                    {"runner", "", "", "", "", "stop: Ctrl+C; 1 runs ended by the stop"}}},
+        RecordCase{"NoJobs", "", {}, {},
+                   {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 0 jobs loaded, no jobs"},
+                    {"runner", "", "", "", "", "stop: no jobs; 0 runs ended by the stop"}}}),
+    [](const testing::TestParamInfo<RecordCase>& info) { return info.param.name; });
+
+TEST_F(JournalTest, NoConfigurationIsTheWholeStory) {
+    fake::Reset(options_);
+    OpenJournal(JournalRole::kForeground);
+    RunScheduler(nullptr);
+    CloseJournal();
+    auto records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0][7], kRunnerHead + ", no configuration file");
+    EXPECT_EQ(records[1][7], "stop: no configuration file; 0 runs ended by the stop");
+}
+
+TEST_F(JournalTest, DurationsAndRunNumbersTieEachRunTogether) {
+    WriteConfig("2,C:\\t\\job.exe\n0,C:\\t\\other.exe\n");
+    options_.childSeconds = 3;
+    options_.briefPrograms = {"C:\\t\\other.exe"};
+    options_.stopAtMs = 7000;
+    Run();
+    // Workers of one instant take turns in any order: each run's own
+    // records, in order, are what counts.
+    std::map<std::string, std::vector<std::string>> runs;
+    for (const auto& r : Records()) {
+        if (r[1] != "runner") runs[r[3]].push_back(r[1] + " line " + r[2] + " ms " + r[6]);
+    }
+    // Job 1 runs from 0 to 3 s, is idle for two ticks and runs again from 5 s.
+    std::vector<std::string> first = {"start line 1 ms ", "end line 1 ms 3000"};
+    std::vector<std::string> other = {"start line 2 ms ", "end line 2 ms 1000"};
+    EXPECT_TRUE((runs["1"] == first && runs["2"] == other) ||
+                (runs["1"] == other && runs["2"] == first));
+    EXPECT_EQ(runs["3"], (std::vector<std::string>{"start line 1 ms ", "kill line 1 ms 2000"}));
+    EXPECT_EQ(runs.size(), 3u);
+    EXPECT_EQ(Records().back()[7], "stop: Ctrl+C; 1 runs ended by the stop");
+}
+
+// --- A launch that fails for want of resources -----------------------------
+
+TEST_F(JournalTest, ATransientFailureIsTriedOnceMoreAtTheNextTick) {
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.transientFailures = 1;
+    options_.stopAtMs = 3000;
+    Run();
+    EXPECT_EQ(Events(Records()), (std::vector<std::string>{"runner", "retry", "start", "end", "runner"}));
+    auto records = Records();
+    EXPECT_EQ(records[1][3], records[2][3]) << "the retry and its start share the run";
+    EXPECT_EQ(records[1][5], "1359");
+    EXPECT_TRUE(fake::Warnings().empty());
+    ASSERT_EQ(fake::Launches().size(), 2u);
+    EXPECT_EQ(fake::Launches()[1].startMs, 1000);
+}
+
+TEST_F(JournalTest, ASecondTransientFailureFailsTheLaunch) {
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.transientFailures = 2;
+    options_.stopAtMs = 4000;
+    Run();
+    EXPECT_EQ(Events(Records()), (std::vector<std::string>{"runner", "retry", "fail", "runner"}));
+    EXPECT_EQ(fake::Warnings(), std::vector<std::string>{"Command (C:\\t\\job.exe) Execution Error"});
+    EXPECT_EQ(fake::Launches().size(), 2u) << "an interval-0 job is not tried a third time";
+}
+
+TEST(TransientLaunchErrorTest, OnlyErrorsThatSayNothingOfTheProgram) {
+    for (uint32_t error : {8u, 14u, 1359u, 1450u, 1455u}) EXPECT_TRUE(IsTransientLaunchError(error)) << error;
+    for (uint32_t error : {2u, 3u, 5u, 193u, 267u}) EXPECT_FALSE(IsTransientLaunchError(error)) << error;
+}
+
+// --- Nothing waits on the disk, and what is lost is told -------------------
+
+TEST_F(JournalTest, AThousandJobsFailingAtOnceLoseNothingOnASlowDisk) {
+    std::string config;
+    for (int i = 0; i < kMaxJobs; ++i) config += "0,C:\\gone\\" + std::to_string(i) + ".exe\n";
+    WriteConfig(config);
+    options_.missingPrograms.clear();
+    for (int i = 0; i < kMaxJobs; ++i) options_.missingPrograms.push_back("C:\\gone\\" + std::to_string(i) + ".exe");
+    options_.journalWriteMs = 500;
+    options_.stopAtMs = 1000;
+    SetWarningRole(WarningRole::kService);
+    fake::Reset(options_);
+    OpenJournal(JournalRole::kForeground);
+    RunScheduler(nullptr);
+    // The scheduler's second passed while the first batch was being written.
+    EXPECT_EQ(fake::NowMs(), 1000);
+    CloseJournal();
+    auto events = Events(Records());
+    EXPECT_EQ(std::count(events.begin(), events.end(), "fail"), kMaxJobs);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "lost"), 0);
+}
+
+TEST_F(JournalTest, AFullQueueDropsAndCountsWhatItCannotHold) {
+    std::string config;
+    for (int i = 0; i < kMaxJobs; ++i) config += "-1,C:\\gone\\" + std::to_string(i) + ".exe\n";
+    WriteConfig(config);
+    for (int i = 0; i < kMaxJobs; ++i) options_.missingPrograms.push_back("C:\\gone\\" + std::to_string(i) + ".exe");
+    options_.journalWriteMs = 3000;
+    options_.stopAtMs = 3000;
+    SetWarningRole(WarningRole::kService);
+    Run();
+    auto records = Records();
+    auto events = Events(records);
+    ASSERT_EQ(std::count(events.begin(), events.end(), "lost"), 1);
+    const Fields& lost = *std::find_if(records.begin(), records.end(),
+                                       [](const Fields& r) { return r[1] == "lost"; });
+    uint32_t dropped = std::stoul(lost[7]);
+    EXPECT_EQ(lost[7], std::to_string(dropped) + " records lost: the queue was full");
+    // Three passes of 1024 failures (the last, after the stop, creates
+    // nothing), all told.
+    EXPECT_EQ(std::count(events.begin(), events.end(), "fail") + dropped, 3u * kMaxJobs);
+    EXPECT_EQ(events.back(), "runner");
+}
+
+TEST_F(JournalTest, AFailingWriteIsCountedAndToldOnceWritingWorksAgain) {
+    WriteConfig("-1,C:\\t\\job.exe\n");
+    options_.diskFullFromMs = 2000;
+    options_.diskFullUntilMs = 4000;
+    options_.stopAtMs = 6000;
+    Run();
+    auto records = Records();  // checks that no half record was left
+    auto events = Events(records);
+    auto lost = std::find(events.begin(), events.end(), "lost");
+    ASSERT_NE(lost, events.end());
+    const Fields& record = records[lost - events.begin()];
+    EXPECT_NE(record[7].find(" records lost: writing failed with error 112 (There is not enough "
+                             "space on the disk.)"),
+              std::string::npos) << record[7];
+    // Runs go on at every tick meanwhile: starts at 0..5 s, each ended.
+    EXPECT_EQ(fake::Launches().size(), 6u);
+    uint32_t told = std::stoul(record[7]);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "start") +
+                  std::count(events.begin(), events.end(), "end") + told,
+              12u);
+    EXPECT_EQ(events.back(), "runner");
+}
+
+TEST_F(JournalTest, AFileDeletedWhileOpenIsMadeAnew) {
+    WriteConfig("-1,C:\\t\\job.exe\n");
+    options_.journalDeletedAtMs = 2000;
+    options_.stopAtMs = 4000;
+    Run();
+    // A new file, with its mark and header, goes on from the first record
+    // after the deletion: nothing had been written to the deleted one since.
+    auto records = Records();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.front()[1], "end");
+    EXPECT_EQ(records.back()[7], "stop: Ctrl+C; 0 runs ended by the stop");
+}
+
+// --- Bounded ---------------------------------------------------------------
+
+std::string Filled(size_t bytes) {
+    std::string text = std::string(kMark) + kHeader + "\r\n";
+    std::string line = "2026-12-09T10:00:00.000+01:00\tend\t1\t1\t1\t0\t5\t\r\n";
+    while (text.size() < bytes) text += line;
+    return text;
+}
+
+TEST_F(JournalTest, ALiveFilePastTheLimitRollsAtTheFirstRecord) {
+    std::string old = Filled(kJournalRollBytes + 10);
+    Write(kLive, old);
+    Write("cycle_launch.foreground.1.log", "one");
+    Write("cycle_launch.foreground.3.log", "three");
+    Write("cycle_launch.foreground.4.log", "four");
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    Run();
+    EXPECT_EQ(Read("cycle_launch.foreground.1.log"), old);
+    EXPECT_EQ(Read("cycle_launch.foreground.2.log"), "one");
+    EXPECT_EQ(Read("cycle_launch.foreground.4.log"), "three");
+    EXPECT_EQ(Events(Records()), (std::vector<std::string>{"runner", "start", "end", "runner"}));
+}
+
+TEST_F(JournalTest, ARollThatIsRefusedKeepsEveryRecord) {
+    std::string old = Filled(kJournalRollBytes + 10);
+    Write(kLive, old);
+    Write("cycle_launch.foreground.1.log", "one");
+    options_.heldFiles = {"cycle_launch.foreground.1.log"};
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    Run();
+    EXPECT_EQ(Read("cycle_launch.foreground.1.log"), "one");
+    std::string live = Read();
+    EXPECT_EQ(live.substr(0, old.size()), old);
+    EXPECT_NE(live.find("stop: Ctrl+C"), std::string::npos);
+}
+
+// --- Opening ---------------------------------------------------------------
+
+TEST_F(JournalTest, AFileInUseMeansNoJournalAndTheJobsRunAsBefore) {
+    options_.heldFiles = {kLive};
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    testing::internal::CaptureStderr();
+    Run();
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "Journal (cycle_launch.foreground.log) not opened: error 32 (The process cannot "
+                    "access the file because it is being used by another process.); running "
+                    "without a journal\n");
+    EXPECT_EQ(fake::Launches().size(), 1u);
+}
+
+TEST_F(JournalTest, HistorySurvivesARestartAndAnUncleanEndIsTold) {
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    Run();
+    Run();
+    auto records = Records();
+    EXPECT_EQ(Events(records), (std::vector<std::string>{"runner", "start", "end", "runner",
+                                                         "runner", "start", "end", "runner"}));
+    EXPECT_EQ(records[4][7].find("previous"), std::string::npos);
+
+    // A runner that died leaves no stop record.
+    Write(kLive, Read() + "2026-12-10T12:00:05.000+01:00\tstart\t1\t3\t9\t\t\tC:\\t\\job.exe\r\n");
+    Run();
+    records = Records();
+    EXPECT_NE(records[9][7].find("without its stop record"), std::string::npos) << records[9][7];
+}
+
+struct QuoteCase {
+    const char* text;
+    const char* quoted;
+};
+
+TEST(QuoteJournalTextTest, KeepsEachRecordOnItsLineForImportCsv) {
+    const QuoteCase cases[] = {
+        {"C:\\a b\\job.exe -x", "C:\\a b\\job.exe -x"},
+        {"a\tb\rc\nd", "a b c d"},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"\"", "\"\"\"\""},
+    };
+    for (const auto& c : cases) {
+        char quoted[64];
+        QuoteJournalText(c.text, quoted, sizeof quoted);
+        EXPECT_STREQ(quoted, c.quoted);
+    }
+    char small[6];
+    QuoteJournalText("\"\"\"\"", small, sizeof small);
+    EXPECT_STREQ(small, "\"\"\"\"") << "cut, yet still closed";
+}
+
+}  // namespace
