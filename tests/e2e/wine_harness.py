@@ -115,10 +115,10 @@ class RunnerCase(unittest.TestCase):
                 if (kind is None or e.kind == kind) and (tag is None or e.tag == tag)]
 
     # --- the runner ----------------------------------------------------------
-    def start_runner(self, *args, env=None, exe=None):
+    def start_runner(self, *args, env=None, exe=None, stderr=subprocess.DEVNULL):
         self.runner = subprocess.Popen(
             [WINE, exe or self.windows_folder + "cycle_launch.exe", *args],
-            env=wine_environment(env), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            env=wine_environment(env), stdout=subprocess.PIPE, stderr=stderr)
         return self.runner
 
     def run_runner(self, *args, timeout=60, exe=None):

@@ -1,0 +1,151 @@
+"""The journal beside the runner, read as an administrator reads it: line by
+line, with the children's own account of their runs to compare against."""
+import os
+import re
+import subprocess
+import unittest
+
+from wine_harness import RunnerCase, wine_environment, WINE
+
+HEADER = "time\tevent\tline\trun\tpid\tresult\tms\ttext"
+LIVE = "cycle_launch.foreground.log"
+TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}-05:00$")
+# Wine takes local time from TZ: New York is five hours behind UTC in winter.
+NEW_YORK = {"TZ": "America/New_York"}
+
+
+class JournalCase(RunnerCase):
+    def journal_bytes(self, name=LIVE):
+        path = os.path.join(self.folder, name)
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+    def records(self, name=LIVE):
+        """Each record's fields, after checking the mark, the header and the line ends."""
+        data = self.journal_bytes(name)
+        self.assertTrue(data.startswith(b"\xef\xbb\xbf"), data[:20])
+        self.assertTrue(data.endswith(b"\r\n"))
+        lines = data[3:].decode("utf-8").split("\r\n")[:-1]
+        self.assertEqual(lines[0], HEADER)
+        records = [line.split("\t") for line in lines[1:]]
+        for record in records:
+            self.assertEqual(len(record), 8, record)
+        return records
+
+    def pid_of(self, tag):
+        [start] = self.probe_events(kind="start", tag=tag)
+        return str(start.pid)
+
+
+class JournalTest(JournalCase):
+    def test_every_run_is_told_with_its_end_and_the_stop_comes_last(self):
+        probe = self.add_probe()
+        missing = self.windows_folder + "missing.exe"
+        self.write_config("\n".join([
+            "not a job",                     # line 1: malformed, counts
+            f"0,{probe} zero",               # 2
+            "",                              # 3: blank, counts
+            f"0,{probe} seven exit=7",       # 4
+            f"0,{probe} crash crash",        # 5
+            f"0,{missing} x",                # 6
+            f"0,{probe} long sleep=forever",  # 7
+        ]) + "\n")
+        self.start_watcher()
+        self.start_runner(env=NEW_YORK)
+        self.wait_for(lambda: len(self.probe_events(kind="exit")) >= 3
+                      and self.probe_events(kind="start", tag="long"), 30, "the children")
+        self.wait_for(lambda: (self.journal_bytes() or b"").count(b"\tend\t") >= 3, 10,
+                      "three ends in the journal")
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+
+        records = self.records()
+        for record in records:
+            self.assertRegex(record[0], TIME)
+        events = [r[1] for r in records]
+        self.assertEqual(events[0], "runner")
+        self.assertRegex(records[0][7], r"^foreground, version 1\.2\.0\.0, pid \d+, configuration "
+                                        r"in ANSI, 5 jobs loaded, format errors on 2 lines: 1, 3$")
+        self.assertEqual(records[-1][1:], ["runner", "", "", "", "", "",
+                                           "stop: Ctrl+C; 1 runs ended by the stop"])
+
+        by_run = {}
+        for record in records[1:-1]:
+            by_run.setdefault(record[3], []).append(record)
+        starts = {r[7]: r for r in records if r[1] == "start"}
+        self.assertEqual(set(starts), {f"{probe} zero", f"{probe} seven exit=7",
+                                       f"{probe} crash crash", f"{probe} long sleep=forever"})
+        expected = {  # tag: line, how it ended, result
+            "zero": ("2", "end", "0"),
+            "seven": ("4", "end", "7"),
+            "crash": ("5", "end", "3221225477 (0xC0000005)"),
+            "long": ("7", "kill", "2"),
+        }
+        for tag, (line, how, result) in expected.items():
+            [start] = [r for r in records if r[1] == "start" and f" {tag}" in r[7]]
+            run = by_run[start[3]]
+            self.assertEqual([r[1] for r in run], ["start", how], tag)
+            self.assertEqual(start[2], line, tag)
+            self.assertEqual(start[4], self.pid_of(tag), tag)
+            close = run[1]
+            self.assertEqual(close[2:5], start[2:5], tag)  # its line, run and pid again
+            self.assertEqual(close[5], result, tag)
+            self.assertRegex(close[6], r"^\d+$", tag)
+        [fail] = [r for r in records if r[1] == "fail"]
+        self.assertEqual(fail[2], "6")
+        self.assertEqual(fail[5], "2")
+        self.assertTrue(fail[7].startswith(missing + ": "), fail[7])
+        self.assertGreater(len(fail[7]), len(missing) + 2, "the system's message")
+        # Runs are numbered from 1 in the order they began.
+        self.assertEqual(sorted(int(r[3]) for r in records if r[1] in ("start", "fail")),
+                         [1, 2, 3, 4, 5])
+        # The next runner appends, under the same header.
+        self.start_runner(env=NEW_YORK)
+        self.wait_for(lambda: (self.journal_bytes() or b"").count(b"\tkill\t") >= 2 or
+                      len(self.probe_events(kind="start", tag="long")) >= 2, 30, "a second run")
+        self.interrupt_runner()
+        again = self.records()
+        self.assertEqual(again[:len(records)], records)
+        self.assertEqual(again[len(records)][1], "runner")
+        self.assertNotIn("previous", again[len(records)][7])
+
+    def test_a_file_past_its_bound_rolls_at_the_first_record(self):
+        probe = self.add_probe()
+        line = "2026-12-09T10:00:00.000+01:00\tend\t1\t1\t1\t0\t5\t\r\n".encode()
+        old = b"\xef\xbb\xbf" + (HEADER + "\r\n").encode() + line * (4 * 1024 * 1024 // len(line) + 1)
+        with open(os.path.join(self.folder, LIVE), "wb") as f:
+            f.write(old)
+        self.write_config(f"1,{probe} again\n")
+        self.start_runner()
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="again")) >= 3, 30,
+                      "three runs")
+        self.interrupt_runner()
+        self.assertEqual(self.journal_bytes("cycle_launch.foreground.1.log"), old)
+        records = self.records()
+        self.assertEqual(records[0][1], "runner")
+        self.assertEqual(records[-1][1], "runner")
+        self.assertGreaterEqual([r[1] for r in records].count("start"), 3)
+
+    def test_no_journal_where_the_file_cannot_be_written_and_the_jobs_run_as_before(self):
+        # A folder of the journal's name: the one file Wine can't write here.
+        os.makedirs(os.path.join(self.folder, LIVE))
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} again\n")
+        with open(os.path.join(self.folder, "stderr.txt"), "wb") as err:
+            self.start_runner(stderr=err)
+            self.wait_for(lambda: len(self.probe_events(kind="start", tag="again")) >= 3, 30,
+                          "three runs")
+            self.interrupt_runner()
+        with open(os.path.join(self.folder, "stderr.txt"), "rb") as f:
+            said = f.read().decode("latin-1")
+        self.assertRegex(said, r"^Journal \(cycle_launch\.foreground\.log\) not opened: error 5 "
+                               r"\(.*\); running without a journal\r?\n$")
+        starts = [e.ms for e in self.probe_events(kind="start", tag="again")]
+        for earlier, later in zip(starts, starts[1:]):
+            self.assertLess(later - earlier, 3500)
+
+
+if __name__ == "__main__":
+    unittest.main()
