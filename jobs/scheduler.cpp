@@ -67,12 +67,15 @@ bool IsJobRunning(int32_t index) { return RunningMark[index].load() == 1; }
 
 void OnStopSignal(int) { StopFlag.store(1); }
 
+uint32_t ConfigReadError() { return Table.readError; }
+
 int RunScheduler(RunEnd* end) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
 
     if (LoadJobTable(&Table) == 0) {
-        if (end != nullptr) *end = Table.fileFound ? RunEnd::kNoJobs : RunEnd::kNoConfigFile;
+        bool read = Table.fileFound && Table.readError == 0;
+        if (end != nullptr) *end = read ? RunEnd::kNoJobs : RunEnd::kNoConfigFile;
         return 1;
     }
     CaptureStartPath();
