@@ -17,7 +17,9 @@ int ParseConfigLine(const char* line, char* intervalText, char* commandText);
 // limits of int32_t instead of wrapping around.
 int32_t ParseInterval(const char* text);
 
-// Fills table (and the shared command slots) from the configuration file in
-// the program's directory, which it makes current. Returns the row count;
-// 0 when the file is missing or yields no job.
+// Fills table (and the shared command slots and line numbers) from the
+// configuration file in the program's directory, which it makes current.
+// Reads at most the file's first MiB. Warns once for a file it can't read,
+// and once, at the end, for all the malformed lines. Returns the row count;
+// 0 when the file can't be read or yields no job.
 int32_t LoadJobTable(JobTable* table);

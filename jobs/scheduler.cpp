@@ -95,6 +95,8 @@ void OnStopSignal(int) {
     StopFlag.store(1);
 }
 
+uint32_t ConfigReadError() { return Table.readError; }
+
 int RunScheduler(RunEnd* end) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
@@ -102,8 +104,9 @@ int RunScheduler(RunEnd* end) {
     int32_t count = LoadJobTable(&Table);
     JournalRunnerStart(Table);
     if (count == 0) {
-        JournalRunnerStop(Table.fileFound ? texts::kStopNoJobs : texts::kStopNoConfiguration, 0);
-        if (end != nullptr) *end = Table.fileFound ? RunEnd::kNoJobs : RunEnd::kNoConfigFile;
+        bool read = Table.fileFound && Table.readError == 0;
+        JournalRunnerStop(read ? texts::kStopNoJobs : texts::kStopNoConfiguration, 0);
+        if (end != nullptr) *end = read ? RunEnd::kNoJobs : RunEnd::kNoConfigFile;
         return 1;
     }
     CaptureStartPath();

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-// How a scheduler run ended.
+// How a scheduler run ended. kNoConfigFile: missing, or there but unreadable.
 enum class RunEnd { kStopped, kNoConfigFile, kNoJobs };
 
 // Loads the job table, starts every job, then once a second starts each idle
@@ -14,6 +14,10 @@ enum class RunEnd { kStopped, kNoConfigFile, kNoJobs };
 int RunScheduler(RunEnd* end);
 
 bool IsJobRunning(int32_t index);
+
+// The platform's error that kept the last run from reading an existing
+// configuration file; 0 when it was read or is missing.
+uint32_t ConfigReadError();
 
 // Signal handler for SIGINT and SIGTERM: asks the scheduler to stop.
 void OnStopSignal(int signal);

@@ -1,10 +1,24 @@
-// Where the program lives.
+// Where the program lives, and the files it reads.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+// The platform's error codes that the runner tells apart, as Windows
+// numbers them.
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorPathNotFound = 3;
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorSharingViolation = 32;
 
 // The running executable's full path. False when the platform can't give it
 // or it does not fit in size bytes: a cut path is never handed out.
 bool GetExecutablePath(char* buffer, size_t size);
 
 bool ChangeDirectory(const char* path);
+
+// Reads the file's first size bytes (all of a smaller file) into buffer and
+// sets length. The file is open for milliseconds only, and others may read,
+// write, rename or delete it meanwhile, so that an editor's save is never
+// refused. False with the platform's error code in error.
+bool ReadWholeFile(const char* name, char* buffer, size_t size, size_t* length, uint32_t* error);

@@ -83,21 +83,26 @@ int RemoveService() {
         return 1;
     }
     int result = 1;
+    // The event source goes only with the entry: an entry still there, one
+    // whose deletion failed, keeps the texts of its events.
+    bool entryGone = false;
     SC_HANDLE service = OpenServiceA(manager, texts::kServiceName, DELETE);
     if (service == nullptr) {
+        entryGone = GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
         std::fputs(texts::kServiceOpenError, stdout);
     } else if (!DeleteService(service)) {
         std::fputs(texts::kServiceRemoveError, stdout);
     } else {
+        entryGone = true;
         std::fputs(texts::kServiceRemoveSuccess, stdout);
         result = 0;
     }
     if (service != nullptr) CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    // Also after a failed removal: a source left by an entry deleted some
-    // other way goes too.
-    char name[kTextSize];
-    EventSourceKey(name, sizeof name);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, name);
+    if (entryGone) {
+        char name[kTextSize];
+        EventSourceKey(name, sizeof name);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, name);
+    }
     return result;
 }

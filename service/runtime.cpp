@@ -31,7 +31,8 @@ int ReportServiceStatus(DWORD state, DWORD exitCode = NO_ERROR) {
 DWORD ExitCodeOf(RunEnd end) {
     switch (end) {
     case RunEnd::kNoConfigFile:
-        return ERROR_FILE_NOT_FOUND;
+        // A file that is there but can't be read says why.
+        return ConfigReadError() != 0 ? ConfigReadError() : ERROR_FILE_NOT_FOUND;
     case RunEnd::kNoJobs:
         return ERROR_BAD_CONFIGURATION;
     case RunEnd::kStopped:

@@ -37,6 +37,36 @@ bool GetExecutablePath(char* buffer, size_t size) {
 
 bool ChangeDirectory(const char* path) { return _chdir(path) == 0; }
 
+bool ReadWholeFile(const char* name, char* buffer, size_t size, size_t* length, uint32_t* error) {
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileA(name, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER) {
+        // Windows 9x knows no FILE_SHARE_DELETE.
+        file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return false;
+    }
+    size_t total = 0;
+    bool read = true;
+    while (total < size) {
+        DWORD chunk = 0;
+        if (!ReadFile(file, buffer + total, static_cast<DWORD>(size - total), &chunk, nullptr)) {
+            *error = GetLastError();
+            read = false;
+            break;
+        }
+        if (chunk == 0) break;
+        total += chunk;
+    }
+    CloseHandle(file);
+    *length = total;
+    return read;
+}
+
 void DescribeSystemError(uint32_t error, char* text, size_t size) {
     // Into the caller's buffer: nothing allocated. Without inserts: some
     // messages hold %1, which would otherwise be read from nowhere.

@@ -11,11 +11,12 @@ from wine_harness import RUNNER_EXE, ServiceCase
 ADD_SUCCESS = b"service add success\r\n"
 ADD_ERROR = b"error on service add\r\n"
 REMOVE_SUCCESS = b"service remove success\r\n"
+REMOVE_ERROR = b"error on service remove\r\n"
 OPEN_ERROR = b"error on get service\r\n"
 NOT_FOUND = "Config File (cycle_launch.txt) not Found"
 FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
 RUNNING, STOPPED = 4, 1
-ERROR_FILE_NOT_FOUND, ERROR_BAD_CONFIGURATION = 2, 1610
+ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_BAD_CONFIGURATION = 2, 5, 1610
 
 
 class InstallTest(ServiceCase):
@@ -37,6 +38,22 @@ class InstallTest(ServiceCase):
         self.assertEqual(self.query(), "missing")
         self.assertIsNone(self.event_source())
         self.assertEqual(self.run_runner("-r"), (0, OPEN_ERROR))
+
+    def test_the_event_source_goes_only_with_the_entry(self):
+        probe = self.add_probe()
+        self.write_config(f"5,{probe} long sleep=forever\n")
+        self.assertEqual(self.run_runner("-a"), (0, ADD_SUCCESS))
+        self.assertEqual(self.wine("net", "start", "Cycle_launch").returncode, 0)
+        # Marked for deletion while it runs: the entry stays, and a second
+        # deletion fails.
+        self.assertEqual(self.wine("sc", "delete", "Cycle_launch").returncode, 0)
+        self.assertEqual(self.run_runner("-r"), (0, REMOVE_ERROR))
+        self.assertIsNotNone(self.event_source())
+        self.wine("net", "stop", "Cycle_launch")
+        self.wait_for(lambda: self.query() == "missing", 10, "the entry gone")
+        # Deleted some other way: -r finds no entry, and the source goes.
+        self.assertEqual(self.run_runner("-r"), (0, OPEN_ERROR))
+        self.assertIsNone(self.event_source())
 
     def test_a_path_with_a_space_is_registered_quoted(self):
         os.makedirs(os.path.join(self.folder, "Program Files"))
@@ -102,6 +119,15 @@ class ServiceWarningTest(ServiceCase):
         self.wait_for(lambda: self.state() == STOPPED, 10, "the service stopped")
         print(f"\nnet start to STOPPED: {time.monotonic() - started:.2f} s", file=sys.stderr)
         self.assertEqual(self.fields()["exit"], str(ERROR_FILE_NOT_FOUND))
+        self.assertEqual(self.events(), [NOT_FOUND])
+        self.assertEqual(self.warnings(), [])
+
+    def test_an_unreadable_configuration_stops_with_its_error(self):
+        # A folder of the file's name: as root, Wine opens a read-only file.
+        os.mkdir(os.path.join(self.folder, "cycle_launch.txt"))
+        self.start_service()
+        self.wait_for(lambda: self.state() == STOPPED, 10, "the service stopped")
+        self.assertEqual(self.fields()["exit"], str(ERROR_ACCESS_DENIED))
         self.assertEqual(self.events(), [NOT_FOUND])
         self.assertEqual(self.warnings(), [])
 

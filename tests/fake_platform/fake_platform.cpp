@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <cstring>
 #include <map>
@@ -59,6 +61,7 @@ struct World {
     std::vector<std::string> consoleMessages;
     std::vector<std::string> handleErrors;
     std::vector<std::string> directories;
+    int fileReads = 0;
     std::map<std::string, std::string> environment;
     int transientFailuresLeft = 0;
     // The journal's writer: its wait, a wake-up not yet taken, and its word
@@ -124,6 +127,7 @@ void Reset(const Options& options) {
     world.consoleMessages.clear();
     world.handleErrors.clear();
     world.directories.clear();
+    world.fileReads = 0;
     world.environment.clear();
     world.transientFailuresLeft = options.transientFailures;
     world.journalWaiter = nullptr;
@@ -175,6 +179,11 @@ std::vector<std::string> ConsoleMessages() {
 std::vector<std::string> HandleErrors() {
     std::lock_guard<std::mutex> guard(world.mutex);
     return world.handleErrors;
+}
+
+int FileReads() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    return world.fileReads;
 }
 
 std::vector<std::string> ChangedDirectories() {
@@ -458,13 +467,49 @@ bool ChangeDirectory(const char* path) {
     return chdir(world.options.configDirectory.c_str()) == 0;
 }
 
+bool ReadWholeFile(const char* name, char* buffer, size_t size, size_t* length, uint32_t* error) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    ++world.fileReads;
+    const fake::Options& o = world.options;
+    struct stat info;
+    if (stat(name, &info) != 0) {
+        *error = errno == ENOENT ? kErrorFileNotFound : kErrorAccessDenied;
+        return false;
+    }
+    if (world.nowMs < o.lockedUntilMs) {
+        *error = kErrorSharingViolation;
+        return false;
+    }
+    // Windows opens no folder as a file.
+    if (o.readError != 0 || S_ISDIR(info.st_mode)) {
+        *error = o.readError != 0 ? o.readError : kErrorAccessDenied;
+        return false;
+    }
+    std::FILE* file = std::fopen(name, "rb");
+    if (file == nullptr) {
+        *error = kErrorAccessDenied;
+        return false;
+    }
+    *length = std::fread(buffer, 1, size, file);
+    std::fclose(file);
+    return true;
+}
+
 bool IsNtPlatform() { return true; }
 
 bool PrepareConsoleMessages() { return true; }
 
-// An ANSI code page of Latin-1: U+0000 to U+00FF and nothing else.
+// An ANSI code page of Latin-1, but for one double-byte character:
+// 0x81 is its lead byte, so U+0081 has no form.
 size_t ConvertToAnsi(const uint16_t* units, size_t count, char* ansi, size_t size) {
-    if (count != 1 || units[0] > 0xFF || size < 1) return 0;
+    if (count != 1) return 0;
+    if (units[0] == fake::kDoubleByteCharacter) {
+        if (size < 2) return 0;
+        ansi[0] = fake::kDoubleByteForm[0];
+        ansi[1] = fake::kDoubleByteForm[1];
+        return 2;
+    }
+    if (units[0] > 0xFF || units[0] == 0x81 || size < 1) return 0;
     ansi[0] = static_cast<char>(units[0]);
     return 1;
 }

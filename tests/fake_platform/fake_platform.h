@@ -1,5 +1,6 @@
 // A deterministic stand-in for the operating system. Its ANSI code page is
-// Latin-1.
+// Latin-1 with one double-byte character, U+4E00, as 0x81 0x40. It reads
+// the real files of the folder it makes current.
 //
 // Time moves only when the scheduler sleeps. A child lasts a set number of
 // seconds and ends at the first sleep that reaches its end; a worker showing
@@ -16,6 +17,9 @@
 #include <vector>
 
 namespace fake {
+
+constexpr uint16_t kDoubleByteCharacter = 0x4E00;
+constexpr char kDoubleByteForm[] = "\x81\x40";
 
 struct Launch {
     int64_t startMs;
@@ -57,6 +61,8 @@ struct Options {
     std::string executablePath = "C:\\jobs\\cycle_launch.exe";
     bool executablePathFits = true;
     std::string configDirectory;  // real folder standing for the program's
+    uint32_t readError = 0;       // every file there that exists fails to read so
+    int64_t lockedUntilMs = -1;   // until then another program holds every file there
     bool hasPath = true;
     std::string path = "C:\\Windows";
     int64_t childSeconds = 0;  // how long each child runs...
@@ -98,5 +104,6 @@ std::vector<Event> Events();
 std::vector<std::string> ConsoleMessages();  // boxes sent, which block nobody
 std::vector<std::string> HandleErrors();  // handles used after closing, twice closed...
 std::vector<std::string> ChangedDirectories();
+int FileReads();
 
 }  // namespace fake

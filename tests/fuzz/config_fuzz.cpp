@@ -1,46 +1,35 @@
-// Feeds arbitrary bytes to the configuration reader, as cycle_launch.txt.
-#include <unistd.h>
-
+// Feeds arbitrary bytes to the configuration reader, as the bytes of
+// cycle_launch.txt, and parses every piece it reads.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "jobs/config.h"
+#include "jobs/config_text.h"
 #include "jobs/job_table.h"
-#include "tests/fake_platform/fake_platform.h"
-
-namespace {
-
-std::string Folder() {
-    static std::string folder = [] {
-        char pattern[] = "/tmp/cycle_launch_fuzz_XXXXXX";
-        if (mkdtemp(pattern) == nullptr) std::abort();
-        return std::string(pattern);
-    }();
-    return folder;
-}
-
-JobTable Table;
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string file = Folder() + "/cycle_launch.txt";
-    std::FILE* config = std::fopen(file.c_str(), "wb");
-    std::fwrite(data, 1, size, config);
-    std::fclose(config);
-
-    fake::Options options;
-    options.configDirectory = Folder();
-    fake::Reset(options);
-    ResetJobTable();
-    int32_t count = LoadJobTable(&Table);
-    if (count < 0 || count > kMaxJobs) std::abort();
-    for (int32_t i = 0; i < kMaxJobs; ++i) {
-        if (std::memchr(JobCommand[i], '\0', kTextSize) == nullptr) std::abort();
-        if (i >= count && JobCommand[i][0] != '\0') std::abort();
+    ConfigText text;
+    OpenConfigText(&text, reinterpret_cast<const char*>(data), size);
+    char line[kTextSize];
+    char intervalText[kTextSize];
+    char commandText[kTextSize];
+    ConfigPiece piece;
+    int32_t lastLine = 1;
+    size_t pieces = 0;
+    while (ReadConfigPiece(&text, line, sizeof line, &piece)) {
+        // Each piece takes at least one byte of the file.
+        if (++pieces > size) std::abort();
+        if (std::strlen(line) >= kTextSize) std::abort();
+        // A NUL hides where a piece ends: its line feed can't be checked.
+        if (piece.line != lastLine && piece.line != lastLine + 1) std::abort();
+        lastLine = piece.line;
+        TrimLineEnd(line);
+        if (ParseConfigLine(line, intervalText, commandText) == 0) {
+            if (std::memchr(intervalText, '\0', kTextSize) == nullptr) std::abort();
+            if (std::memchr(commandText, '\0', kTextSize) == nullptr) std::abort();
+            ParseInterval(intervalText);
+        }
     }
     return 0;
 }

@@ -1,12 +1,14 @@
 #include "jobs/config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstdio>
 #include <string>
 
 #include "tests/fake_platform/fake_platform.h"
+#include "tests/unit/config_bytes.h"
 #include "tests/unit/program_folder.h"
 
 namespace {
@@ -178,8 +180,86 @@ TEST_F(LoaderTest, ALongLineIsReadAsSeveralLines) {
     EXPECT_STREQ(JobCommand[2], "C:\\c.exe");
 }
 
+// Editors number lines from 1 and end them at LF; the pieces of a long
+// line share its number.
+TEST_F(LoaderTest, JobsAndFormatErrorsKeepTheirLineNumbers) {
+    WriteConfig("garbage\n1,C:\\a.exe\r\n\n2,C:\\" + std::string(300, 'b') +
+                "\r\n3,C:\\c.exe\r4,x\n5,C:\\e.exe");
+    ASSERT_EQ(Load(), 4);
+    EXPECT_EQ(std::vector<int32_t>(JobLine, JobLine + 4), (std::vector<int32_t>{2, 4, 5, 6}));
+    EXPECT_EQ(table_.formatErrors.count, 3);
+    EXPECT_EQ(std::vector<int32_t>(table_.formatErrors.lines, table_.formatErrors.lines + 3),
+              (std::vector<int32_t>{1, 3, 4}));
+}
+
+TEST_F(LoaderTest, FormatErrorsListTheFirstLinesAndCountThemAll) {
+    std::string lines(30, '\n');
+    WriteConfig(lines + "1,C:\\a.exe\n");
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(JobLine[0], 31);
+    EXPECT_EQ(table_.formatErrors.count, 30);
+    std::vector<int32_t> first;
+    for (int32_t line = 1; line <= kListedFormatErrors; ++line) first.push_back(line);
+    EXPECT_EQ(std::vector<int32_t>(table_.formatErrors.lines,
+                                   table_.formatErrors.lines + kListedFormatErrors),
+              first);
+}
+
+// A file that is there but can't be read warns as a missing one, but keeps
+// its cause; another program's hold on it is waited out for 2 s.
+struct ReadErrorCase {
+    const char* name;
+    bool folder;             // a folder of the file's name instead of the file
+    uint32_t readError;      // the platform refuses the file so
+    int64_t lockedUntilMs;   // another program holds the file until then
+    bool fileFound;
+    uint32_t tableError;
+    int64_t waitedMs;
+};
+
+void PrintTo(const ReadErrorCase& c, std::ostream* out) { *out << c.name; }
+
+class ReadErrorTest : public LoaderTest, public testing::WithParamInterface<ReadErrorCase> {};
+
+TEST_P(ReadErrorTest, WarnsAsNotFoundAndKeepsTheError) {
+    const ReadErrorCase& c = GetParam();
+    if (c.folder) {
+        ASSERT_EQ(mkdir(ConfigPath().c_str(), 0700), 0);
+    } else {
+        WriteConfig("1,C:\\a.exe\n");
+    }
+    options_.readError = c.readError;
+    options_.lockedUntilMs = c.lockedUntilMs;
+    EXPECT_EQ(Load(), 0);
+    EXPECT_EQ(table_.fileFound, c.fileFound);
+    EXPECT_EQ(table_.readError, c.tableError);
+    EXPECT_EQ(fake::Warnings(), std::vector<std::string>{"Config File (cycle_launch.txt) not Found"});
+    EXPECT_EQ(fake::NowMs(), c.waitedMs);
+}
+
+constexpr int64_t kForever = INT64_MAX;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReadErrorTest,
+    testing::Values(ReadErrorCase{"AccessDenied", false, 5, -1, true, 5, 0},
+                    ReadErrorCase{"Folder", true, 0, -1, true, 5, 0},
+                    ReadErrorCase{"PathNotFound", false, 3, -1, false, 0, 0},
+                    ReadErrorCase{"HeldForEver", false, 0, kForever, true, 32, 2000}),
+    [](const testing::TestParamInfo<ReadErrorCase>& info) { return info.param.name; });
+
+TEST_F(LoaderTest, AFileHeldForAMomentIsReadOnceFree) {
+    WriteConfig("1,C:\\a.exe\n");
+    options_.lockedUntilMs = 1990;
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(table_.readError, 0u);
+    EXPECT_EQ(fake::NowMs(), 2000);
+    EXPECT_TRUE(fake::Warnings().empty());
+}
+
 TEST_F(LoaderTest, MissingFileWarns) {
     EXPECT_EQ(Load(), 0);
+    EXPECT_FALSE(table_.fileFound);
+    EXPECT_EQ(table_.readError, 0u);
     EXPECT_EQ(fake::Warnings(),
               std::vector<std::string>{"Config File (cycle_launch.txt) not Found"});
 }
@@ -200,20 +280,10 @@ TEST_F(LoaderTest, ACutExecutablePathCountsAsNoConfiguration) {
 
 constexpr char kFormatError[] = "Config File (cycle_launch.txt) Format Error";
 
-std::string Utf16(const std::u16string& text, bool mark = true) {
-    std::string bytes = mark ? "\xFF\xFE" : "";
-    for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
-}
-
-const std::string kUtf8Mark = "\xEF\xBB\xBF";
-
 struct EncodingCase {
     const char* name;
     std::string bytes;
+    ConfigEncoding encoding;
 };
 
 class EncodingTest : public LoaderTest, public testing::WithParamInterface<EncodingCase> {};
@@ -229,6 +299,7 @@ TEST_P(EncodingTest, EveryEncodingGivesTheSameJobTable) {
     EXPECT_EQ(table_.rows[2].interval, -1);
     EXPECT_STREQ(JobCommand[2], "C:\\T\xEBst\\b.exe x");
     EXPECT_TRUE(fake::Warnings().empty());
+    EXPECT_EQ(table_.encoding, GetParam().encoding);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -236,18 +307,22 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Bytes of the code page, not valid UTF-8 ("\xEB" alone): read as they are.
         EncodingCase{"Ansi", "5,C:\\T\xEBst\\job.exe -q\r\n0,C:\\tools\\other.exe\r\n"
-                             "-1,C:\\T\xEBst\\b.exe x\r\n"},
+                             "-1,C:\\T\xEBst\\b.exe x\r\n",
+                     ConfigEncoding::kAnsi},
         // PowerShell 5.1's -Encoding UTF8, older Notepad's "UTF-8".
         EncodingCase{"Utf8WithMark", kUtf8Mark + "5,C:\\T\xC3\xABst\\job.exe -q\r\n"
                                                  "0,C:\\tools\\other.exe\r\n"
-                                                 "-1,C:\\T\xC3\xABst\\b.exe x\r\n"},
+                                                 "-1,C:\\T\xC3\xABst\\b.exe x\r\n",
+                     ConfigEncoding::kUtf8},
         // Notepad's default since Windows 10 1903.
         EncodingCase{"Utf8WithoutMark", "5,C:\\T\xC3\xABst\\job.exe -q\n0,C:\\tools\\other.exe\n"
-                                        "-1,C:\\T\xC3\xABst\\b.exe x"},
+                                        "-1,C:\\T\xC3\xABst\\b.exe x",
+                     ConfigEncoding::kUtf8},
         // PowerShell 5.1's > and Out-File.
         EncodingCase{"Utf16WithMark", Utf16(u"5,C:\\T\u00EBst\\job.exe -q\r\n"
                                             u"0,C:\\tools\\other.exe\r\n"
-                                            u"-1,C:\\T\u00EBst\\b.exe x\r\n")}),
+                                            u"-1,C:\\T\u00EBst\\b.exe x\r\n"),
+                     ConfigEncoding::kUtf16}),
     [](const testing::TestParamInfo<EncodingCase>& info) { return info.param.name; });
 
 TEST_F(LoaderTest, AMarkAloneOrBeforeCtrlZIsAnEmptyFile) {
@@ -312,6 +387,16 @@ TEST_F(LoaderTest, ALineWithACharacterWithoutAnsiFormWarnsAndYieldsNoRow) {
         EXPECT_EQ(table_.rows[1].interval, 3);
         EXPECT_EQ(fake::Warnings(), std::vector<std::string>{kFormatError});
     }
+}
+
+// The character after a lone CR that ends a piece belongs to the next piece:
+// the first piece runs, the one that lost a character does not.
+TEST_F(LoaderTest, ALostCharacterAfterALoneCrEndingAPieceCostsOnlyItsOwnPiece) {
+    std::string first = "1,C:\\" + std::string(249, 'a');
+    WriteConfig(first + "\r\xCE\xA9,C:\\b.exe\n");
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(std::string(JobCommand[0]), first.substr(2));
+    EXPECT_EQ(fake::Warnings(), std::vector<std::string>{kFormatError});
 }
 
 TEST_F(LoaderTest, AnAsciiFileStaysAnsiAndItsBytesAreKept) {

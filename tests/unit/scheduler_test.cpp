@@ -1,6 +1,7 @@
 #include "jobs/scheduler.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "jobs/job_table.h"
+#include "platform/files.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/program_folder.h"
 
@@ -234,7 +236,14 @@ TEST_F(SchedulerTest, HowARunEndedIsToldApart) {
         end_ = RunEnd::kStopped;
         EXPECT_EQ(Run(), c.result) << (c.config ? c.config : "no file");
         EXPECT_EQ(end_, c.end) << (c.config ? c.config : "no file");
+        EXPECT_EQ(ConfigReadError(), 0u);
     }
+    // There, but not to be read: a folder of the file's name.
+    std::remove(ConfigPath().c_str());
+    ASSERT_EQ(mkdir(ConfigPath().c_str(), 0700), 0);
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(end_, RunEnd::kNoConfigFile);
+    EXPECT_EQ(ConfigReadError(), kErrorAccessDenied);
 }
 
 TEST_F(SchedulerTest, AStopBeforeTheStartUpPassStartsNothing) {
