@@ -26,7 +26,7 @@ protected:
     static Starts StartsOf(int32_t job) {
         Starts starts;
         for (const auto& launch : fake::Launches()) {
-            if (launch.jobObject == job) starts.push_back(launch.startMs);
+            if (launch.job == job) starts.push_back(launch.startMs);
         }
         return starts;
     }
@@ -74,7 +74,7 @@ TEST_F(SchedulerTest, ChildRunsInItsProgramsDirectoryWithItOnPath) {
     auto launches = fake::Launches();
     ASSERT_GE(launches.size(), 3u);
     for (const auto& launch : launches) {
-        if (launch.jobObject == 0) {
+        if (launch.job == 0) {
             EXPECT_EQ(launch.program, "C:\\tools\\job.exe");
             EXPECT_EQ(launch.commandLine, "job.exe -q");
             EXPECT_EQ(launch.directory, "C:\\tools\\");
@@ -366,7 +366,7 @@ protected:
     static fake::Launch Only(int32_t job) {
         std::vector<fake::Launch> found;
         for (const auto& launch : fake::Launches()) {
-            if (launch.jobObject == job) found.push_back(launch);
+            if (launch.job == job) found.push_back(launch);
         }
         EXPECT_EQ(found.size(), 1u);
         return found.empty() ? fake::Launch{} : found[0];
