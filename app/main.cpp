@@ -3,6 +3,7 @@
 #include "app/options.h"
 #include "jobs/job_table.h"
 #include "jobs/scheduler.h"
+#include "jobs/warnings.h"
 #include "platform/system.h"
 #include "service/service.h"
 
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
             return 0;
         case -1:
             ResetJobTable();
+            SetWarningRole(WarningRole::kForeground);
             RunScheduler(nullptr);
             return 0;
         default:  // 'D' asks for the foreground, which is what remains

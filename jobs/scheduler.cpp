@@ -5,6 +5,7 @@
 #include "jobs/config.h"
 #include "jobs/job_table.h"
 #include "jobs/launcher.h"
+#include "jobs/warnings.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/threads.h"
@@ -86,6 +87,7 @@ int RunScheduler(RunEnd* end) {
 
     while (StopFlag.load() == 0) {
         SleepMilliseconds(kTickMilliseconds);
+        ReportHeldBackWarnings();
         Tick();
     }
     TerminateRunningChildren();

@@ -1,4 +1,4 @@
-// Threads, and the one lock the runner needs.
+// Threads, and the locks the runner needs.
 #pragma once
 
 #include <cstdint>
@@ -12,3 +12,8 @@ bool StartThread(ThreadBody body, int32_t argument);
 // One process-wide lock that keeps launches and the stop's sweep apart.
 void EnterLaunchLock();
 void LeaveLaunchLock();
+
+// Guards the counts of warnings reported. Held for a few instructions only,
+// never around a report.
+void EnterReportLock();
+void LeaveReportLock();

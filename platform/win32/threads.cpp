@@ -11,10 +11,12 @@ constexpr SIZE_T kWorkerStackReserve = 128 * 1024;
 
 struct Locks {
     CRITICAL_SECTION launch;
+    CRITICAL_SECTION report;
     CRITICAL_SECTION handover;
     HANDLE handoverTaken;
     Locks() {
         InitializeCriticalSection(&launch);
+        InitializeCriticalSection(&report);
         InitializeCriticalSection(&handover);
         handoverTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     }
@@ -51,3 +53,6 @@ bool StartThread(ThreadBody body, int32_t argument) {
 
 void EnterLaunchLock() { EnterCriticalSection(&Shared.launch); }
 void LeaveLaunchLock() { LeaveCriticalSection(&Shared.launch); }
+
+void EnterReportLock() { EnterCriticalSection(&Shared.report); }
+void LeaveReportLock() { LeaveCriticalSection(&Shared.report); }

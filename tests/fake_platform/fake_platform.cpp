@@ -54,6 +54,7 @@ struct World {
 } world;
 
 std::recursive_mutex launchLock;
+std::mutex reportLock;
 thread_local bool onWorker = false;
 
 // Called with the world locked; returns with it locked.
@@ -288,6 +289,7 @@ void ReleaseChild(ChildProcess* child) {
 
 bool ResumeChild(const ChildProcess& child) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (world.options.resumeFails) return false;
     world.launches[LaunchOf(child)].suspended = false;
     return true;
 }
@@ -304,6 +306,7 @@ bool HasChildEnded(const ChildProcess& child) {
 
 void* CreateRunJobObject() {
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (world.options.jobObjectsMissing) return nullptr;
     world.jobObjects.push_back(FakeJobObject{true, -1});
     return reinterpret_cast<void*>(static_cast<uintptr_t>(world.jobObjects.size()));
 }
@@ -312,6 +315,12 @@ bool AddChildToJobObject(void* job, const ChildProcess& child) {
     std::lock_guard<std::mutex> guard(world.mutex);
     if (world.options.jobObjectsRefused) return false;
     size_t launch = LaunchOf(child);
+    // A child that runs may have started others already, out of the job's
+    // reach: Windows would take it, but nothing here may depend on that.
+    if (!world.launches[launch].suspended) {
+        world.handleErrors.push_back("a running child put into a job object");
+        return false;
+    }
     world.jobObjects[reinterpret_cast<uintptr_t>(job) - 1].launch = static_cast<int64_t>(launch);
     world.launches[launch].inJobObject = true;
     return true;
@@ -366,6 +375,8 @@ bool StartThread(ThreadBody body, int32_t argument) {
 
 void EnterLaunchLock() { launchLock.lock(); }
 void LeaveLaunchLock() { launchLock.unlock(); }
+void EnterReportLock() { reportLock.lock(); }
+void LeaveReportLock() { reportLock.unlock(); }
 
 size_t ReadEnvironmentVariable(const char* name, char* buffer, size_t size) {
     std::lock_guard<std::mutex> guard(world.mutex);
@@ -398,6 +409,11 @@ bool ChangeDirectory(const char* path) {
 }
 
 bool IsNtPlatform() { return true; }
+
+bool IsDesktopSeen() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    return world.options.desktopSeen;
+}
 
 bool PrepareConsoleMessages() { return true; }
 
