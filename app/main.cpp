@@ -4,6 +4,7 @@
 #include "jobs/job_table.h"
 #include "jobs/journal.h"
 #include "jobs/scheduler.h"
+#include "jobs/warnings.h"
 #include "platform/system.h"
 #include "service/service.h"
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
             return 0;
         case -1:
             ResetJobTable();
+            SetWarningRole(WarningRole::kForeground);
             OpenJournal(JournalRole::kForeground);
             RunScheduler(nullptr);
             CloseJournal();

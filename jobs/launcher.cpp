@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/process.h"
+#include "platform/system.h"
 #include "platform/threads.h"
 
 namespace {
@@ -73,7 +74,7 @@ bool CreateChildInItsJobObject(const char* programPath, char* commandLine, const
 // child inherits the PATH composed for it and the stop's sweep sees every
 // child that will ever exist. The run's first records are queued under the
 // lock too, so that none follows the sweep's.
-LaunchResult Launch(const Run& run, const char* programPath, char* commandLine) {
+LaunchResult Launch(const Run& run, const char* programPath, char* commandLine, uint32_t* error) {
     const char* lastBackslash = std::strrchr(programPath, '\\');
     char jobDirectory[kTextSize] = "";
     if (lastBackslash != nullptr) {
@@ -92,20 +93,19 @@ LaunchResult Launch(const Run& run, const char* programPath, char* commandLine) 
         WriteEnvironmentVariable(kPathName, ComposedPath);
     }
     ChildProcess& child = ProcessRecord[run.index];
-    uint32_t error = 0;
     bool created = CreateChildInItsJobObject(programPath, commandLine,
                                              lastBackslash != nullptr ? jobDirectory : nullptr,
-                                             &child, &error);
+                                             &child, error);
     LaunchResult result = LaunchResult::kCreated;
     if (created) {
         RunInProgress[run.index] = RunInfo{run.line, run.number, MonotonicMilliseconds()};
         JournalStart(run.line, run.number, child.processId, JobCommand[run.index]);
-    } else if (!run.retried && IsTransientLaunchError(error)) {
-        JournalRetry(run.line, run.number, error, programPath);
+    } else if (!run.retried && IsTransientLaunchError(*error)) {
+        JournalRetry(run.line, run.number, *error, programPath);
         RetryRun[run.index] = run.number;
         result = LaunchResult::kGivenUp;
     } else {
-        JournalFail(run.line, run.number, error, programPath);
+        JournalFail(run.line, run.number, *error, programPath);
         result = LaunchResult::kFailed;
     }
     LeaveLaunchLock();
@@ -145,12 +145,15 @@ void JobWorker(int32_t index) {
     if (!run.retried) run.number = NextRunNumber();
     RetryRun[index] = 0;
 
-    LaunchResult result = Launch(run, programPath, commandLine);
+    uint32_t error = 0;
+    LaunchResult result = Launch(run, programPath, commandLine, &error);
     ChildProcess& child = ProcessRecord[index];
     if (result == LaunchResult::kFailed) {
         char warning[kLaunchWarningSize];
         std::snprintf(warning, sizeof warning, texts::kLaunchErrorFormat, programPath);
-        RaiseJobWarning(index, warning);
+        char reason[kTextSize];
+        DescribeSystemError(error, reason, sizeof reason);
+        RaiseJobWarning(index, warning, reason);
     } else if (result == LaunchResult::kCreated) {
         ClearJobWarning(index);
         WaitForChild(child);

@@ -7,6 +7,7 @@
 #include "jobs/journal.h"
 #include "jobs/launcher.h"
 #include "jobs/texts.h"
+#include "jobs/warnings.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/threads.h"
@@ -120,6 +121,7 @@ int RunScheduler(RunEnd* end) {
 
     while (StopFlag.load() == 0) {
         SleepMilliseconds(kTickMilliseconds);
+        ReportHeldBackWarnings();
         Tick();
     }
     int32_t ended = TerminateRunningChildren();

@@ -25,6 +25,26 @@ constexpr const char kConfigNotFound[] = "Config File (cycle_launch.txt) not Fou
 constexpr const char kConfigFormatError[] = "Config File (cycle_launch.txt) Format Error";
 // printf format; %s is the program path, not the whole command line.
 constexpr const char kLaunchErrorFormat[] = "Command (%s) Execution Error";
+// The launch warning, and the system's message for its error, where an
+// administrator reads it rather than a box.
+constexpr const char kLaunchReasonFormat[] = "%s: %s";
+
+// The format warnings of one load in one report: kConfigFormatError, how
+// many lines, and the numbers of the first of them, e.g.
+// "Config File (cycle_launch.txt) Format Error (count 200; lines 1, 2, ..., 20, ...)".
+constexpr const char kFormatErrorCountFormat[] = "%s (count %d; lines ";
+constexpr const char kFormatErrorLineFormat[] = "%s%d";  // separator, line number
+constexpr const char kFormatErrorLineSeparator[] = ", ";
+constexpr const char kFormatErrorMoreLines[] = ", ...";
+constexpr const char kFormatErrorListEnd[] = ")";
+
+// printf format: launch warnings left out of the event log and of the
+// console once their limits per minute were reached.
+constexpr const char kWarningsHeldBackFormat[] =
+    "Launch warnings held back: %d from the event log, %d from the console";
+
+// printf format of a warning on standard error, where no box can be seen.
+constexpr const char kWarningLineFormat[] = "Cycle_launch: %s\n";
 
 // Search list for children when the process's own PATH can't be used.
 constexpr const char kDefaultSearchList[] =

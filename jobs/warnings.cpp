@@ -5,52 +5,202 @@
 #include "jobs/job_table.h"
 #include "jobs/texts.h"
 #include "platform/admin_report.h"
+#include "platform/clock.h"
 #include "platform/dialog.h"
+#include "platform/threads.h"
 
 namespace {
 
-// Written before any worker exists.
-WarningRole Role = WarningRole::kForeground;
+enum class Audience {
+    kPerson,          // a box that waits for OK
+    kAdministrator,   // the event log and the console user's desktop
+    kRemoteReader,    // the event log and standard error
+};
 
-void ReportToAdministrator(WarningEvent event, const char* text) {
-    WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(event), text);
-    // Without a session to reach, the event log entry is the whole report.
-    SendConsoleMessage(texts::kWarningCaption, text);
+// Written before any worker exists.
+Audience Target = Audience::kPerson;
+
+// Room for a launch warning (a program path in its format) and a summary of
+// format warnings, with the line's own text around it.
+constexpr size_t kReportSize = 1100;
+
+// The launch warnings of the current window. Under the report lock.
+struct LaunchReports {
+    bool windowOpen;
+    uint64_t windowStartMs;
+    int32_t events;
+    int32_t boxes;
+    int32_t heldBackEvents;
+    int32_t heldBackBoxes;
+};
+LaunchReports Reports;
+
+// What one call reports, decided under the lock and done outside it.
+struct ReportPlan {
+    bool tellHeldBack;
+    int32_t heldBackEvents;
+    int32_t heldBackBoxes;
+    bool writeEvent;
+    bool sendBox;
+};
+
+// Under the report lock. A passed window makes way for a new one, which
+// opens with the count of what the old one held back, if anything was.
+void RenewWindowIfPassed(uint64_t nowMs, bool reporting, ReportPlan* plan) {
+    if (Reports.windowOpen && nowMs - Reports.windowStartMs < kWarningWindowMilliseconds) return;
+    bool heldBack = Reports.heldBackEvents > 0 || Reports.heldBackBoxes > 0;
+    plan->tellHeldBack = heldBack;
+    plan->heldBackEvents = Reports.heldBackEvents;
+    plan->heldBackBoxes = Reports.heldBackBoxes;
+    Reports = LaunchReports{};
+    if (heldBack || reporting) {
+        Reports.windowOpen = true;
+        Reports.windowStartMs = nowMs;
+        Reports.events = heldBack ? 1 : 0;
+    }
+}
+
+void TellHeldBack(const ReportPlan& plan) {
+    if (!plan.tellHeldBack) return;
+    char text[kReportSize];
+    std::snprintf(text, sizeof text, texts::kWarningsHeldBackFormat, plan.heldBackEvents,
+                  plan.heldBackBoxes);
+    WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(WarningEvent::kWarningsHeldBack),
+                      text);
+}
+
+// One write, so that lines of concurrent workers don't interleave.
+void WriteWarningLine(const char* text) {
+    char line[kReportSize];
+    std::snprintf(line, sizeof line, texts::kWarningLineFormat, text);
+    std::fputs(line, stderr);
+    std::fflush(stderr);
+}
+
+void AppendText(char* text, size_t size, size_t* used, const char* format, const char* part,
+                int32_t number) {
+    if (*used >= size) return;
+    int length = std::snprintf(text + *used, size - *used, format, part, number);
+    if (length > 0) *used += static_cast<size_t>(length);
+}
+
+void ComposeFormatSummary(const FormatErrors& errors, char* text, size_t size) {
+    size_t used = 0;
+    text[0] = '\0';
+    AppendText(text, size, &used, texts::kFormatErrorCountFormat, texts::kConfigFormatError,
+               errors.count);
+    int32_t listed = errors.count < kListedFormatErrors ? errors.count : kListedFormatErrors;
+    for (int32_t i = 0; i < listed; ++i) {
+        AppendText(text, size, &used, texts::kFormatErrorLineFormat,
+                   i == 0 ? "" : texts::kFormatErrorLineSeparator, errors.lines[i]);
+    }
+    if (errors.count > listed) {
+        AppendText(text, size, &used, "%s", texts::kFormatErrorMoreLines, 0);
+    }
+    AppendText(text, size, &used, "%s", texts::kFormatErrorListEnd, 0);
 }
 
 }  // namespace
 
-void SetWarningRole(WarningRole role) { Role = role; }
+void SetWarningRole(WarningRole role) {
+    if (role == WarningRole::kService) {
+        Target = Audience::kAdministrator;
+    } else {
+        Target = IsDesktopSeen() ? Audience::kPerson : Audience::kRemoteReader;
+    }
+    Reports = LaunchReports{};
+}
 
 void RaiseWarning(WarningEvent event, const char* text) {
-    if (Role == WarningRole::kService) {
-        ReportToAdministrator(event, text);
-    } else {
+    switch (Target) {
+    case Audience::kPerson:
         ShowWarningBox(texts::kWarningCaption, text);
+        break;
+    case Audience::kAdministrator:
+        WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(event), text);
+        // Without a session to reach, the event log entry is the whole report.
+        SendConsoleMessage(texts::kWarningCaption, text);
+        break;
+    case Audience::kRemoteReader:
+        WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(event), text);
+        WriteWarningLine(text);
+        break;
     }
 }
 
 void RaiseFormatWarnings(const FormatErrors& errors) {
-    for (int32_t i = 0; i < errors.count; ++i) {
-        RaiseWarning(WarningEvent::kConfigFormatError, texts::kConfigFormatError);
+    if (errors.count <= 0) return;
+    if (Target == Audience::kPerson) {
+        for (int32_t i = 0; i < errors.count; ++i) {
+            ShowWarningBox(texts::kWarningCaption, texts::kConfigFormatError);
+        }
+        return;
     }
+    char summary[kReportSize];
+    ComposeFormatSummary(errors, summary, sizeof summary);
+    RaiseWarning(WarningEvent::kConfigFormatError, summary);
 }
 
 void RaiseJournalNotice(const char* text) {
-    if (Role == WarningRole::kService) {
-        WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(WarningEvent::kJournalUnavailable),
-                          text);
-    } else {
-        std::fprintf(stderr, "%s\n", text);
+    if (Target != Audience::kPerson) {
+        WriteWarningEvent(texts::kEventSource,
+                          static_cast<uint32_t>(WarningEvent::kJournalUnavailable), text);
     }
+    if (Target != Audience::kAdministrator) WriteWarningLine(text);
 }
 
-void RaiseJobWarning(int32_t job, const char* text) {
-    if (Role == WarningRole::kService) {
-        if (LaunchWarningReported[job]) return;
-        LaunchWarningReported[job] = true;
+void RaiseJobWarning(int32_t job, const char* text, const char* reason) {
+    if (Target == Audience::kPerson) {
+        ShowWarningBox(texts::kWarningCaption, text);
+        return;
     }
-    RaiseWarning(WarningEvent::kLaunchError, text);
+    if (LaunchWarningReported[job]) return;
+    LaunchWarningReported[job] = true;
+    // Written for an administrator, the warning says why as well.
+    char explained[kReportSize];
+    if (reason[0] != '\0') {
+        std::snprintf(explained, sizeof explained, texts::kLaunchReasonFormat, text, reason);
+        text = explained;
+    }
+    // Standard error takes every one: nobody has to dismiss it.
+    if (Target == Audience::kRemoteReader) WriteWarningLine(text);
+
+    uint64_t nowMs = MonotonicMilliseconds();
+    ReportPlan plan = {};
+    EnterReportLock();
+    RenewWindowIfPassed(nowMs, true, &plan);
+    if (Reports.events < kLaunchEventsPerWindow) {
+        ++Reports.events;
+        plan.writeEvent = true;
+    } else {
+        ++Reports.heldBackEvents;
+    }
+    if (Target == Audience::kAdministrator) {
+        if (Reports.boxes < kConsoleBoxesPerWindow) {
+            ++Reports.boxes;
+            plan.sendBox = true;
+        } else {
+            ++Reports.heldBackBoxes;
+        }
+    }
+    LeaveReportLock();
+
+    TellHeldBack(plan);
+    if (plan.writeEvent) {
+        WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(WarningEvent::kLaunchError),
+                          text);
+    }
+    if (plan.sendBox) SendConsoleMessage(texts::kWarningCaption, text);
 }
 
 void ClearJobWarning(int32_t job) { LaunchWarningReported[job] = false; }
+
+void ReportHeldBackWarnings() {
+    if (Target == Audience::kPerson) return;
+    uint64_t nowMs = MonotonicMilliseconds();
+    ReportPlan plan = {};
+    EnterReportLock();
+    RenewWindowIfPassed(nowMs, false, &plan);
+    LeaveReportLock();
+    TellHeldBack(plan);
+}

@@ -1,7 +1,9 @@
 // The runner's warnings, and where they go. In the foreground, a box on the
 // desktop that blocks its thread until someone presses OK. In the service,
 // whose desktop nobody sees, an event log entry and a box sent to the
-// console user, and nothing waits for a person.
+// console user, and nothing waits for a person. A foreground whose desktop
+// nobody sees either reports like the service, and on standard error
+// instead of the console user's desktop.
 #pragma once
 
 #include <cstdint>
@@ -13,25 +15,42 @@ enum class WarningEvent : uint32_t {
     kConfigNotFound = 1,
     kConfigFormatError = 2,
     kLaunchError = 3,
-    kJournalUnavailable = 4,
+    kWarningsHeldBack = 4,
+    kJournalUnavailable = 5,
 };
 
 enum class WarningRole { kForeground, kService };
 
-// Set before the scheduler starts; the foreground's is the default.
+// Launch warnings reported to an administrator, over the whole process: at
+// most so many event log entries and console boxes in a window of a minute.
+// What goes past them is counted and told in one entry once the window has
+// passed.
+constexpr uint64_t kWarningWindowMilliseconds = 60000;
+constexpr int32_t kLaunchEventsPerWindow = 10;
+constexpr int32_t kConsoleBoxesPerWindow = 1;
+
+// Set before the scheduler starts, before any worker exists; the
+// foreground's is the default. The foreground asks the platform here,
+// once, whether anyone can see its boxes.
 void SetWarningRole(WarningRole role);
 
 void RaiseWarning(WarningEvent event, const char* text);
 
-// The format warnings of one load, raised once the load is done.
+// The format warnings of one load, raised once the load is done: a box per
+// line where a person sees them, else one report for them all.
 void RaiseFormatWarnings(const FormatErrors& errors);
 
-// A launch warning of one job. In the service it is reported once, until
-// the job has started a child again (ClearJobWarning): a job that fails at
-// every try does not flood the event log or the desktop.
 // That the runner goes on without its journal: told once, and never in a
 // box, since nothing is wrong with the jobs.
 void RaiseJournalNotice(const char* text);
 
-void RaiseJobWarning(int32_t job, const char* text);
+// A launch warning of one job. Reported to an administrator, it is reported
+// once, until the job has started a child again (ClearJobWarning): a job
+// that fails at every try does not flood the event log or the desktop.
+// There, reason (the system's message for the error, or "") follows the text.
+void RaiseJobWarning(int32_t job, const char* text, const char* reason);
 void ClearJobWarning(int32_t job);
+
+// Called at every tick: once the window of the limits has passed, tells how
+// many launch warnings were held back in it.
+void ReportHeldBackWarnings();

@@ -1,4 +1,4 @@
-// Threads, and the one lock the runner needs.
+// Threads, and the locks the runner needs.
 #pragma once
 
 #include <cstdint>
@@ -27,3 +27,8 @@ bool WaitForJournalWork(uint32_t timeoutMs);
 // The writer's word that the queue is written out, awaited at stop.
 void SignalJournalDrained();
 bool WaitForJournalDrained(uint32_t timeoutMs);
+
+// Guards the counts of warnings reported. Held for a few instructions only,
+// never around a report.
+void EnterReportLock();
+void LeaveReportLock();

@@ -13,7 +13,8 @@ constexpr DWORD kWarningSeverity = 0x80000000u;
 static_assert((kWarningSeverity | 1) == MSG_CONFIG_NOT_FOUND, "message table out of step");
 static_assert((kWarningSeverity | 2) == MSG_CONFIG_FORMAT_ERROR, "message table out of step");
 static_assert((kWarningSeverity | 3) == MSG_LAUNCH_ERROR, "message table out of step");
-static_assert((kWarningSeverity | 4) == MSG_JOURNAL_UNAVAILABLE, "message table out of step");
+static_assert((kWarningSeverity | 4) == MSG_WARNINGS_HELD_BACK, "message table out of step");
+static_assert((kWarningSeverity | 5) == MSG_JOURNAL_UNAVAILABLE, "message table out of step");
 
 constexpr UINT kBoxStyle = MB_OK | MB_ICONEXCLAMATION;
 constexpr DWORD kNoSession = 0xFFFFFFFFu;
@@ -21,12 +22,20 @@ constexpr DWORD kNoSession = 0xFFFFFFFFu;
 constexpr DWORD kSearchSystem32Only = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
 constexpr char kWtsLibrary[] = "wtsapi32.dll";
 
+// Windows XP and later: resolved at run time, so that the executable still
+// loads where it is missing.
+using ConsoleSessionOf = DWORD(WINAPI*)();
+
 using WtsSendMessage = BOOL(WINAPI*)(HANDLE server, DWORD session, LPSTR title,
                                       DWORD titleLength, LPSTR message, DWORD messageLength,
                                       DWORD style, DWORD timeout, DWORD* response, BOOL wait);
 
 // Set once, before any reporting thread exists.
 WtsSendMessage SendMessageToSession = nullptr;
+ConsoleSessionOf ActiveConsoleSession = nullptr;
+
+// Through void(*)(), the type that stands for "any function".
+using AnyFunction = void (*)();
 
 // wtsapi32 is no KnownDLL: loaded by name, a copy planted beside the
 // executable would run as LocalSystem. Only the system folder's is taken.
@@ -47,10 +56,13 @@ HMODULE LoadFromSystemFolder(const char* library) {
 
 bool PrepareConsoleMessages() {
     if (SendMessageToSession != nullptr) return true;
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) return false;
+    ActiveConsoleSession = reinterpret_cast<ConsoleSessionOf>(
+        reinterpret_cast<AnyFunction>(GetProcAddress(kernel, "WTSGetActiveConsoleSessionId")));
+    if (ActiveConsoleSession == nullptr) return false;
     HMODULE wts = LoadFromSystemFolder(kWtsLibrary);
     if (wts == nullptr) return false;
-    // Through void(*)(), the type that stands for "any function".
-    using AnyFunction = void (*)();
     SendMessageToSession = reinterpret_cast<WtsSendMessage>(
         reinterpret_cast<AnyFunction>(GetProcAddress(wts, "WTSSendMessageA")));
     return SendMessageToSession != nullptr;
@@ -67,7 +79,7 @@ void WriteWarningEvent(const char* source, uint32_t eventId, const char* text) {
 
 bool SendConsoleMessage(const char* caption, const char* text) {
     if (SendMessageToSession == nullptr) return false;
-    DWORD session = WTSGetActiveConsoleSessionId();
+    DWORD session = ActiveConsoleSession();
     if (session == kNoSession) return false;
     DWORD response = 0;
     // Not waiting: a box nobody answers must never hold the service up, and

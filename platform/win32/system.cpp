@@ -10,13 +10,45 @@
 #include "platform/system.h"
 
 namespace {
+
 constexpr UINT kWarningBoxStyle = MB_OK | MB_ICONEXCLAMATION;
+constexpr DWORD kFirstVistaMajorVersion = 6;
+
+using SessionOfProcess = BOOL(WINAPI*)(DWORD processId, DWORD* session);
+
+// Since Vista, session 0 holds the services alone; before, it was the
+// console's.
+bool IsInUnseenSession() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version) || version.dwMajorVersion < kFirstVistaMajorVersion) return false;
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) return false;
+    using AnyFunction = void (*)();
+    auto sessionOf = reinterpret_cast<SessionOfProcess>(
+        reinterpret_cast<AnyFunction>(GetProcAddress(kernel, "ProcessIdToSessionId")));
+    DWORD session = 0;
+    if (sessionOf == nullptr || !sessionOf(GetCurrentProcessId(), &session)) return false;
+    return session == 0;
 }
+
+}  // namespace
 
 void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
 
 void ShowWarningBox(const char* caption, const char* text) {
     MessageBoxA(nullptr, text, caption, kWarningBoxStyle);
+}
+
+bool IsDesktopSeen() {
+    HWINSTA station = GetProcessWindowStation();
+    USEROBJECTFLAGS flags = {};
+    // Unknown counts as unseen: a box there could wait for ever.
+    if (station == nullptr ||
+        !GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) {
+        return false;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0 && !IsInUnseenSession();
 }
 
 size_t ReadEnvironmentVariable(const char* name, char* buffer, size_t size) {

@@ -11,6 +11,7 @@ constexpr SIZE_T kWorkerStackReserve = 128 * 1024;
 
 struct Locks {
     CRITICAL_SECTION launch;
+    CRITICAL_SECTION report;
     CRITICAL_SECTION handover;
     CRITICAL_SECTION journal;
     HANDLE handoverTaken;
@@ -18,6 +19,7 @@ struct Locks {
     HANDLE journalDrained;
     Locks() {
         InitializeCriticalSection(&launch);
+        InitializeCriticalSection(&report);
         InitializeCriticalSection(&handover);
         InitializeCriticalSection(&journal);
         handoverTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -73,3 +75,6 @@ void SignalJournalDrained() { SetEvent(Shared.journalDrained); }
 bool WaitForJournalDrained(uint32_t timeoutMs) {
     return WaitForSingleObject(Shared.journalDrained, timeoutMs) == WAIT_OBJECT_0;
 }
+
+void EnterReportLock() { EnterCriticalSection(&Shared.report); }
+void LeaveReportLock() { LeaveCriticalSection(&Shared.report); }

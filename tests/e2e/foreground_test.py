@@ -67,6 +67,30 @@ class ConfigurationTest(RunnerCase):
         self.assertEqual(len(self.probe_events(kind="start", tag="fine")), 1)
 
 
+class UnseenDesktopTest(RunnerCase):
+    """Started where nobody can see a box (a scheduled task, a remote shell),
+    the runner shows none: every warning goes to standard error, and no job
+    waits for a box that nobody would dismiss."""
+
+    def test_warnings_go_to_standard_error_and_every_job_keeps_its_rhythm(self):
+        probe = self.add_probe()
+        missing = self.windows_folder + "missing.exe"
+        self.write_config(f"garbage\n1,{probe} one sleep=300\n0,{probe} zero\n1,{missing}\n")
+        self.start_unseen_runner("-D")
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="one")) >= 4, 30,
+                      "four runs of the one-second job")
+        starts = self.probe_events(kind="start", tag="one")
+        ends = self.probe_events(kind="end", tag="one")
+        for end, next_start in zip(ends, starts[1:]):
+            self.assertLessEqual((next_start.ms - end.ms) / 1000, 2.7)
+        self.assertEqual(len(self.probe_events(kind="start", tag="zero")), 1)
+        # The missing program fails at every try, and is told of once.
+        self.assertEqual(self.standard_error(),
+                         f"Cycle_launch: {FORMAT_ERROR}\r\n"
+                         f"Cycle_launch: Command ({missing}) Execution Error\r\n"
+                         .encode("latin-1"))
+
+
 class ChildTest(RunnerCase):
     def test_child_gets_its_command_line_directory_and_path(self):
         tools = self.add_probe("tools")

@@ -140,7 +140,7 @@ class JournalTest(JournalCase):
             self.interrupt_runner()
         with open(os.path.join(self.folder, "stderr.txt"), "rb") as f:
             said = f.read().decode("latin-1")
-        self.assertRegex(said, r"^Journal \(cycle_launch\.foreground\.log\) not opened: error 5 "
+        self.assertRegex(said, r"^Cycle_launch: Journal \(cycle_launch\.foreground\.log\) not opened: error 5 "
                                r"\(.*\); running without a journal\r?\n$")
         starts = [e.ms for e in self.probe_events(kind="start", tag="again")]
         for earlier, later in zip(starts, starts[1:]):

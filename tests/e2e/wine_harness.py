@@ -21,6 +21,7 @@ RUNNER_EXE = os.environ["CYCLE_LAUNCH_EXE"]
 PROBE_EXE = os.environ["PROBE_EXE"]
 WATCHER_EXE = os.environ["WATCHER_EXE"]
 SERVICE_QUERY_EXE = os.environ["SERVICE_QUERY_EXE"]
+UNSEEN_DESKTOP_EXE = os.environ["UNSEEN_DESKTOP_EXE"]
 # The loader of the build under test runs every program of the case, Wine's
 # own (sc, net) included, in-process: Ctrl+C must reach the program itself,
 # not a launcher in between.
@@ -120,6 +121,22 @@ class RunnerCase(unittest.TestCase):
             [WINE, exe or self.windows_folder + "cycle_launch.exe", *args],
             env=wine_environment(env), stdout=subprocess.PIPE, stderr=stderr)
         return self.runner
+
+    def start_unseen_runner(self, *args):
+        """The runner on a desktop nobody sees; its standard error goes to
+        stderr.txt in the case folder."""
+        self.runner = subprocess.Popen(
+            [WINE, UNSEEN_DESKTOP_EXE, self.windows_folder + "stderr.txt",
+             self.windows_folder + "cycle_launch.exe", *args],
+            env=wine_environment(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return self.runner
+
+    def standard_error(self):
+        path = os.path.join(self.folder, "stderr.txt")
+        if not os.path.exists(path):
+            return b""
+        with open(path, "rb") as f:
+            return f.read()
 
     def run_runner(self, *args, timeout=60, exe=None):
         self.start_runner(*args, exe=exe)

@@ -73,6 +73,9 @@ struct Options {
     bool consoleSession = true;      // a console session takes the service's boxes
     bool childrenStartDescendants = false;
     bool jobObjectsRefused = false;  // no child can be put into a job object
+    bool jobObjectsMissing = false;  // no job object can be created
+    bool resumeFails = false;        // no suspended child can be let run
+    bool desktopSeen = true;         // a person can see the foreground's boxes
     int failThreadStarts = 0;        // the next N thread starts fail
     int64_t stopAtMs = -1;           // StopFlag set during the sleep reaching it
     bool stopOnLoaderWarning = false;

@@ -335,7 +335,7 @@ TEST_F(JournalTest, AFileInUseMeansNoJournalAndTheJobsRunAsBefore) {
     testing::internal::CaptureStderr();
     Run();
     std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(said, "Journal (cycle_launch.foreground.log) not opened: error 32 (The process cannot "
+    EXPECT_EQ(said, "Cycle_launch: Journal (cycle_launch.foreground.log) not opened: error 32 (The process cannot "
                     "access the file because it is being used by another process.); running "
                     "without a journal\n");
     EXPECT_EQ(fake::Launches().size(), 1u);

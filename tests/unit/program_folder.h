@@ -24,6 +24,8 @@ protected:
         options_.configDirectory = directory_;
         ResetJobTable();
         StopFlag.store(0);
+        // The foreground's role asks the fake whether its desktop is seen.
+        fake::Reset(options_);
         SetWarningRole(WarningRole::kForeground);
     }
     void TearDown() override {

@@ -22,6 +22,7 @@ protected:
     // Runs the scheduler until the stop (if any) and returns its result.
     int Run() {
         fake::Reset(options_);
+        SetWarningRole(role_);
         return RunScheduler(&end_);
     }
     // Start times (ms) of the children of one job.
@@ -33,6 +34,7 @@ protected:
         return starts;
     }
     RunEnd end_ = RunEnd::kStopped;
+    WarningRole role_ = WarningRole::kForeground;
 };
 
 struct TimingCase {
@@ -259,7 +261,7 @@ class ServiceRoleTest : public SchedulerTest {
 protected:
     void SetUp() override {
         SchedulerTest::SetUp();
-        SetWarningRole(WarningRole::kService);
+        role_ = WarningRole::kService;
     }
     static std::vector<int64_t> EventTimes(WarningEvent id) {
         std::vector<int64_t> times;
@@ -292,10 +294,12 @@ TEST_P(ServiceLaunchFailureTest, IsReportedAndTheJobTriedAgainAfterItsInterval) 
     EXPECT_TRUE(fake::Warnings().empty()) << "a box that waits for a person";
     ASSERT_EQ(fake::Events().size(), 1u);
     EXPECT_EQ(fake::Events()[0].id, static_cast<uint32_t>(WarningEvent::kLaunchError));
-    EXPECT_EQ(fake::Events()[0].text, "Command (C:\\tools\\missing.exe) Execution Error");
+    // Read by an administrator, the warning gives the system's reason too.
+    const std::string told =
+        "Command (C:\\tools\\missing.exe) Execution Error: The system cannot find the file specified.";
+    EXPECT_EQ(fake::Events()[0].text, told);
     EXPECT_EQ(fake::ConsoleMessages(),
-              session ? std::vector<std::string>{"Command (C:\\tools\\missing.exe) Execution Error"}
-                      : std::vector<std::string>{});
+              session ? std::vector<std::string>{told} : std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ServiceLaunchFailureTest, testing::Bool(),
@@ -324,7 +328,8 @@ TEST_F(ServiceRoleTest, RepeatedFailuresAreReportedOnceUntilTheJobStartsAgain) {
     std::sort(expected.begin(), expected.end());
     ASSERT_EQ(expected.size(), 4u) << "two failures each, a start between them";
     EXPECT_EQ(EventTimes(WarningEvent::kLaunchError), expected);
-    EXPECT_EQ(fake::ConsoleMessages().size(), 4u);
+    // One box a minute from the whole service.
+    EXPECT_EQ(fake::ConsoleMessages().size(), 1u);
 }
 
 TEST_F(ServiceRoleTest, LoaderWarningsNeverHoldUpTheRunOrTheStop) {
@@ -358,6 +363,80 @@ TEST_F(SchedulerTest, TheForegroundStillShowsEveryFailureInABox) {
     EXPECT_TRUE(fake::Events().empty());
     EXPECT_TRUE(fake::ConsoleMessages().empty());
 }
+
+// A foreground whose desktop nobody sees (a scheduled task, a remote shell):
+// a box there would never be dismissed, so its warnings go to the event log
+// and to standard error, and every job keeps its rhythm.
+TEST_F(ServiceRoleTest, AForegroundNobodySeesWarnsOnStandardErrorAndNeverWaits) {
+    WriteConfig("malformed\n2,C:\\tools\\job.exe\n1,C:\\tools\\missing.exe\n");
+    role_ = WarningRole::kForeground;
+    options_.desktopSeen = false;
+    options_.missingPrograms = {"C:\\tools\\missing.exe"};
+    options_.stopAtMs = 7000;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Run(), 0);
+    std::string standardError = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(fake::Warnings().empty()) << "a box nobody can dismiss";
+    EXPECT_TRUE(fake::ConsoleMessages().empty());
+    EXPECT_EQ(StartsOf(0), (Starts{0, 3000, 6000}));
+    EXPECT_GE(StartsOf(1).size(), 3u);
+    EXPECT_EQ(EventTimes(WarningEvent::kConfigFormatError), std::vector<int64_t>{0});
+    EXPECT_EQ(EventTimes(WarningEvent::kLaunchError), std::vector<int64_t>{0});
+    EXPECT_EQ(standardError,
+              "Cycle_launch: Config File (cycle_launch.txt) Format Error (count 1; lines 1)\n"
+              "Cycle_launch: Command (C:\\tools\\missing.exe) Execution Error: The system "
+              "cannot find the file specified.\n");
+}
+
+struct FloodCase {
+    const char* name;
+    WarningRole role;
+    bool desktopSeen;
+    size_t consoleBoxes;
+    const char* heldBack;
+    size_t standardErrorLines;
+};
+
+class LaunchWarningFloodTest : public ServiceRoleTest,
+                               public testing::WithParamInterface<FloodCase> {};
+
+// 30 jobs whose drive is gone, all failing in the same second: the event log
+// gets ten entries and the console one box; a minute later one entry tells
+// what was held back. Standard error, which nobody dismisses, gets them all.
+TEST_P(LaunchWarningFloodTest, IsCutToTheLimitsAndWhatWasHeldBackIsTold) {
+    std::string config;
+    for (int i = 0; i < 30; ++i) config += "100,Z:\\gone\\job" + std::to_string(i) + ".exe\n";
+    WriteConfig(config);
+    for (int i = 0; i < 30; ++i) {
+        options_.missingPrograms.push_back("Z:\\gone\\job" + std::to_string(i) + ".exe");
+    }
+    role_ = GetParam().role;
+    options_.desktopSeen = GetParam().desktopSeen;
+    options_.stopAtMs = 61000;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Run(), 0);
+    std::string standardError = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(EventTimes(WarningEvent::kLaunchError), std::vector<int64_t>(10, 0));
+    EXPECT_EQ(EventTimes(WarningEvent::kWarningsHeldBack), std::vector<int64_t>{60000});
+    for (const auto& event : fake::Events()) {
+        if (event.id == static_cast<uint32_t>(WarningEvent::kWarningsHeldBack)) {
+            EXPECT_EQ(event.text, GetParam().heldBack);
+        }
+    }
+    EXPECT_EQ(fake::ConsoleMessages().size(), GetParam().consoleBoxes);
+    EXPECT_TRUE(fake::Warnings().empty());
+    EXPECT_EQ(static_cast<size_t>(std::count(standardError.begin(), standardError.end(), '\n')),
+              GetParam().standardErrorLines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LaunchWarningFloodTest,
+    testing::Values(
+        FloodCase{"Service", WarningRole::kService, true, 1,
+                  "Launch warnings held back: 20 from the event log, 29 from the console", 0},
+        FloodCase{"ForegroundNobodySees", WarningRole::kForeground, false, 0,
+                  "Launch warnings held back: 20 from the event log, 0 from the console", 30}),
+    [](const testing::TestParamInfo<FloodCase>& info) { return info.param.name; });
 
 // Each run's child is in a job of the run's own, with whatever it starts.
 class RunJobTest : public SchedulerTest {
@@ -414,5 +493,49 @@ TEST_F(RunJobTest, WithoutAJobTheRunGoesOnAndTheStopEndsTheChildAlone) {
     EXPECT_TRUE(fake::Warnings().empty());
     EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0];
 }
+
+struct JobObjectFailureCase {
+    const char* name;
+    bool fake::Options::*failure;
+    bool childRuns;  // else the launch fails and is warned about
+};
+
+class JobObjectFailureTest : public RunJobTest,
+                             public testing::WithParamInterface<JobObjectFailureCase> {};
+
+// Where the job object can't be had, the child runs without one; where the
+// suspended child can't be let run, it is ended and the launch fails. Either
+// way no handle is leaked or used twice.
+TEST_P(JobObjectFailureTest, TheRunGoesOnWithoutItOrTheLaunchFailsCleanly) {
+    options_.*(GetParam().failure) = true;
+    EXPECT_EQ(Run(), 0);
+    fake::Finish();
+    fake::Launch launch = Only(0);
+    EXPECT_TRUE(launch.terminated);
+    EXPECT_EQ(launch.exitCode, 2u);
+    if (GetParam().childRuns) {
+        EXPECT_FALSE(launch.inJobObject);
+        EXPECT_FALSE(launch.suspended);
+        EXPECT_EQ(launch.endMs, 3000) << "ended by the stop";
+        EXPECT_TRUE(fake::Warnings().empty());
+    } else {
+        EXPECT_EQ(launch.endMs, 0) << "ended at once, never let run";
+        // Workers warn in any order.
+        std::vector<std::string> warnings = fake::Warnings();
+        std::sort(warnings.begin(), warnings.end());
+        EXPECT_EQ(warnings,
+                  (std::vector<std::string>{"Command (C:\\tools\\brief.exe) Execution Error",
+                                            "Command (C:\\tools\\long.exe) Execution Error"}));
+    }
+    EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JobObjectFailureTest,
+    testing::Values(
+        JobObjectFailureCase{"AssignmentRefused", &fake::Options::jobObjectsRefused, true},
+        JobObjectFailureCase{"NoJobObject", &fake::Options::jobObjectsMissing, true},
+        JobObjectFailureCase{"ResumeFails", &fake::Options::resumeFails, false}),
+    [](const testing::TestParamInfo<JobObjectFailureCase>& info) { return info.param.name; });
 
 }  // namespace
