@@ -126,13 +126,38 @@ def baseline_loop(folder, children, threads=0, hold=False, tag="base"):
 
 
 def wait_lines(folder, count, timeout=900):
-    """The loop's children all carry one tag: count start lines, not tags."""
+    """The loop's children all carry one tag: count start lines, not tags,
+    and the creations the loop reports failed. Returns the start lines."""
     deadline = time.monotonic() + timeout
-    while len(folder.stamps()) < count:
+    while len(folder.stamps()) + len(folder.stamps("failed")) < count:
         if time.monotonic() > deadline:
             raise RuntimeError(f"{folder.name}: only {len(folder.stamps())} of {count} starts")
         time.sleep(0.05)
     return folder.stamps()
+
+
+def journal_events(folder, *events):
+    """The runner's journal records of the given events."""
+    path = os.path.join(folder.path, "cycle_launch.foreground.log")
+    if not os.path.isfile(path):
+        return []
+    with open(path, "rb") as f:
+        lines = f.read().decode("utf-8", "replace").split("\r\n")
+    return [line.split("\t") for line in lines[1:] if line.count("\t") == 7
+            and line.split("\t")[1] in events]
+
+
+def wait_runner(folder, jobs, timeout):
+    """Until every job has started or its launch has failed for good, as
+    the journal tells; a benchmark never dies on one lost start. Returns
+    the start stamps."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        stamps = folder.stamps()
+        if len({tag for tag, _, _ in stamps}) + len(journal_events(folder, "fail")) >= jobs:
+            return stamps
+        time.sleep(0.05)
+    raise RuntimeError(f"{folder.name}: only {len(folder.stamps())} of {jobs} starts")
 
 
 def launch_overhead(jobs, repeats):
@@ -140,17 +165,14 @@ def launch_overhead(jobs, repeats):
     that only creates the same children, and against the same loop in a
     process with as many threads as the runner has workers."""
     times = {"runner": [], "runner without jobs": [], "loop": [], "loop with threads": []}
+    failed = {"runner": 0, "retried": 0, "loop": 0}
     for _ in range(repeats):
         # The runner with a job object per run and without, taking turns.
         for name, with_jobs in (("runner", True), ("runner without jobs", False)):
-            wine_prefix.kill_wine(PREFIX)
-            folder = Folder("launch", jobs=with_jobs)
-            folder.config([f"0,{folder.stamp(f'r{i}')}" for i in range(jobs)])
-            started = time.time()
-            runner = folder.start("cycle_launch.exe")
-            last = max(ms for _, _, ms in folder.wait_stamps(jobs, 600))
-            times[name].append(last / 1000 - started)
-            stop(runner)
+            seconds, fails, retries = runner_launch(jobs, jobs=with_jobs)
+            times[name].append(seconds)
+            failed["runner"] += fails
+            failed["retried"] += retries
 
         for name, threads in (("loop", 0), ("loop with threads", jobs)):
             wine_prefix.kill_wine(PREFIX)
@@ -159,8 +181,37 @@ def launch_overhead(jobs, repeats):
             loop = baseline_loop(folder, jobs, threads)
             last = max(ms for _, _, ms in wait_lines(folder, jobs))
             times[name].append(last / 1000 - started)
+            failed["loop"] += len(folder.stamps("failed"))
             loop.wait()
-    return {name: statistics.median(values) for name, values in times.items()}
+    result = {name: statistics.median(values) for name, values in times.items()}
+    result["failed"] = failed
+    return result
+
+
+def runner_launch(count, jobs=True, journal=True):
+    """One start of the runner with count interval-0 jobs: seconds to its
+    last child's start, and the launches its journal tells failed and retried."""
+    wine_prefix.kill_wine(PREFIX)
+    folder = Folder("launch", jobs=jobs)
+    if not journal:
+        # A folder of the journal's name: the runner goes without one.
+        os.makedirs(os.path.join(folder.path, "cycle_launch.foreground.log"))
+    folder.config([f"0,{folder.stamp(f'r{i}')}" for i in range(count)])
+    started = time.time()
+    runner = folder.start("cycle_launch.exe")
+    last = max(ms for _, _, ms in wait_runner(folder, count, 600))
+    stop(runner)
+    return (last / 1000 - started, len(journal_events(folder, "fail")),
+            len(journal_events(folder, "retry")))
+
+
+def journal_cost(count, turns):
+    """The same launch with the journal and without, taking turns."""
+    times = {True: [], False: []}
+    for _ in range(turns):
+        for journal in (True, False):
+            times[journal].append(runner_launch(count, journal=journal)[0])
+    return times
 
 
 def restart_precision(intervals, restarts):
@@ -230,9 +281,10 @@ def scale(build, jobs, idle_seconds):
     watcher = folder.start("watcher.exe", folder.windows + "warnings.log")
     started = time.time()
     runner = folder.start("cycle_launch.exe")
-    stamps = folder.wait_stamps(jobs, 900)
+    stamps = wait_runner(folder, jobs, 900)
     all_running = max(ms for _, _, ms in stamps) / 1000 - started
     lost = jobs - len({tag for tag, _, _ in stamps})
+    retried = len(journal_events(folder, "retry"))
     warnings_log = os.path.join(folder.path, "warnings.log")
     warnings = open(warnings_log).read().count("\n") if os.path.exists(warnings_log) else 0
     time.sleep(2)
@@ -253,7 +305,8 @@ def scale(build, jobs, idle_seconds):
     loop_rss = rss_kib(loop.pid)
     loop.kill()
     wine_prefix.kill_wine(PREFIX)
-    return {"all_running": all_running, "lost": lost, "warnings": warnings, "rss_none": rss_none,
+    return {"all_running": all_running, "lost": lost, "retried": retried, "warnings": warnings,
+            "rss_none": rss_none,
             "rss_all": rss_all, "cpu_idle": cpu_idle, "loop_all_running": loop_all_running,
             "loop_rss": loop_rss}
 
@@ -288,6 +341,23 @@ def main():
         f"{launch['runner']:.2f} s with, {launch['runner without jobs']:.2f} s without: "
         f"{cost:+.1f}%", "at most 3% slower")
 
+    failed = launch["failed"]
+    row(f"Failed launches in the launch rows ({launch_jobs} jobs a run)",
+        f"runner: {failed['runner']} failed, {failed['retried']} tried again; "
+        f"baseline loop: {failed['loop']} failed", "figure only")
+
+    turns = 1 if quick else 15
+    with_journal = journal_cost(launch_jobs, turns)
+
+    def spread(values):
+        return (f"median {statistics.median(values):.2f} s, "
+                f"{min(values):.2f} to {max(values):.2f} s")
+    journal_change = (statistics.median(with_journal[True]) /
+                      statistics.median(with_journal[False]) - 1) * 100
+    row(f"Journal: the launch with a journal and without ({turns} turns each)",
+        f"with: {spread(with_journal[True])}; without: {spread(with_journal[False])}; "
+        f"{journal_change:+.1f}%", "within 2%")
+
     restarts = 2 if quick else 20
     gaps = restart_precision((1, 2, 5) if not quick else (1,), restarts)
     for n, values in gaps.items():
@@ -315,7 +385,8 @@ def main():
             continue
         figures = scale(build, jobs, idle_seconds)
         row(f"Scale ({build}): {jobs} never-ending jobs, time until all run",
-            f"{figures['all_running']:.1f} s, {figures['lost']} lost, {figures['warnings']} launch "
+            f"{figures['all_running']:.1f} s, {figures['lost']} lost, {figures['retried']} launches "
+            f"tried again, {figures['warnings']} launch "
             f"warnings (each job tried again once dismissed); baseline loop in a process "
             f"with {jobs} threads {figures['loop_all_running']:.1f} s", "no job lost")
         if build == "32-bit":

@@ -85,6 +85,7 @@ char LivePath[kTextSize];
 char OlderPaths[kJournalOlderFiles + 1][kTextSize];  // [1] is .1.log
 void* File;
 bool UncleanEnd;  // the last runner's journal lacks its stop record
+bool HalfLine;    // ...and ends in the middle of a line that could not be cut
 uint64_t RollRetryFrom;  // after a roll that failed, the size to try again at
 Record Batch[kBatchRecords];
 char Output[kOutputSize];
@@ -183,38 +184,53 @@ void Reopen() {
     if (File != nullptr) CloseJournalFile(File);
     uint32_t error = 0;
     File = OpenJournalFile(LivePath, &error);
+    if (File == nullptr) Pending.writeError = error;
 }
 
 // Older files move up one, the oldest goes, and the live file's content
 // becomes .1.log. The live file itself is cut, never renamed: a reader may
-// hold it. A file a reader holds stays where it is.
-void Roll() {
-    uint64_t size = JournalFileSize(File);
+// hold it. A file only ever moves to a free name, and only the oldest is
+// deleted, so a roll that a reader's hold stops half way loses nothing and
+// is simply tried again later.
+bool Roll() {
+    int32_t free = 1;
+    while (free <= kJournalOlderFiles && JournalFileExists(OlderPaths[free])) ++free;
+    if (free > kJournalOlderFiles) {
+        free = kJournalOlderFiles;
+        if (!DeleteJournalFile(OlderPaths[free])) return false;
+    }
+    for (int32_t i = free - 1; i >= 1; --i) {
+        if (!MoveJournalFile(OlderPaths[i], OlderPaths[i + 1])) return false;
+    }
+    return CopyJournalFile(File, OlderPaths[1]) && CutJournalFile(File, HeaderLength());
+}
+
+void RollIfDue(uint64_t size) {
     if (size < kJournalRollBytes || size < RollRetryFrom) return;
-    DeleteJournalFile(OlderPaths[kJournalOlderFiles]);
-    for (int32_t i = kJournalOlderFiles - 1; i >= 1; --i) {
-        MoveJournalFile(OlderPaths[i], OlderPaths[i + 1]);
-    }
-    if (CopyJournalFile(File, OlderPaths[1]) && CutJournalFile(File, HeaderLength())) {
-        RollRetryFrom = 0;
-        return;
-    }
-    // Not again at every batch: each try moves the older files on.
-    RollRetryFrom = size + kJournalRollBytes / 4;
+    // Not again at every batch while a reader holds things up.
+    RollRetryFrom = Roll() ? 0 : size + kJournalRollBytes / 4;
 }
 
 void WriteBatch(int32_t count) {
     if (File != nullptr && IsJournalFileDeleted(File)) Reopen();
     if (File == nullptr) Reopen();
-    if (File == nullptr) {
+    uint64_t sizeBefore = 0;
+    if (File == nullptr || !JournalFileSize(File, &sizeBefore)) {
         Pending.writeFailed += static_cast<uint32_t>(count);
         return;
     }
-    Roll();
-    uint64_t sizeBefore = JournalFileSize(File);
+    RollIfDue(sizeBefore);
+    if (!JournalFileSize(File, &sizeBefore)) {
+        Pending.writeFailed += static_cast<uint32_t>(count);
+        return;
+    }
     size_t at = 0;
     if (sizeBefore == 0) {
         at = Append(Output, sizeof Output, at, "%s%s", kByteOrderMark, texts::kJournalHeader);
+    } else if (HalfLine) {
+        // What a runner that died in the middle of a write left: ended, so
+        // that our records begin on lines of their own.
+        at = Append(Output, sizeof Output, at, "\r\n");
     }
     Lost written = Pending;
     at = FormatLost(written, at);
@@ -228,6 +244,7 @@ void WriteBatch(int32_t count) {
         Pending.writeError = error;
         return;
     }
+    HalfLine = false;
     if (IsJournalFileDeleted(File)) {
         Pending.deleted += static_cast<uint32_t>(count);
         Reopen();
@@ -270,19 +287,31 @@ void JournalWriter(int32_t) {
 
 // True when the file has records and the last is not a runner's stop.
 bool EndsWithoutStop() {
-    uint64_t size = JournalFileSize(File);
-    if (size <= HeaderLength()) return false;
+    uint64_t size = 0;
+    if (!JournalFileSize(File, &size) || size <= HeaderLength()) return false;
     char tail[1024];
     uint64_t from = size > sizeof tail - 1 ? size - (sizeof tail - 1) : 0;
     size_t read = ReadJournalFile(File, from, tail, sizeof tail - 1);
     tail[read] = '\0';
-    if (read < 2 || tail[read - 2] != '\r' || tail[read - 1] != '\n') return true;
+    if (read < 2 || tail[read - 2] != '\r' || tail[read - 1] != '\n') {
+        // A runner that died in the middle of a write: its half record goes,
+        // so that every line keeps its fields.
+        size_t end = read;
+        while (end >= 2 && !(tail[end - 2] == '\r' && tail[end - 1] == '\n')) --end;
+        HalfLine = end < 2 || !CutJournalFile(File, from + end);
+        return true;
+    }
     tail[read - 2] = '\0';
     const char* lastLine = std::strrchr(tail, '\n');
     lastLine = lastLine != nullptr ? lastLine + 1 : tail;
     // time, event, then five more fields before the text.
     const char* field = std::strchr(lastLine, '\t');
-    if (field == nullptr || std::strncmp(field + 1, "runner\t", 7) != 0) return true;
+    const char* runner = texts::kJournalEvents[static_cast<int>(JournalEvent::kRunner)];
+    size_t runnerLength = std::strlen(runner);
+    if (field == nullptr || std::strncmp(field + 1, runner, runnerLength) != 0 ||
+        field[1 + runnerLength] != '\t') {
+        return true;
+    }
     for (int i = 0; i < 6 && field != nullptr; ++i) field = std::strchr(field + 1, '\t');
     return field == nullptr ||
            std::strncmp(field + 1, texts::kStopPrefix, std::strlen(texts::kStopPrefix)) != 0;
@@ -348,6 +377,10 @@ void EnqueueFailure(JournalEvent event, int32_t line, int32_t run, uint32_t erro
 size_t QuoteJournalText(const char* text, char* quoted, size_t size) {
     if (size == 0) return 0;
     bool hasQuote = std::strchr(text, '"') != nullptr;
+    if (hasQuote && size < 3) {
+        quoted[0] = '\0';  // no room for even the two quotes
+        return 0;
+    }
     size_t at = 0;
     // Room for the closing quote and the zero.
     size_t limit = size - (hasQuote ? 2 : 1);
@@ -379,6 +412,7 @@ bool OpenJournal(JournalRole role) {
         SayNoJournal(name, error);
         return false;
     }
+    HalfLine = false;
     UncleanEnd = EndsWithoutStop();
     QueueHead = QueueCount = 0;
     DroppedWhileFull = 0;
@@ -436,10 +470,11 @@ void JournalRunnerStart(const JobTable& table) {
                         static_cast<long>(errors.count));
             int32_t listed = errors.count < kListedFormatErrors ? errors.count : kListedFormatErrors;
             for (int32_t i = 0; i < listed; ++i) {
-                at = Append(text, size, at, "%s %ld", i == 0 ? "" : ",",
+                at = Append(text, size, at, texts::kRunnerFormatErrorLineFormat,
+                            i == 0 ? "" : texts::kRunnerFormatErrorSeparator,
                             static_cast<long>(errors.lines[i]));
             }
-            if (errors.count > listed) at = Append(text, size, at, ", ...");
+            if (errors.count > listed) at = Append(text, size, at, "%s", texts::kRunnerMoreLines);
         }
         if (table.count == 0) at = Append(text, size, at, "%s", texts::kRunnerNoJobs);
     }

@@ -35,6 +35,8 @@ bool IsDue(const JobEntry& row, int32_t index) {
 }
 
 void Tick() {
+    // Often enough for a clock widened from 32 bits to see every wrap.
+    MonotonicMilliseconds();
     for (int32_t i = 0; i < Table.count; ++i) {
         JobEntry& row = Table.rows[i];
         if (!IsJobRunning(i) && IsDue(row, i)) {

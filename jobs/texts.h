@@ -82,6 +82,10 @@ constexpr const char kRunnerStartFormat[] = "%s, version %s, pid %lu";
 constexpr const char kRunnerLoadedFormat[] = ", configuration in %s, %ld jobs loaded";
 constexpr const char* kEncodingNames[] = {"ANSI", "UTF-8", "UTF-16LE"};
 constexpr const char kRunnerFormatErrorsFormat[] = ", format errors on %ld lines:";
+// Each line: its separator, then its number.
+constexpr const char kRunnerFormatErrorLineFormat[] = "%s %ld";
+constexpr const char kRunnerFormatErrorSeparator[] = ",";
+constexpr const char kRunnerMoreLines[] = ", ...";
 constexpr const char kRunnerNoConfiguration[] = ", no configuration file";
 constexpr const char kRunnerUnreadableFormat[] = ", configuration not readable: error %lu (%s)";
 constexpr const char kRunnerNoJobs[] = ", no jobs";

@@ -69,6 +69,21 @@ void TellHeldBack(const ReportPlan& plan) {
                       text);
 }
 
+// The held-back entry being written, on a thread of its own. Under the
+// report lock.
+bool Telling;
+ReportPlan HeldBack;
+
+void TellHeldBackOnItsOwn(int32_t) {
+    EnterReportLock();
+    ReportPlan plan = HeldBack;
+    LeaveReportLock();
+    TellHeldBack(plan);
+    EnterReportLock();
+    Telling = false;
+    LeaveReportLock();
+}
+
 // One write, so that lines of concurrent workers don't interleave.
 void WriteWarningLine(const char* text) {
     char line[kReportSize];
@@ -109,6 +124,7 @@ void SetWarningRole(WarningRole role) {
         Target = IsDesktopSeen() ? Audience::kPerson : Audience::kRemoteReader;
     }
     Reports = LaunchReports{};
+    Telling = false;
 }
 
 void RaiseWarning(WarningEvent event, const char* text) {
@@ -201,6 +217,22 @@ void ReportHeldBackWarnings() {
     ReportPlan plan = {};
     EnterReportLock();
     RenewWindowIfPassed(nowMs, false, &plan);
+    bool tell = plan.tellHeldBack && !Telling;
+    if (tell) {
+        Telling = true;
+        HeldBack = plan;
+    } else if (plan.tellHeldBack) {
+        // The last entry is still on its way: this one's counts wait for the next.
+        Reports.heldBackEvents += plan.heldBackEvents;
+        Reports.heldBackBoxes += plan.heldBackBoxes;
+    }
     LeaveReportLock();
-    TellHeldBack(plan);
+    // The event log is another process: the tick never waits for it.
+    if (tell && !StartThread(TellHeldBackOnItsOwn, 0)) {
+        EnterReportLock();
+        Telling = false;
+        Reports.heldBackEvents += plan.heldBackEvents;
+        Reports.heldBackBoxes += plan.heldBackBoxes;
+        LeaveReportLock();
+    }
 }

@@ -12,8 +12,8 @@ void* OpenJournalFile(const char* path, uint32_t* error);
 
 void CloseJournalFile(void* file);
 
-// The file's length in bytes; 0 when it can't be told.
-uint64_t JournalFileSize(void* file);
+// The file's length in bytes; false when it can't be told.
+bool JournalFileSize(void* file, uint64_t* size);
 
 // Reads up to size bytes from offset; the count read, 0 at the end or on failure.
 size_t ReadJournalFile(void* file, uint64_t offset, char* buffer, size_t size);
@@ -29,12 +29,14 @@ bool CutJournalFile(void* file, uint64_t length);
 // vanish with it.
 bool IsJournalFileDeleted(void* file);
 
-// Copies the live file's bytes into path, replacing what was there.
+// Copies the live file's bytes into path, which must not exist yet.
 bool CopyJournalFile(void* file, const char* path);
 
-// Moves an older file one place on, replacing what was there; false when a
-// reader holds either of them.
+bool JournalFileExists(const char* path);
+
+// Moves an older file one place on, to a name that is free; false when a
+// reader holds it.
 bool MoveJournalFile(const char* from, const char* to);
 
-// Deletes an older file; true when it is gone, or was never there.
+// Deletes an older file; false when a reader holds it.
 bool DeleteJournalFile(const char* path);

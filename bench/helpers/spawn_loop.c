@@ -5,11 +5,17 @@
  *
  * THREADS idle threads, started first with the runner's workers' stack
  * reserve, give the process the runner's shape while it launches; with
- * "hold" it stays, idle, once done, so that its memory can be read. */
+ * "hold" it stays, idle, once done, so that its memory can be read.
+ *
+ * A creation that fails is told in stamp.log beside the loop, as
+ * "failed loop ERROR MS", so that nobody waits for a child that never came. */
 #include <windows.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "helper_log.h"
 
 static DWORD WINAPI Idle(LPVOID unused) {
     (void)unused;
@@ -38,6 +44,12 @@ int main(int argc, char** argv) {
                            CREATE_NO_WINDOW | DETACHED_PROCESS, NULL, argv[3], &startup, &child)) {
             CloseHandle(child.hThread);
             CloseHandle(child.hProcess);
+        } else {
+            char log[MAX_PATH];
+            char line[128];
+            snprintf(log, sizeof log, "%sstamp.log", argv[3]);
+            snprintf(line, sizeof line, "failed loop %lu %lld\r\n", GetLastError(), NowMs());
+            AppendShared(log, "cycle_launch_bench_stamp_log", line);
         }
     }
     if (argc > 6 && strcmp(argv[6], "hold") == 0) Sleep(INFINITE);

@@ -50,10 +50,11 @@ void* OpenJournalFile(const char* path, uint32_t* error) {
 
 void CloseJournalFile(void* file) { CloseHandle(file); }
 
-uint64_t JournalFileSize(void* file) {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size)) return 0;
-    return static_cast<uint64_t>(size.QuadPart);
+bool JournalFileSize(void* file, uint64_t* size) {
+    LARGE_INTEGER length;
+    if (!GetFileSizeEx(file, &length)) return false;
+    *size = static_cast<uint64_t>(length.QuadPart);
+    return true;
 }
 
 size_t ReadJournalFile(void* file, uint64_t offset, char* buffer, size_t size) {
@@ -97,7 +98,7 @@ bool IsJournalFileDeleted(void* file) {
 }
 
 bool CopyJournalFile(void* file, const char* path) {
-    HANDLE copy = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    HANDLE copy = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (copy == INVALID_HANDLE_VALUE) return false;
     bool copied = true;
@@ -114,14 +115,19 @@ bool CopyJournalFile(void* file, const char* path) {
         offset += read;
     }
     CloseHandle(copy);
-    // A copy cut short is no copy: the live file must then keep its records.
-    return copied && offset == JournalFileSize(file);
+    // A copy cut short is no copy: the live file must then keep its records,
+    // and the next try must find the name free.
+    uint64_t size = 0;
+    if (copied && JournalFileSize(file, &size) && offset == size) return true;
+    DeleteFileA(path);
+    return false;
 }
 
-bool MoveJournalFile(const char* from, const char* to) {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
-    return GetLastError() == ERROR_FILE_NOT_FOUND;
+bool JournalFileExists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
+
+bool MoveJournalFile(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
 
 bool DeleteJournalFile(const char* path) {
     if (DeleteFileA(path)) return true;

@@ -102,8 +102,10 @@ bool ReadWholeFile(const char* name, char* buffer, size_t size, size_t* length, 
 void DescribeSystemError(uint32_t error, char* text, size_t size) {
     // Into the caller's buffer: nothing allocated. Without inserts: some
     // messages hold %1, which would otherwise be read from nowhere.
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, text, static_cast<DWORD>(size), nullptr);
+    // On one line: the message's own line breaks become spaces.
+    constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                             FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    DWORD length = FormatMessageA(kFlags, nullptr, error, 0, text, static_cast<DWORD>(size), nullptr);
     if (length >= size) length = 0;
     while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
                           text[length - 1] == ' ')) {

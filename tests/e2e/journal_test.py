@@ -2,10 +2,14 @@
 line, with the children's own account of their runs to compare against."""
 import os
 import re
+import shutil
 import subprocess
+import time
 import unittest
 
 from wine_harness import RunnerCase, wine_environment, WINE
+
+HOLD_FILE_EXE = os.environ["HOLD_FILE_EXE"]
 
 HEADER = "time\tevent\tline\trun\tpid\tresult\tms\ttext"
 LIVE = "cycle_launch.foreground.log"
@@ -33,6 +37,22 @@ class JournalCase(RunnerCase):
         for record in records:
             self.assertEqual(len(record), 8, record)
         return records
+
+    def hold(self, name, share):
+        """A reader that holds a file of the case folder open until the case ends."""
+        holder = subprocess.Popen([WINE, HOLD_FILE_EXE, self.windows_folder + name, share],
+                                  env=wine_environment(), stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (holder.kill(), holder.wait()))
+        self.wait_for(lambda: os.path.exists(os.path.join(self.folder, name + ".held")), 20,
+                      f"{name} held")
+
+    def assert_rhythm(self, tag, interval):
+        """Every restart of the job came on time, whatever the journal met."""
+        starts = self.probe_events(kind="start", tag=tag)
+        ends = self.probe_events(kind="end", tag=tag)
+        for end, start in zip(ends, starts[1:]):
+            self.assertLess((start.ms - end.ms) / 1000, interval + 1.7, tag)
 
     def pid_of(self, tag):
         [start] = self.probe_events(kind="start", tag=tag)
@@ -145,6 +165,79 @@ class JournalTest(JournalCase):
         starts = [e.ms for e in self.probe_events(kind="start", tag="again")]
         for earlier, later in zip(starts, starts[1:]):
             self.assertLess(later - earlier, 3500)
+
+    def test_readers_holding_the_files_cost_no_record(self):
+        probe = self.add_probe()
+        line = "2026-12-09T10:00:00.000+01:00\tend\t1\t1\t1\t0\t5\t\r\n".encode()
+        old = b"\xef\xbb\xbf" + (HEADER + "\r\n").encode() + line * (4 * 1024 * 1024 // len(line) + 1)
+        with open(os.path.join(self.folder, LIVE), "wb") as f:
+            f.write(old)
+        with open(os.path.join(self.folder, "cycle_launch.foreground.1.log"), "wb") as f:
+            f.write(b"one")
+        # One follows the live file as Get-Content -Wait does; another holds
+        # the first older file so that nothing can replace it.
+        self.hold(LIVE, "rw")
+        self.hold("cycle_launch.foreground.1.log", "r")
+        self.write_config(f"1,{probe} again\n")
+        self.start_runner()
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="again")) >= 4, 30,
+                      "four runs")
+        self.interrupt_runner()
+        # The roll could not write .1.log: the live file keeps every record.
+        self.assertEqual(self.journal_bytes("cycle_launch.foreground.1.log"), b"one")
+        live = self.journal_bytes()
+        self.assertEqual(live[:len(old)], old)
+        self.assertGreaterEqual(live[len(old):].count(b"\tstart\t"), 4)
+        self.assertTrue(live.endswith(b"stop: Ctrl+C; 0 runs ended by the stop\r\n"))
+        self.assert_rhythm("again", 1)
+
+
+@unittest.skipUnless(os.geteuid() == 0, "mounting a small disk needs root")
+class FullDiskTest(JournalCase):
+    """The runner's folder on a disk of 512 KiB, filled for real."""
+
+    def setUp(self):
+        super().setUp()
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512k", "tmpfs", self.folder],
+                       check=True)
+        self.addCleanup(self.unmount)
+        shutil.copy(os.environ["CYCLE_LAUNCH_EXE"], os.path.join(self.folder, "cycle_launch.exe"))
+
+    def unmount(self):
+        subprocess.run(["wineserver", "-k"], env=wine_environment(), check=False)
+        time.sleep(0.5)
+        if subprocess.run(["umount", self.folder]).returncode != 0:
+            subprocess.run(["umount", "-l", self.folder], check=False)
+
+    def test_a_full_disk_loses_records_not_runs_and_the_journal_tells_how_many(self):
+        # The probe logs beside itself: off the small disk.
+        probe = self.add_probe("../" + self.name + "_probe")
+        self.addCleanup(shutil.rmtree, os.path.join(self.folder + "_probe"), True)
+        self.write_config(f"1,{probe} tick\n")
+        filler = os.path.join(self.folder, "filler")
+        with open(filler, "wb") as f:
+            try:
+                while True:
+                    f.write(b"\0" * 4096)
+                    f.flush()
+            except OSError:
+                pass
+        self.start_runner()
+        self.wait_for(lambda: len(self.probe_events("../" + self.name + "_probe", kind="start",
+                                                    tag="tick")) >= 3, 30, "three runs")
+        os.remove(filler)
+        self.wait_for(lambda: b"\tlost\t" in (self.journal_bytes() or b""), 10,
+                      "the lost record")
+        self.interrupt_runner()
+        records = self.records()
+        [lost] = [r for r in records if r[1] == "lost"]
+        self.assertRegex(lost[7], r"^\d+ records lost: writing failed with error 112 \(.+\)$")
+        self.assertGreaterEqual(int(lost[7].split()[0]), 3)
+        self.assertEqual(records[-1][7], "stop: Ctrl+C; 0 runs ended by the stop")
+        starts = self.probe_events("../" + self.name + "_probe", kind="start", tag="tick")
+        ends = self.probe_events("../" + self.name + "_probe", kind="end", tag="tick")
+        for end, start in zip(ends, starts[1:]):
+            self.assertLess((start.ms - end.ms) / 1000, 2.7)
 
 
 if __name__ == "__main__":

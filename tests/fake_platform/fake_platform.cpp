@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -70,6 +71,7 @@ struct World {
     bool journalWake = false;
     bool journalDrained = false;
     bool diskFull = false;
+    bool diskHung = false;
     std::vector<int> journalFiles;  // descriptors by handle - 1; -1 when closed
     std::vector<std::string> journalFilePaths;
 } world;
@@ -135,6 +137,7 @@ void Reset(const Options& options) {
     world.journalWake = false;
     world.journalDrained = false;
     world.diskFull = false;
+    world.diskHung = false;
     world.journalFilePaths.clear();
     for (int fd : world.journalFiles) {
         if (fd >= 0) close(fd);
@@ -622,9 +625,11 @@ void SignalJournalDrained() {
     world.changed.notify_all();
 }
 
-bool WaitForJournalDrained(uint32_t) {
+// The stop's limit is real time, on Windows as here.
+bool WaitForJournalDrained(uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(world.mutex);
-    world.changed.wait_for(lock, std::chrono::seconds(10), [] { return world.journalDrained; });
+    world.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [] { return world.journalDrained; });
     bool drained = world.journalDrained;
     world.journalDrained = false;
     return drained;
@@ -685,11 +690,12 @@ void CloseJournalFile(void* file) {
     fd = -1;
 }
 
-uint64_t JournalFileSize(void* file) {
+bool JournalFileSize(void* file, uint64_t* size) {
     std::lock_guard<std::mutex> guard(world.mutex);
     struct stat status;
-    if (fstat(Descriptor(file), &status) != 0) return 0;
-    return static_cast<uint64_t>(status.st_size);
+    if (fstat(Descriptor(file), &status) != 0) return false;
+    *size = static_cast<uint64_t>(status.st_size);
+    return true;
 }
 
 size_t ReadJournalFile(void* file, uint64_t offset, char* buffer, size_t size) {
@@ -700,9 +706,14 @@ size_t ReadJournalFile(void* file, uint64_t offset, char* buffer, size_t size) {
 
 bool AppendJournalFile(void* file, const char* bytes, size_t length, uint32_t* error) {
     std::unique_lock<std::mutex> lock(world.mutex);
-    // Slow while the scheduler ticks; after the stop no time passes to wait out.
+    // Slow while the scheduler ticks; after the stop no time passes to wait
+    // out, unless the disk hangs for good.
     if (world.options.journalWriteMs > 0 && StopFlag.load() == 0) {
         BlockUntil(lock, world.nowMs + world.options.journalWriteMs);
+    }
+    if (world.options.diskHangsAtStop && StopFlag.load() != 0 && !world.diskHung) {
+        world.diskHung = true;  // until the case ends and lets it go
+        BlockUntil(lock, std::numeric_limits<int64_t>::max());
     }
     int fd = Descriptor(file);
     lseek(fd, 0, SEEK_END);
@@ -713,7 +724,9 @@ bool AppendJournalFile(void* file, const char* bytes, size_t length, uint32_t* e
         *error = kDiskFull;
         return false;
     }
-    return write(fd, bytes, length) == static_cast<ssize_t>(length);
+    if (write(fd, bytes, length) == static_cast<ssize_t>(length)) return true;
+    *error = kDiskFull;
+    return false;
 }
 
 bool CutJournalFile(void* file, uint64_t length) {
@@ -732,7 +745,7 @@ bool CopyJournalFile(void* file, const char* path) {
     std::string real = RealPath(path);
     if (IsHeld(real)) return false;
     int from = Descriptor(file);
-    int to = open(real.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int to = open(real.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     if (to < 0) return false;
     char buffer[65536];
     off_t offset = 0;
@@ -746,12 +759,18 @@ bool CopyJournalFile(void* file, const char* path) {
     return copied;
 }
 
+bool JournalFileExists(const char* path) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    return access(RealPath(path).c_str(), F_OK) == 0;
+}
+
+// As MoveFile: the target must be free, and a held file can't move.
 bool MoveJournalFile(const char* from, const char* to) {
     std::lock_guard<std::mutex> guard(world.mutex);
     std::string source = RealPath(from);
     std::string target = RealPath(to);
-    if (access(source.c_str(), F_OK) != 0) return true;
-    if (IsHeld(source) || IsHeld(target)) return false;
+    if (access(source.c_str(), F_OK) != 0 || access(target.c_str(), F_OK) == 0) return false;
+    if (IsHeld(source)) return false;
     return rename(source.c_str(), target.c_str()) == 0;
 }
 

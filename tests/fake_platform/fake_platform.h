@@ -90,6 +90,7 @@ struct Options {
     int64_t diskFullFromMs = -1;     // writes fail from then...
     int64_t diskFullUntilMs = -1;    // ...until then
     int64_t journalDeletedAtMs = -1;  // someone deletes the live journal then
+    bool diskHangsAtStop = false;     // from the stop on, a write never returns
     StopPoint stopAt = StopPoint::kNever;  // the first launch to reach it sets the StopFlag
 };
 

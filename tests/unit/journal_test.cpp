@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -301,29 +302,100 @@ TEST_F(JournalTest, ALiveFilePastTheLimitRollsAtTheFirstRecord) {
     std::string old = Filled(kJournalRollBytes + 10);
     Write(kLive, old);
     Write("cycle_launch.foreground.1.log", "one");
+    Write("cycle_launch.foreground.2.log", "two");
     Write("cycle_launch.foreground.3.log", "three");
     Write("cycle_launch.foreground.4.log", "four");
     WriteConfig("0,C:\\t\\job.exe\n");
     options_.stopAtMs = 1000;
     Run();
+    // The oldest goes, the others move up one, the live file's content is .1.
     EXPECT_EQ(Read("cycle_launch.foreground.1.log"), old);
     EXPECT_EQ(Read("cycle_launch.foreground.2.log"), "one");
+    EXPECT_EQ(Read("cycle_launch.foreground.3.log"), "two");
     EXPECT_EQ(Read("cycle_launch.foreground.4.log"), "three");
     EXPECT_EQ(Events(Records()), (std::vector<std::string>{"runner", "start", "end", "runner"}));
 }
 
-TEST_F(JournalTest, ARollThatIsRefusedKeepsEveryRecord) {
+struct HeldCase {
+    const char* name;
+    std::vector<std::string> older;  // .1.log, .2.log, ... as they are
+    std::string held;
+};
+
+class JournalRollHeldTest : public JournalTest, public testing::WithParamInterface<HeldCase> {};
+
+// A reader holds an older file: the roll stops where it would have to move
+// or delete it, and loses nothing; the live file goes on growing.
+TEST_P(JournalRollHeldTest, ARollThatIsRefusedKeepsEveryRecord) {
     std::string old = Filled(kJournalRollBytes + 10);
     Write(kLive, old);
-    Write("cycle_launch.foreground.1.log", "one");
-    options_.heldFiles = {"cycle_launch.foreground.1.log"};
+    const auto& older = GetParam().older;
+    auto name = [](size_t i) { return "cycle_launch.foreground." + std::to_string(i + 1) + ".log"; };
+    for (size_t i = 0; i < older.size(); ++i) Write(name(i), older[i]);
+    options_.heldFiles = {GetParam().held};
     WriteConfig("0,C:\\t\\job.exe\n");
     options_.stopAtMs = 1000;
     Run();
-    EXPECT_EQ(Read("cycle_launch.foreground.1.log"), "one");
+    std::vector<std::string> after;
+    for (size_t i = 0; i < kJournalOlderFiles; ++i) {
+        if (!Read(name(i)).empty()) after.push_back(Read(name(i)));
+    }
+    std::vector<std::string> kept = older;
+    std::sort(kept.begin(), kept.end());
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, kept);
+    EXPECT_EQ(Read(GetParam().held), older[std::stoi(GetParam().held.substr(24)) - 1]);
     std::string live = Read();
     EXPECT_EQ(live.substr(0, old.size()), old);
     EXPECT_NE(live.find("stop: Ctrl+C"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JournalRollHeldTest,
+    testing::Values(
+        HeldCase{"TheNewest", {"one"}, "cycle_launch.foreground.1.log"},
+        HeldCase{"OneInTheMiddle", {"one", "two"}, "cycle_launch.foreground.2.log"},
+        HeldCase{"TheOldestWhenAllAreThere", {"one", "two", "three", "four"},
+                 "cycle_launch.foreground.4.log"}),
+    [](const testing::TestParamInfo<HeldCase>& info) { return info.param.name; });
+
+TEST_F(JournalTest, ARollHeldUpOnceGoesOnLaterWithoutLoss) {
+    // A free place in the middle, as a roll stopped half way leaves it.
+    Write(kLive, Filled(kJournalRollBytes + 10));
+    Write("cycle_launch.foreground.1.log", "one");
+    Write("cycle_launch.foreground.3.log", "three");
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    Run();
+    EXPECT_EQ(Read("cycle_launch.foreground.2.log"), "one");
+    EXPECT_EQ(Read("cycle_launch.foreground.3.log"), "three");
+    EXPECT_EQ(Read("cycle_launch.foreground.1.log").substr(0, 3), kMark);
+}
+
+TEST_F(JournalTest, ADiskThatHangsDelaysTheStopByOneSecondAtMost) {
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.diskHangsAtStop = true;
+    options_.stopAtMs = 1000;
+    fake::Reset(options_);
+    OpenJournal(JournalRole::kForeground);
+    RunScheduler(nullptr);
+    auto began = std::chrono::steady_clock::now();
+    CloseJournal();
+    auto waited = std::chrono::steady_clock::now() - began;
+    EXPECT_GE(waited, std::chrono::milliseconds(kJournalFlushMs));
+    EXPECT_LT(waited, std::chrono::milliseconds(kJournalFlushMs + 500));
+}
+
+TEST_F(JournalTest, AHalfRecordLeftByADeadRunnerGoes) {
+    Write(kLive, std::string(kMark) + kHeader + "\r\n" +
+                     "2026-12-10T11:00:00.000+01:00\tstart\t1\t1\t9\t\t\tC:\\t\\job.exe\r\n" +
+                     "2026-12-10T11:00:01.000+01:00\ten");
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    Run();
+    auto records = Records();  // every line with its eight fields
+    EXPECT_EQ(Events(records), (std::vector<std::string>{"start", "runner", "start", "end", "runner"}));
+    EXPECT_NE(records[1][7].find("without its stop record"), std::string::npos);
 }
 
 // --- Opening ---------------------------------------------------------------

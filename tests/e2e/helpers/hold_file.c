@@ -1,0 +1,29 @@
+/* Holds a file open for reading, as a reader that follows a log does, until
+ * it is killed.
+ *
+ *   hold_file.exe PATH SHARE
+ *
+ * SHARE: "rw" shares reading and writing (Get-Content -Wait), "r" reading
+ * only, so that nobody can write, move or delete the file meanwhile.
+ * Writes "held" to PATH.held once the file is open. */
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+int main(int argc, char** argv) {
+    if (argc < 3) return 1;
+    DWORD share = strcmp(argv[2], "rw") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+    HANDLE file = CreateFileA(argv[1], GENERIC_READ, share, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return 2;
+    char mark[MAX_PATH + 8];
+    snprintf(mark, sizeof mark, "%s.held", argv[1]);
+    FILE* held = fopen(mark, "w");
+    if (held != NULL) {
+        fputs("held", held);
+        fclose(held);
+    }
+    Sleep(INFINITE);
+    return 0;
+}
