@@ -215,13 +215,14 @@ class FullDiskTest(JournalCase):
         self.addCleanup(shutil.rmtree, os.path.join(self.folder + "_probe"), True)
         self.write_config(f"1,{probe} tick\n")
         filler = os.path.join(self.folder, "filler")
-        with open(filler, "wb") as f:
-            try:
-                while True:
-                    f.write(b"\0" * 4096)
-                    f.flush()
-            except OSError:
-                pass
+        fd = os.open(filler, os.O_WRONLY | os.O_CREAT)
+        try:
+            while True:
+                os.write(fd, b"\0" * 4096)
+        except OSError:
+            pass
+        finally:
+            os.close(fd)
         self.start_runner()
         self.wait_for(lambda: len(self.probe_events("../" + self.name + "_probe", kind="start",
                                                     tag="tick")) >= 3, 30, "three runs")
