@@ -101,6 +101,15 @@ class ServiceRunTest(ServiceCase):
                                  "the long child's end")
         self.assertEqual(killed.code, 2)
 
+        # The service's own journal ends with the stop and what it ended.
+        with open(os.path.join(self.folder, "cycle_launch.service.log"), "rb") as f:
+            records = [line.split("\t") for line in f.read()[3:].decode("utf-8").split("\r\n")[1:-1]]
+        self.assertTrue(records[0][7].startswith("service, version "), records[0])
+        [kill] = [r for r in records if r[1] == "kill"]
+        self.assertEqual((kill[2], kill[4], kill[5]), ("2", str(killed.pid), "2"))
+        self.assertEqual(records[-1][1:], ["runner", "", "", "", "", "",
+                                           "stop: the service manager's stop; 1 runs ended by the stop"])
+
 
 
 class ServiceWarningTest(ServiceCase):
@@ -138,6 +147,17 @@ class ServiceWarningTest(ServiceCase):
         self.assertEqual(self.fields()["exit"], str(ERROR_BAD_CONFIGURATION))
         # One entry for the load, with the lines that raised it.
         self.assertEqual(self.events(), [FORMAT_ERROR + " (count 2; lines 1, 2)"])
+        self.assertEqual(self.warnings(), [])
+
+    def test_a_configuration_the_runner_cannot_read_makes_one_entry_not_a_flood(self):
+        # UTF-16 big-endian: every line a format error.
+        probe = self.add_probe()
+        lines = "".join(f"{i},{probe} bad{i}\r\n" for i in range(200))
+        self.write_config(b"\xfe\xff" + lines.encode("utf-16-be"), raw=True)
+        self.start_service()
+        self.wait_for(lambda: self.state() == STOPPED, 10, "the service stopped")
+        [entry] = self.events()
+        self.assertTrue(entry.startswith(FORMAT_ERROR + " (count 200; lines 1, 2, 3,"), entry)
         self.assertEqual(self.warnings(), [])
 
     def test_a_job_whose_program_is_missing_at_first_runs_once_it_is_there(self):
