@@ -147,6 +147,7 @@ class JournalTest(JournalCase):
         self.assertEqual(records[0][1], "runner")
         self.assertEqual(records[-1][1], "runner")
         self.assertGreaterEqual([r[1] for r in records].count("start"), 3)
+        self.assert_rhythm("again", 1)
 
     def test_no_journal_where_the_file_cannot_be_written_and_the_jobs_run_as_before(self):
         # A folder of the journal's name: the one file Wine can't write here.
