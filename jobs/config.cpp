@@ -52,6 +52,13 @@ void CountFormatError(FormatErrors* errors, int32_t line) {
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 bool IsAtoiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+bool IsBlank(const char* line) {
+    for (; *line != '\0'; ++line) {
+        if (!IsAtoiSpace(*line)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void TrimLineEnd(char* line) {
@@ -99,6 +106,8 @@ int32_t LoadJobTable(JobTable* table) {
     table->readError = 0;
     table->encoding = ConfigEncoding::kAnsi;
     table->formatErrors = FormatErrors{};
+    table->configHash = 0;
+    for (JobEntry& row : table->rows) row = JobEntry{};
 
     char programDirectory[kTextSize];
     if (!GetExecutablePath(programDirectory, sizeof programDirectory)) {
@@ -122,6 +131,7 @@ int32_t LoadJobTable(JobTable* table) {
         return 0;
     }
     table->fileFound = true;
+    table->configHash = HashConfigBytes(ConfigBytes, length);
 
     ConfigText text;
     OpenConfigText(&text, ConfigBytes, length);
@@ -140,12 +150,54 @@ int32_t LoadJobTable(JobTable* table) {
         }
         JobEntry& row = table->rows[table->count];
         row.interval = ParseInterval(intervalText);
-        row.ElapsedCounter = 0;
-        row.startPending = false;
+        row.inUse = true;
         std::memcpy(JobCommand[table->count], commandText, kTextSize);
         JobLine[table->count] = piece.line;
         ++table->count;
     }
     if (table->formatErrors.count > 0) RaiseFormatWarnings(table->formatErrors);
     return table->count;
+}
+
+bool ReadConfigOnce(const char** bytes, size_t* length, uint32_t* error) {
+    *bytes = ConfigBytes;
+    *length = 0;
+    return ReadWholeFile(texts::kConfigFileName, ConfigBytes, sizeof ConfigBytes, length, error);
+}
+
+uint64_t HashConfigBytes(const char* bytes, size_t length) {
+    uint64_t hash = 14695981039346656037ull;
+    for (size_t i = 0; i < length; ++i) {
+        hash ^= static_cast<unsigned char>(bytes[i]);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+void ParseJobVersion(const char* bytes, size_t length, JobVersion* version) {
+    version->count = 0;
+    version->tooManyJobs = false;
+    version->formatErrors = FormatErrors{};
+    ConfigText text;
+    OpenConfigText(&text, bytes, length);
+    char line[kTextSize];
+    char intervalText[kTextSize];
+    char commandText[kTextSize];
+    ConfigPiece piece;
+    while (ReadConfigPiece(&text, line, sizeof line, &piece)) {
+        TrimLineEnd(line);
+        if (!piece.lostCharacter && IsBlank(line)) continue;
+        if (piece.lostCharacter || ParseConfigLine(line, intervalText, commandText) != 0) {
+            CountFormatError(&version->formatErrors, piece.line);
+            continue;
+        }
+        if (version->count == kMaxJobs) {
+            version->tooManyJobs = true;
+            continue;  // on, for the format errors further down
+        }
+        VersionJob& job = version->jobs[version->count++];
+        job.line = piece.line;
+        job.interval = ParseInterval(intervalText);
+        std::memcpy(job.command, commandText, kTextSize);
+    }
 }

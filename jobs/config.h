@@ -1,9 +1,11 @@
 // Reading cycle_launch.txt into the job table.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "jobs/job_table.h"
+#include "jobs/reload.h"
 
 // Removes the carriage returns and line feeds at the end of line.
 void TrimLineEnd(char* line);
@@ -23,3 +25,15 @@ int32_t ParseInterval(const char* text);
 // and once, at the end, for all the malformed lines. Returns the row count;
 // 0 when the file can't be read or yields no job.
 int32_t LoadJobTable(JobTable* table);
+
+// Reads the configuration file once, without waiting for anyone, into a
+// buffer of this unit's, which stays valid until the next read. False with
+// the platform's error when it can't be read.
+bool ReadConfigOnce(const char** bytes, size_t* length, uint32_t* error);
+
+// FNV-1a, 64 bits: tells one version of the file from another.
+uint64_t HashConfigBytes(const char* bytes, size_t length);
+
+// The jobs of a new version, read as at start but for blank and
+// whitespace-only lines, which carry no job and are no error here.
+void ParseJobVersion(const char* bytes, size_t length, JobVersion* version);

@@ -9,6 +9,7 @@ ChildProcess ProcessRecord[kMaxJobs];
 bool LaunchWarningReported[kMaxJobs];
 std::atomic<int32_t> StopFlag{0};
 std::atomic<int32_t> StopCause{0};
+std::atomic<int32_t> ReloadRequest{0};
 RunInfo RunInProgress[kMaxJobs];
 bool SweepDone;
 int32_t RetryRun[kMaxJobs];
@@ -21,5 +22,6 @@ void ResetJobTable() {
     std::memset(RunInProgress, 0, sizeof RunInProgress);
     std::memset(RetryRun, 0, sizeof RetryRun);
     SweepDone = false;
+    ReloadRequest.store(0);
     for (auto& mark : RunningMark) mark.store(0);
 }

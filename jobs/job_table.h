@@ -50,7 +50,14 @@ extern int32_t RetryRun[kMaxJobs];
 struct JobEntry {
     int32_t interval;
     int32_t ElapsedCounter;  // idle ticks since the job last ended
-    bool startPending;  // its last start failed: try again at the next tick
+    bool startPending;  // start at the next tick: its last start failed, or an edit asks
+    bool inUse;
+    bool retired;  // gone from the configuration: its run ends, none follows
+    // What a reload wrote while a worker may still read the shared slots:
+    // taken into them once the row's mark is clear.
+    bool editWaiting;
+    int32_t waitingLine;
+    char waitingCommand[kTextSize];
 };
 
 // How the configuration file was written.
@@ -64,13 +71,18 @@ struct FormatErrors {
     int32_t lines[kListedFormatErrors];
 };
 
+// Set by the service's parameter-change control: read the configuration at
+// once. Cleared by the scheduler.
+extern std::atomic<int32_t> ReloadRequest;
+
 struct JobTable {
     JobEntry rows[kMaxJobs];
-    int32_t count;
+    int32_t count;  // the jobs loaded at start; rows in use carry inUse
     bool fileFound;       // the configuration file exists
     uint32_t readError;   // the platform's error when it exists but could not be read; 0 else
     ConfigEncoding encoding;
     FormatErrors formatErrors;
+    uint64_t configHash;  // of the bytes read at start
 };
 
 // Clears the shared arrays, as at process start.

@@ -16,9 +16,10 @@
 
 namespace {
 
-enum class JournalEvent : uint8_t { kRunner, kStart, kEnd, kFail, kRetry, kKill, kLost };
+enum class JournalEvent : uint8_t { kRunner, kStart, kEnd, kFail, kRetry, kKill, kLost, kReload };
 
-constexpr size_t kRecordText = 384;
+// Room for an edit's old and new command.
+constexpr size_t kRecordText = 640;
 constexpr int32_t kBatchRecords = 16;
 // Ample for one batch: a record's text at most doubles when quoted, and
 // each of its characters takes at most three bytes in UTF-8.
@@ -507,4 +508,8 @@ void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programP
 
 void JournalRetry(int32_t line, int32_t run, uint32_t error, const char* programPath) {
     EnqueueFailure(JournalEvent::kRetry, line, run, error, programPath);
+}
+
+void JournalReload(int32_t line, uint32_t pid, const char* text) {
+    EnqueueText(JournalEvent::kReload, line, 0, pid, text);
 }

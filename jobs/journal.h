@@ -40,6 +40,9 @@ void JournalEnd(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint
 void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms);
 void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programPath);
 void JournalRetry(int32_t line, int32_t run, uint32_t error, const char* programPath);
+// What a new version of the configuration did, or why it was not taken.
+// line and pid 0 where there is none.
+void JournalReload(int32_t line, uint32_t pid, const char* text);
 
 // How a text field is written: tabs and line ends become spaces, and a text
 // with a double quote is quoted as CSV quotes it. Returns the length, cut to

@@ -1,22 +1,46 @@
 #include "jobs/scheduler.h"
 
 #include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 
 #include "jobs/config.h"
 #include "jobs/job_table.h"
 #include "jobs/journal.h"
 #include "jobs/launcher.h"
+#include "jobs/reload.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "platform/system.h"
 #include "platform/threads.h"
 
 namespace {
 
 constexpr uint32_t kTickMilliseconds = 1000;
+// How often the configuration file is read for a new version.
+constexpr uint64_t kPollMilliseconds = 2000;
+constexpr size_t kReloadTextSize = 640;
 
 JobTable Table;
+
+// What the polls have seen of the file. A version is taken once the same
+// bytes were read twice in a row: an editor's save in progress is not.
+struct FileWatch {
+    uint64_t lastPollMs;
+    uint64_t appliedHash;
+    bool hasCandidate;
+    uint64_t candidateHash;
+    bool hasRejected;  // told once; the same bytes again are not told again
+    uint64_t rejectedHash;
+};
+FileWatch Watch;
+
+JobInForce InForce[kMaxJobs];
+JobVersion Version;
+ReloadPlan Plan;
 
 void StartJob(JobEntry* row, int32_t index) {
     RunningMark[index].store(1);
@@ -34,11 +58,50 @@ bool IsDue(const JobEntry& row, int32_t index) {
     return row.interval != 0 && row.ElapsedCounter >= row.interval;
 }
 
+// All of a row's state anew, the shared slots included. Only once no
+// worker uses the row: its mark is clear.
+void FreeRow(int32_t index) {
+    Table.rows[index] = JobEntry{};
+    std::memset(JobCommand[index], 0, kTextSize);
+    JobLine[index] = 0;
+    ProcessRecord[index] = ChildProcess{};
+    LaunchWarningReported[index] = false;
+    RunInProgress[index] = RunInfo{};
+    RetryRun[index] = 0;
+}
+
+// Once a row's run has ended (a retry of it included), what a reload held
+// back takes effect: a retired row is freed, an edit is written.
+void SettleRow(int32_t index) {
+    JobEntry& row = Table.rows[index];
+    if (!row.inUse || IsJobRunning(index)) return;
+    if (row.retired) {
+        FreeRow(index);
+        return;
+    }
+    if (!row.editWaiting || RetryRun[index] != 0) return;
+    std::memcpy(JobCommand[index], row.waitingCommand, kTextSize);
+    JobLine[index] = row.waitingLine;
+    row.editWaiting = false;
+}
+
+// A reload's command and line for a row: at once where no worker can be
+// reading them, else once its run has ended.
+void WriteRow(int32_t index, const VersionJob& job) {
+    JobEntry& row = Table.rows[index];
+    std::memcpy(row.waitingCommand, job.command, kTextSize);
+    row.waitingLine = job.line;
+    row.editWaiting = true;
+    SettleRow(index);
+}
+
 void Tick() {
     // Often enough for a clock widened from 32 bits to see every wrap.
     MonotonicMilliseconds();
-    for (int32_t i = 0; i < Table.count; ++i) {
+    for (int32_t i = 0; i < kMaxJobs; ++i) {
         JobEntry& row = Table.rows[i];
+        SettleRow(i);
+        if (!row.inUse || row.retired) continue;
         if (!IsJobRunning(i) && IsDue(row, i)) {
             StartJob(&row, i);
             if (!row.startPending) row.ElapsedCounter = 0;
@@ -46,6 +109,195 @@ void Tick() {
         if (!IsJobRunning(i) && row.ElapsedCounter < INT32_MAX) ++row.ElapsedCounter;
         if (row.interval == 0) row.ElapsedCounter = 0;
     }
+}
+
+// The pid of a row's run in progress, 0 while it has no child.
+uint32_t RunningPid(int32_t index) {
+    EnterLaunchLock();
+    uint32_t pid = IsJobRunning(index) ? ProcessRecord[index].processId : 0;
+    LeaveLaunchLock();
+    return pid;
+}
+
+void Tell(int32_t line, uint32_t pid, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+void Tell(int32_t line, uint32_t pid, const char* format, ...) {
+    char text[kReloadTextSize];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    JournalReload(line, pid, text);
+}
+
+void Retire(int32_t index) {
+    const JobEntry& row = Table.rows[index];
+    const char* command = row.editWaiting ? row.waitingCommand : JobCommand[index];
+    int32_t line = row.editWaiting ? row.waitingLine : JobLine[index];
+    uint32_t pid = RunningPid(index);
+    if (IsJobRunning(index)) {
+        Tell(line, pid, texts::kReloadRetiredRunningFormat, command, static_cast<unsigned long>(pid));
+        Table.rows[index].retired = true;
+        return;
+    }
+    Tell(line, 0, texts::kReloadRetiredFormat, command);
+    FreeRow(index);
+}
+
+void StartJob(JobEntry* row, int32_t index);
+
+void Add(int32_t index, const VersionJob& job) {
+    JobEntry& row = Table.rows[index];
+    if (row.inUse && IsJobRunning(index)) {
+        // Back while its retired run goes on: that run is this job's.
+        uint32_t pid = RunningPid(index);
+        row.retired = false;
+        row.interval = job.interval;
+        row.ElapsedCounter = 0;
+        WriteRow(index, job);
+        Tell(job.line, pid, texts::kReloadTakenUpFormat, job.command,
+             static_cast<unsigned long>(pid));
+        return;
+    }
+    FreeRow(index);
+    row.inUse = true;
+    row.interval = job.interval;
+    std::memcpy(JobCommand[index], job.command, kTextSize);
+    JobLine[index] = job.line;
+    Tell(job.line, 0, texts::kReloadAddedFormat, job.command);
+    StartJob(&row, index);
+}
+
+void Edit(int32_t index, const VersionJob& job) {
+    JobEntry& row = Table.rows[index];
+    const char* command = row.editWaiting ? row.waitingCommand : JobCommand[index];
+    char old[kTextSize];
+    std::memcpy(old, command, kTextSize);
+    int32_t oldInterval = row.interval;
+    row.interval = job.interval;
+    WriteRow(index, job);
+    // Waits its interval like any other idle job; one of interval 0 would
+    // never run its new command, so it runs it once.
+    if (job.interval == 0) row.startPending = true;
+    if (oldInterval == job.interval) {
+        Tell(job.line, 0, texts::kReloadEditedFormat, old, job.command);
+    } else {
+        Tell(job.line, 0, texts::kReloadEditedIntervalFormat, old, job.command,
+             static_cast<long>(job.interval), static_cast<long>(oldInterval));
+    }
+}
+
+void ApplyPlan(bool asked) {
+    const int32_t* counts = Plan.counts;
+    Tell(0, 0, texts::kReloadAppliedFormat, asked ? texts::kReloadByParamChange : "",
+         static_cast<long>(counts[static_cast<int>(ReloadAction::kAdded)]),
+         static_cast<long>(counts[static_cast<int>(ReloadAction::kRetired)]),
+         static_cast<long>(counts[static_cast<int>(ReloadAction::kEdited)]),
+         static_cast<long>(counts[static_cast<int>(ReloadAction::kInterval)]),
+         static_cast<long>(counts[static_cast<int>(ReloadAction::kUnchanged)]));
+    // Retired first: a row they free may be the one a new job takes.
+    for (int32_t i = 0; i < Plan.changeCount; ++i) {
+        const ReloadChange& change = Plan.changes[i];
+        if (change.action == ReloadAction::kRetired) Retire(change.row);
+    }
+    for (int32_t i = 0; i < Plan.changeCount; ++i) {
+        const ReloadChange& change = Plan.changes[i];
+        if (change.action == ReloadAction::kRetired) continue;
+        const VersionJob& job = Version.jobs[change.newJob];
+        JobEntry& row = Table.rows[change.row];
+        switch (change.action) {
+        case ReloadAction::kUnchanged:
+            WriteRow(change.row, job);
+            break;
+        case ReloadAction::kInterval:
+            Tell(job.line, 0, texts::kReloadIntervalFormat, static_cast<long>(job.interval),
+                 static_cast<long>(row.interval), job.command);
+            row.interval = job.interval;
+            WriteRow(change.row, job);
+            break;
+        case ReloadAction::kEdited:
+            Edit(change.row, job);
+            break;
+        case ReloadAction::kAdded:
+            Add(change.row, job);
+            break;
+        case ReloadAction::kRetired:
+            break;
+        }
+    }
+    Table.count = Version.count;
+}
+
+void RejectVersion() {
+    char text[kReloadTextSize];
+    if (Plan.verdict == ReloadVerdict::kFormatErrors) {
+        char summary[kReloadTextSize / 2];
+        ComposeFormatSummary(Version.formatErrors, summary, sizeof summary);
+        std::snprintf(text, sizeof text, texts::kReloadRejectedFormat, summary);
+    } else {
+        std::snprintf(text, sizeof text, texts::kReloadTooManyRowsFormat,
+                      static_cast<long>(Plan.rowsNeeded), static_cast<long>(kMaxJobs));
+    }
+    RaiseReloadRejected(text);
+    JournalReload(0, 0, text);
+}
+
+void TakeVersion(const char* bytes, size_t length, uint64_t hash, bool asked) {
+    ParseJobVersion(bytes, length, &Version);
+    for (int32_t i = 0; i < kMaxJobs; ++i) {
+        const JobEntry& row = Table.rows[i];
+        InForce[i] = JobInForce{row.inUse, row.retired, IsJobRunning(i), row.interval,
+                                row.editWaiting ? row.waitingLine : JobLine[i],
+                                row.editWaiting ? row.waitingCommand : JobCommand[i]};
+    }
+    DecideReload(InForce, Version, &Plan);
+    if (Plan.verdict != ReloadVerdict::kApply) {
+        RejectVersion();
+        Watch.hasRejected = true;
+        Watch.rejectedHash = hash;
+        return;
+    }
+    ApplyPlan(asked);
+    Watch.appliedHash = hash;
+    Watch.hasCandidate = false;
+}
+
+// Between ticks, on the scheduler's thread: reads the file every
+// kPollMilliseconds, or at once when the service manager asked, and never
+// waits for anyone holding it.
+void PollConfig() {
+    bool asked = ReloadRequest.exchange(0) != 0;
+    uint64_t nowMs = MonotonicMilliseconds();
+    if (!asked && nowMs - Watch.lastPollMs < kPollMilliseconds) return;
+    Watch.lastPollMs = nowMs;
+    const char* bytes = nullptr;
+    size_t length = 0;
+    uint32_t error = 0;
+    if (!ReadConfigOnce(&bytes, &length, &error)) {
+        Watch.hasCandidate = false;
+        if (asked) {
+            char message[kTextSize];
+            DescribeSystemError(error, message, sizeof message);
+            Tell(0, 0, texts::kReloadUnreadableFormat, static_cast<unsigned long>(error), message);
+        }
+        return;
+    }
+    if (length == 0) {
+        Watch.hasCandidate = false;
+        if (asked) JournalReload(0, 0, texts::kReloadEmpty);
+        return;
+    }
+    uint64_t hash = HashConfigBytes(bytes, length);
+    bool known = hash == Watch.appliedHash || (Watch.hasRejected && hash == Watch.rejectedHash);
+    if (hash == Watch.appliedHash) Watch.hasCandidate = false;
+    if (known) {
+        if (asked) JournalReload(0, 0, texts::kReloadNothingNew);
+        return;
+    }
+    bool steady = Watch.hasCandidate && Watch.candidateHash == hash;
+    Watch.hasCandidate = true;
+    Watch.candidateHash = hash;
+    if (steady || asked) TakeVersion(bytes, length, hash, asked);
 }
 
 // Holding the launch lock, no child is being created, and every worker that
@@ -120,11 +372,14 @@ int RunScheduler(RunEnd* end) {
         }
     }
     for (int32_t i = 0; i < Table.count; ++i) Table.rows[i].ElapsedCounter = 0;
+    Watch = FileWatch{MonotonicMilliseconds(), Table.configHash, false, 0, false, 0};
 
     while (StopFlag.load() == 0) {
         SleepMilliseconds(kTickMilliseconds);
         ReportHeldBackWarnings();
         Tick();
+        // A stop asked during the sleep starts nothing new.
+        if (StopFlag.load() == 0) PollConfig();
     }
     int32_t ended = TerminateRunningChildren();
     JournalRunnerStop(StopText(), ended);

@@ -73,7 +73,8 @@ constexpr const char kJournalUnavailableFormat[] =
     "Journal (%s) not opened: error %lu (%s); running without a journal";
 
 // The journal's event names, by JournalEvent.
-constexpr const char* kJournalEvents[] = {"runner", "start", "end", "fail", "retry", "kill", "lost"};
+constexpr const char* kJournalEvents[] = {"runner", "start", "end",  "fail",
+                                          "retry",  "kill",  "lost", "reload"};
 
 // The runner's first record: role, version, pid, then how the load went.
 constexpr const char kRoleForeground[] = "foreground";
@@ -106,5 +107,32 @@ constexpr const char kStopKilledFormat[] = "%s; %ld runs ended by the stop";
 constexpr const char kLostQueueFullFormat[] = "%lu records lost: the queue was full";
 constexpr const char kLostWriteFormat[] = "%lu records lost: writing failed with error %lu (%s)";
 constexpr const char kLostDeletedFormat[] = "%lu records lost: the file was deleted while open";
+
+// --- A new version of the configuration, taken while jobs run ----------
+// printf formats of the reload records. The counts of a version applied:
+// added, retired, edited in place, interval changed, unchanged.
+constexpr const char kReloadAppliedFormat[] =
+    "%snew version applied: %ld added, %ld retired, %ld edited in place, %ld interval changed, "
+    "%ld unchanged";
+// Put before the counts when the service manager's paramchange asked.
+constexpr const char kReloadByParamChange[] = "paramchange: ";
+constexpr const char kReloadNothingNew[] = "paramchange: nothing new in cycle_launch.txt";
+constexpr const char kReloadEmpty[] =
+    "paramchange: cycle_launch.txt is empty; the jobs in force stay";
+constexpr const char kReloadUnreadableFormat[] =
+    "paramchange: cycle_launch.txt not read: error %lu (%s); the jobs in force stay";
+constexpr const char kReloadAddedFormat[] = "added: %s";
+constexpr const char kReloadTakenUpFormat[] = "added: %s; takes up its run in progress, pid %lu";
+constexpr const char kReloadRetiredFormat[] = "retired: %s";
+constexpr const char kReloadRetiredRunningFormat[] = "retired: %s; its run goes on, pid %lu";
+constexpr const char kReloadEditedFormat[] = "edited in place: %s; new command: %s";
+constexpr const char kReloadEditedIntervalFormat[] =
+    "edited in place: %s; new command: %s; interval %ld, was %ld";
+constexpr const char kReloadIntervalFormat[] = "interval %ld, was %ld: %s";
+// A version that can't be taken: the format warnings' summary, or the rows.
+constexpr const char kReloadRejectedFormat[] = "%s; new version rejected, the jobs in force stay";
+constexpr const char kReloadTooManyRowsFormat[] =
+    "Config File (cycle_launch.txt): the new version needs %ld rows, more than the %ld there "
+    "are; new version rejected, the jobs in force stay";
 
 }  // namespace texts

@@ -99,22 +99,6 @@ void AppendText(char* text, size_t size, size_t* used, const char* format, const
     if (length > 0) *used += static_cast<size_t>(length);
 }
 
-void ComposeFormatSummary(const FormatErrors& errors, char* text, size_t size) {
-    size_t used = 0;
-    text[0] = '\0';
-    AppendText(text, size, &used, texts::kFormatErrorCountFormat, texts::kConfigFormatError,
-               errors.count);
-    int32_t listed = errors.count < kListedFormatErrors ? errors.count : kListedFormatErrors;
-    for (int32_t i = 0; i < listed; ++i) {
-        AppendText(text, size, &used, texts::kFormatErrorLineFormat,
-                   i == 0 ? "" : texts::kFormatErrorLineSeparator, errors.lines[i]);
-    }
-    if (errors.count > listed) {
-        AppendText(text, size, &used, "%s", texts::kFormatErrorMoreLines, 0);
-    }
-    AppendText(text, size, &used, "%s", texts::kFormatErrorListEnd, 0);
-}
-
 }  // namespace
 
 void SetWarningRole(WarningRole role) {
@@ -155,6 +139,30 @@ void RaiseFormatWarnings(const FormatErrors& errors) {
     char summary[kReportSize];
     ComposeFormatSummary(errors, summary, sizeof summary);
     RaiseWarning(WarningEvent::kConfigFormatError, summary);
+}
+
+void ComposeFormatSummary(const FormatErrors& errors, char* text, size_t size) {
+    size_t used = 0;
+    text[0] = '\0';
+    AppendText(text, size, &used, texts::kFormatErrorCountFormat, texts::kConfigFormatError,
+               errors.count);
+    int32_t listed = errors.count < kListedFormatErrors ? errors.count : kListedFormatErrors;
+    for (int32_t i = 0; i < listed; ++i) {
+        AppendText(text, size, &used, texts::kFormatErrorLineFormat,
+                   i == 0 ? "" : texts::kFormatErrorLineSeparator, errors.lines[i]);
+    }
+    if (errors.count > listed) {
+        AppendText(text, size, &used, "%s", texts::kFormatErrorMoreLines, 0);
+    }
+    AppendText(text, size, &used, "%s", texts::kFormatErrorListEnd, 0);
+}
+
+void RaiseReloadRejected(const char* text) {
+    if (Target != Audience::kPerson) {
+        WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(WarningEvent::kReloadRejected),
+                          text);
+    }
+    if (Target != Audience::kAdministrator) WriteWarningLine(text);
 }
 
 void RaiseJournalNotice(const char* text) {

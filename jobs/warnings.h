@@ -6,6 +6,7 @@
 // instead of the console user's desktop.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "jobs/job_table.h"
@@ -17,6 +18,7 @@ enum class WarningEvent : uint32_t {
     kLaunchError = 3,
     kWarningsHeldBack = 4,
     kJournalUnavailable = 5,
+    kReloadRejected = 6,
 };
 
 enum class WarningRole { kForeground, kService };
@@ -39,6 +41,14 @@ void RaiseWarning(WarningEvent event, const char* text);
 // The format warnings of one load, raised once the load is done: a box per
 // line where a person sees them, else one report for them all.
 void RaiseFormatWarnings(const FormatErrors& errors);
+
+// The summary of a load's format warnings: the specified text, the count
+// and the first line numbers.
+void ComposeFormatSummary(const FormatErrors& errors, char* text, size_t size);
+
+// A new version of the configuration that was not taken: one report, and
+// never a box, since the scheduler must not wait for anyone.
+void RaiseReloadRejected(const char* text);
 
 // That the runner goes on without its journal: told once, and never in a
 // box, since nothing is wrong with the jobs.

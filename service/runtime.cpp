@@ -20,7 +20,9 @@ int ReportServiceStatus(DWORD state, DWORD exitCode = NO_ERROR) {
     status.dwServiceType = kServiceType;
     status.dwCurrentState = state;
     // Shutdown too: a stop at reboot writes the journal's last records.
-    status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+    // Paramchange: without it the service manager refuses the control.
+    status.dwControlsAccepted =
+        SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PARAMCHANGE;
     status.dwWin32ExitCode = exitCode;
     SetServiceStatus(StatusHandle, &status);
     return 0;
@@ -45,6 +47,9 @@ void WINAPI ServiceCtrlHandler(DWORD control) {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
         StopCause.store(control == SERVICE_CONTROL_STOP ? kStopByService : kStopByShutdown);
         StopFlag.store(1);
+    } else if (control == SERVICE_CONTROL_PARAMCHANGE) {
+        // The scheduler reads the file between ticks: nothing waits here.
+        ReloadRequest.store(1);
     }
 }
 

@@ -210,6 +210,21 @@ void SleepMilliseconds(uint32_t milliseconds) {
         unlink((o.configDirectory + "/cycle_launch.foreground.log").c_str());
     }
     if (world.options.stopAtMs >= 0 && world.nowMs >= world.options.stopAtMs) StopFlag.store(1);
+    int64_t fromMs = world.nowMs - milliseconds;
+    for (const auto& [atMs, bytes] : o.configSaves) {
+        if (atMs <= fromMs || atMs > world.nowMs) continue;
+        std::string path = o.configDirectory + "/cycle_launch.txt";
+        if (bytes == fake::kDeleted) {
+            unlink(path.c_str());
+            continue;
+        }
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
+    for (int64_t atMs : o.reloadRequestsAtMs) {
+        if (atMs > fromMs && atMs <= world.nowMs) ReloadRequest.store(1);
+    }
     std::vector<Blocked*> due;
     for (Blocked* waiter : world.blocked) {
         if (waiter->untilMs <= world.nowMs) due.push_back(waiter);

@@ -92,7 +92,13 @@ struct Options {
     int64_t journalDeletedAtMs = -1;  // someone deletes the live journal then
     bool diskHangsAtStop = false;     // from the stop on, a write never returns
     StopPoint stopAt = StopPoint::kNever;  // the first launch to reach it sets the StopFlag
+    // The configuration file as an editor saves it: at each time, these
+    // bytes replace it, or with kDeleted it is gone.
+    std::vector<std::pair<int64_t, std::string>> configSaves;
+    std::vector<int64_t> reloadRequestsAtMs;  // the service manager's paramchange
 };
+
+constexpr char kDeleted[] = "<deleted>";
 
 constexpr uint32_t kRunnerPid = 4242;
 

@@ -15,8 +15,9 @@
 int main(int argc, char** argv) {
     if (argc < 2) return 1;
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    /* Pause-continue: the right that paramchange asks for. */
     DWORD access = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
-                   SERVICE_USER_DEFINED_CONTROL;
+                   SERVICE_USER_DEFINED_CONTROL | SERVICE_PAUSE_CONTINUE;
     SC_HANDLE service = manager ? OpenServiceA(manager, argv[1], access) : NULL;
     if (service == NULL) {
         printf("missing\n");

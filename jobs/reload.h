@@ -1,0 +1,66 @@
+// Taking a new version of the configuration while jobs run: which job of
+// the new version is which job in force, and what becomes of each row. A
+// pure decision; the scheduler carries it out.
+#pragma once
+
+#include <cstdint>
+
+#include "jobs/job_table.h"
+
+// One row of the table in force.
+struct JobInForce {
+    bool inUse;
+    bool retired;   // no longer in the configuration; its run goes on
+    bool running;   // a run is in progress: the row can't be freed
+    int32_t interval;
+    int32_t line;
+    const char* command;  // as read; the latest one written, edits awaiting included
+};
+
+// One job of a new version.
+struct VersionJob {
+    int32_t line;
+    int32_t interval;
+    char command[kTextSize];
+};
+
+// A new version of the configuration as read at a reload: blank lines
+// carry no job and are left out.
+struct JobVersion {
+    int32_t count;
+    VersionJob jobs[kMaxJobs];
+    bool tooManyJobs;  // job lines past the last row
+    FormatErrors formatErrors;
+};
+
+enum class ReloadAction : uint8_t {
+    kUnchanged,  // only its line may have moved
+    kInterval,   // same command, new interval
+    kEdited,     // same program, new command: taken once its run has ended
+    kRetired,    // gone from the configuration
+    kAdded,      // new, or back while its retired run goes on (takes that run up)
+};
+constexpr int32_t kReloadActions = 5;
+
+enum class ReloadVerdict : uint8_t { kApply, kFormatErrors, kTooManyRows };
+
+struct ReloadChange {
+    ReloadAction action;
+    int32_t row;     // the row it keeps or takes
+    int32_t newJob;  // in the version; -1 for a retired job
+};
+
+struct ReloadPlan {
+    ReloadVerdict verdict;
+    int32_t rowsNeeded;  // for kTooManyRows: rows the version needs, retired runs included
+    int32_t counts[kReloadActions];
+    int32_t changeCount;
+    // A matched pair makes one change, every other old row or new job one
+    // each: never more than both sides together.
+    ReloadChange changes[2 * kMaxJobs];
+};
+
+// Decides from the kMaxJobs rows in force and a new version. Rows already
+// retired take part in the match by command only, and make no change of
+// their own when left unmatched.
+void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan* plan);

@@ -1,0 +1,181 @@
+#include "jobs/reload.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jobs/config.h"
+
+namespace {
+
+// A row in force; the n-th of a case's list is row n. No command: a free row.
+struct Row {
+    const char* command;
+    int32_t interval;
+    int32_t line;
+    bool running;
+    bool retired;
+};
+
+struct DecisionCase {
+    const char* name;
+    std::vector<Row> rows;
+    const char* config;  // the new version's bytes
+    std::vector<std::string> expected;
+};
+
+void PrintTo(const DecisionCase& decision, std::ostream* out) { *out << decision.name; }
+
+// A change as "<action> row R line L": the line the job has in the new
+// version, none for a retired one.
+std::string Describe(const ReloadChange& change, const JobVersion& version) {
+    static const char* const names[] = {"unchanged", "interval", "edited", "retired", "added"};
+    std::string text = std::string(names[static_cast<int>(change.action)]) + " row " +
+                       std::to_string(change.row);
+    if (change.newJob >= 0) text += " line " + std::to_string(version.jobs[change.newJob].line);
+    return text;
+}
+
+std::vector<std::string> Decide(const std::vector<Row>& rows, const std::string& config) {
+    static JobInForce inForce[kMaxJobs];
+    for (int32_t i = 0; i < kMaxJobs; ++i) {
+        const Row* row = i < static_cast<int32_t>(rows.size()) ? &rows[i] : nullptr;
+        bool inUse = row != nullptr && row->command != nullptr;
+        inForce[i] = inUse ? JobInForce{true, row->retired, row->running, row->interval, row->line,
+                                        row->command}
+                           : JobInForce{false, false, false, 0, 0, ""};
+    }
+    auto version = std::make_unique<JobVersion>();
+    auto plan = std::make_unique<ReloadPlan>();
+    ParseJobVersion(config.data(), config.size(), version.get());
+    DecideReload(inForce, *version, plan.get());
+    switch (plan->verdict) {
+    case ReloadVerdict::kFormatErrors: {
+        std::string text = "rejected: format errors on lines";
+        for (int32_t i = 0; i < version->formatErrors.count; ++i) {
+            text += " " + std::to_string(version->formatErrors.lines[i]);
+        }
+        return {text};
+    }
+    case ReloadVerdict::kTooManyRows:
+        return {"rejected: needs " + std::to_string(plan->rowsNeeded) + " rows"};
+    case ReloadVerdict::kApply:
+        break;
+    }
+    std::vector<std::string> changes;
+    for (int32_t i = 0; i < plan->changeCount; ++i) changes.push_back(Describe(plan->changes[i], *version));
+    int32_t counted = 0;
+    for (int32_t count : plan->counts) counted += count;
+    EXPECT_EQ(counted, plan->changeCount);
+    return changes;
+}
+
+class ReloadDecisionTest : public testing::TestWithParam<DecisionCase> {};
+
+TEST_P(ReloadDecisionTest, MatchesJobsAsTheAdministratorMeantThem) {
+    EXPECT_EQ(Decide(GetParam().rows, GetParam().config), GetParam().expected);
+}
+
+const Row kA{"C:\\a.exe", 5, 1, false, false};
+const Row kB{"C:\\b.exe", 5, 2, false, false};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReloadDecisionTest,
+    testing::Values(
+        DecisionCase{"Unchanged", {kA}, "5,C:\\a.exe\n", {"unchanged row 0 line 1"}},
+        DecisionCase{"IntervalChanged", {kA}, "9,C:\\a.exe\n", {"interval row 0 line 1"}},
+        DecisionCase{"Removed", {kA, kB}, "5,C:\\b.exe\n", {"unchanged row 1 line 1", "retired row 0"}},
+        // A retired job whose run goes on holds its row; one coming back takes it up.
+        DecisionCase{"RetiredRunHoldsItsRow",
+                     {{"C:\\a.exe", 5, 1, true, true}},
+                     "5,C:\\b.exe\n",
+                     {"added row 1 line 1"}},
+        DecisionCase{"ReAddedTakesUpItsRetiredRun",
+                     {{"C:\\a.exe", 5, 1, true, true}},
+                     "7,C:\\a.exe\n",
+                     {"added row 0 line 1"}},
+        // A retired row is matched by its very command only.
+        DecisionCase{"RetiredIsNeverEditedInPlace",
+                     {{"C:\\a.exe -x", 5, 1, true, true}},
+                     "5,C:\\a.exe -y\n",
+                     {"added row 1 line 1"}},
+        DecisionCase{"NewTakesTheFirstFreeRow",
+                     {{"C:\\x.exe", 5, 1, true, false}, {nullptr, 0, 0, false, false}, kB},
+                     "5,C:\\x.exe\n5,C:\\b.exe\n5,C:\\c.exe\n",
+                     {"unchanged row 0 line 1", "unchanged row 2 line 2", "added row 1 line 3"}},
+        DecisionCase{"EditedInPlace",
+                     {{"C:\\a.exe -x", 5, 1, true, false}},
+                     "5,C:\\a.exe -y\n",
+                     {"edited row 0 line 1"}},
+        DecisionCase{"LineMoved", {kA, kB}, "\n5,C:\\b.exe\n5,C:\\a.exe\n",
+                     {"unchanged row 1 line 2", "unchanged row 0 line 3"}},
+        DecisionCase{"LineMovedAndEdited",
+                     {{"C:\\a.exe -x", 5, 1, false, false}, kB},
+                     "5,C:\\b.exe\n7,C:\\a.exe -y\n",
+                     {"unchanged row 1 line 1", "edited row 0 line 2"}},
+        DecisionCase{"ReorderedLinesNoAction", {kA, kB}, "5,C:\\b.exe\n5,C:\\a.exe\n",
+                     {"unchanged row 1 line 1", "unchanged row 0 line 2"}},
+        // The n-th occurrence of a command is the n-th job of it.
+        DecisionCase{"DuplicateRemovedIsTheLastOne",
+                     {{"C:\\a.exe", 5, 1, false, false}, {"C:\\a.exe", 10, 2, false, false}},
+                     "10,C:\\a.exe\n",
+                     {"interval row 0 line 1", "retired row 1"}},
+        DecisionCase{"DuplicateAdded", {kA}, "5,C:\\a.exe\n5,C:\\a.exe\n",
+                     {"unchanged row 0 line 1", "added row 1 line 2"}},
+        // Several jobs of one program pair only where the line number stayed.
+        DecisionCase{"SharedProgramEditedOnItsLines",
+                     {{"C:\\ps.exe -f x.ps1", 5, 1, false, false},
+                      {"C:\\ps.exe -f y.ps1", 5, 2, false, false}},
+                     "5,C:\\ps.exe -f x2.ps1\n5,C:\\ps.exe -f y2.ps1\n",
+                     {"edited row 0 line 1", "edited row 1 line 2"}},
+        DecisionCase{"SharedProgramMovedIsNotGuessed",
+                     {{"C:\\ps.exe -f x.ps1", 5, 1, false, false},
+                      {"C:\\ps.exe -f y.ps1", 5, 2, false, false}},
+                     // Idle, the retired row is free for the new job at once.
+                     "\n5,C:\\ps.exe -f x2.ps1\n5,C:\\ps.exe -f y2.ps1\n",
+                     {"edited row 1 line 2", "added row 0 line 3", "retired row 0"}},
+        DecisionCase{"LineEndsOnlyChanged", {kA, kB}, "5,C:\\a.exe\r\n5,C:\\b.exe\r\n",
+                     {"unchanged row 0 line 1", "unchanged row 1 line 2"}},
+        DecisionCase{"SpacesTheReaderDropsChangeNothing", {kA}, " 5 ,  C:\\a.exe\n",
+                     {"unchanged row 0 line 1"}},
+        // A trailing space belongs to the command as read.
+        DecisionCase{"SpaceInTheCommandIsAnEdit", {kA}, "5,C:\\a.exe \n", {"edited row 0 line 1"}},
+        DecisionCase{"WhitespaceLinesCarryNoJob", {kA}, "  \n\t\n\r\n5,C:\\a.exe\n\n",
+                     {"unchanged row 0 line 4"}},
+        DecisionCase{"EmptyVersionRetiresAll", {kA, kB}, "", {"retired row 0", "retired row 1"}},
+        DecisionCase{"Malformed", {kA}, "5,C:\\a.exe\nno comma\n\n7\n",
+                     {"rejected: format errors on lines 2 4"}}),
+    [](const testing::TestParamInfo<DecisionCase>& info) { return info.param.name; });
+
+std::string Jobs(const char* program, int32_t count) {
+    std::string config;
+    for (int32_t i = 0; i < count; ++i) config += "5,C:\\" + std::string(program) + std::to_string(i) + ".exe\n";
+    return config;
+}
+
+// 1000 jobs replaced by 1000 others: idle, their rows are free at once;
+// running, they hold them and the version doesn't fit.
+TEST(ReloadRowLimitTest, AVersionNeedingMoreRowsThanAreFreeIsRejectedWhole) {
+    static char commands[1000][kTextSize];
+    std::vector<Row> idle;
+    std::vector<Row> running;
+    for (int32_t i = 0; i < 1000; ++i) {
+        std::snprintf(commands[i], kTextSize, "C:\\old%ld.exe", static_cast<long>(i));
+        idle.push_back(Row{commands[i], 5, i + 1, false, false});
+        running.push_back(Row{commands[i], 5, i + 1, true, false});
+    }
+    std::vector<std::string> replaced = Decide(idle, Jobs("new", 1000));
+    ASSERT_EQ(replaced.size(), 2000u);
+    EXPECT_EQ(replaced[999], "added row 999 line 1000");
+    EXPECT_EQ(replaced[1999], "retired row 999");
+    EXPECT_EQ(Decide(running, Jobs("new", 1000)), std::vector<std::string>{"rejected: needs 2000 rows"});
+    // 24 more rows are there: a version that keeps 1000 and adds 24 fits, one more doesn't.
+    EXPECT_EQ(Decide(running, Jobs("old", 1000) + Jobs("more", 24)).size(), 1024u);
+    EXPECT_EQ(Decide(running, Jobs("old", 1000) + Jobs("more", 25)),
+              std::vector<std::string>{"rejected: needs 1025 rows"});
+    EXPECT_EQ(Decide({}, Jobs("new", 1025)), std::vector<std::string>{"rejected: needs 1025 rows"});
+}
+
+}  // namespace
