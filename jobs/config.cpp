@@ -177,6 +177,7 @@ uint64_t HashConfigBytes(const char* bytes, size_t length) {
 void ParseJobVersion(const char* bytes, size_t length, JobVersion* version) {
     version->count = 0;
     version->tooManyJobs = false;
+    version->jobsPastTheLimit = 0;
     version->formatErrors = FormatErrors{};
     ConfigText text;
     OpenConfigText(&text, bytes, length);
@@ -193,6 +194,7 @@ void ParseJobVersion(const char* bytes, size_t length, JobVersion* version) {
         }
         if (version->count == kMaxJobs) {
             version->tooManyJobs = true;
+            ++version->jobsPastTheLimit;
             continue;  // on, for the format errors further down
         }
         VersionJob& job = version->jobs[version->count++];

@@ -13,6 +13,7 @@ std::atomic<int32_t> ReloadRequest{0};
 RunInfo RunInProgress[kMaxJobs];
 bool SweepDone;
 int32_t RetryRun[kMaxJobs];
+std::atomic<uint32_t> ChildPid[kMaxJobs];
 
 void ResetJobTable() {
     std::memset(JobCommand, 0, sizeof JobCommand);
@@ -24,4 +25,5 @@ void ResetJobTable() {
     SweepDone = false;
     ReloadRequest.store(0);
     for (auto& mark : RunningMark) mark.store(0);
+    for (auto& pid : ChildPid) pid.store(0);
 }

@@ -41,6 +41,9 @@ extern RunInfo RunInProgress[kMaxJobs];
 // The stop's sweep has written the closing records of the runs it found:
 // no worker writes one after it. Under the launch lock.
 extern bool SweepDone;
+// The process id of the row's child while it runs, 0 otherwise: what a
+// reload tells of a run it leaves going, read without the launch lock.
+extern std::atomic<uint32_t> ChildPid[kMaxJobs];
 // A launch that failed for want of system resources, to be tried once more
 // at the next tick under the same run number; 0 when none. Written by the
 // job's worker before it clears the mark.
@@ -56,6 +59,7 @@ struct JobEntry {
     // What a reload wrote while a worker may still read the shared slots:
     // taken into them once the row's mark is clear.
     bool editWaiting;
+    bool runAfterEdit;  // an interval-0 job runs its new command once
     int32_t waitingLine;
     char waitingCommand[kTextSize];
 };

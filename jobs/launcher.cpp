@@ -99,6 +99,7 @@ LaunchResult Launch(const Run& run, const char* programPath, char* commandLine, 
     LaunchResult result = LaunchResult::kCreated;
     if (created) {
         RunInProgress[run.index] = RunInfo{run.line, run.number, MonotonicMilliseconds()};
+        ChildPid[run.index].store(child.processId);
         JournalStart(run.line, run.number, child.processId, JobCommand[run.index]);
     } else if (!run.retried && IsTransientLaunchError(*error)) {
         JournalRetry(run.line, run.number, *error, programPath);
@@ -166,6 +167,7 @@ void JobWorker(int32_t index) {
                        MonotonicMilliseconds() - RunInProgress[index].startMs);
         }
         ReleaseChild(&child);
+        ChildPid[index].store(0);
         LeaveLaunchLock();
     }
     // Last touch of the row: once the mark is clear, the next run may start.

@@ -17,9 +17,14 @@ bool NewEdited[kMaxJobs];
 char OldProgram[kMaxJobs][kTextSize];
 char NewProgram[kMaxJobs][kTextSize];
 
+// The program a command runs, folded to lower case as Windows compares
+// paths: C:\Tools\bk.exe and c:\tools\bk.exe are one program.
 void ProgramOf(const char* command, char* program) {
     char commandLine[kTextSize];
     SplitCommand(command, program, commandLine);
+    for (char* c = program; *c != '\0'; ++c) {
+        if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c - 'A' + 'a');
+    }
 }
 
 int32_t SortOldRows(const JobInForce* rows) {
@@ -140,7 +145,7 @@ void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan*
     }
     if (version.tooManyJobs || takenCount + addedCount > kMaxJobs) {
         plan->verdict = ReloadVerdict::kTooManyRows;
-        plan->rowsNeeded = takenCount + addedCount + (version.tooManyJobs ? 1 : 0);
+        plan->rowsNeeded = takenCount + addedCount + version.jobsPastTheLimit;
         return;
     }
 

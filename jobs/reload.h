@@ -30,6 +30,7 @@ struct JobVersion {
     int32_t count;
     VersionJob jobs[kMaxJobs];
     bool tooManyJobs;  // job lines past the last row
+    int32_t jobsPastTheLimit;  // ...and how many
     FormatErrors formatErrors;
 };
 

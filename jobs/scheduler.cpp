@@ -35,6 +35,7 @@ struct FileWatch {
     uint64_t candidateHash;
     bool hasRejected;  // told once; the same bytes again are not told again
     uint64_t rejectedHash;
+    bool rejectedForRows;  // ...but decided again: rows free up
 };
 FileWatch Watch;
 
@@ -83,6 +84,9 @@ void SettleRow(int32_t index) {
     std::memcpy(JobCommand[index], row.waitingCommand, kTextSize);
     JobLine[index] = row.waitingLine;
     row.editWaiting = false;
+    // Only now: a start before it would run the old command.
+    if (row.runAfterEdit) row.startPending = true;
+    row.runAfterEdit = false;
 }
 
 // A reload's command and line for a row: at once where no worker can be
@@ -100,9 +104,12 @@ void Tick() {
     MonotonicMilliseconds();
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         JobEntry& row = Table.rows[i];
-        SettleRow(i);
+        // Read once: a worker may clear the mark at any moment, and a row
+        // settled as running must not be started as idle in this pass.
+        bool idle = !IsJobRunning(i);
+        if (idle) SettleRow(i);
         if (!row.inUse || row.retired) continue;
-        if (!IsJobRunning(i) && IsDue(row, i)) {
+        if (idle && IsDue(row, i)) {
             StartJob(&row, i);
             if (!row.startPending) row.ElapsedCounter = 0;
         }
@@ -112,12 +119,7 @@ void Tick() {
 }
 
 // The pid of a row's run in progress, 0 while it has no child.
-uint32_t RunningPid(int32_t index) {
-    EnterLaunchLock();
-    uint32_t pid = IsJobRunning(index) ? ProcessRecord[index].processId : 0;
-    LeaveLaunchLock();
-    return pid;
-}
+uint32_t RunningPid(int32_t index) { return ChildPid[index].load(); }
 
 void Tell(int32_t line, uint32_t pid, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
@@ -137,7 +139,11 @@ void Retire(int32_t index) {
     uint32_t pid = RunningPid(index);
     if (IsJobRunning(index)) {
         Tell(line, pid, texts::kReloadRetiredRunningFormat, command, static_cast<unsigned long>(pid));
-        Table.rows[index].retired = true;
+        // What runs is the command in the shared slot: an edit held for it
+        // goes, so that the same command put back takes this run up.
+        JobEntry& retired = Table.rows[index];
+        retired.retired = true;
+        retired.editWaiting = retired.runAfterEdit = retired.startPending = false;
         return;
     }
     Tell(line, 0, texts::kReloadRetiredFormat, command);
@@ -175,10 +181,10 @@ void Edit(int32_t index, const VersionJob& job) {
     std::memcpy(old, command, kTextSize);
     int32_t oldInterval = row.interval;
     row.interval = job.interval;
-    WriteRow(index, job);
     // Waits its interval like any other idle job; one of interval 0 would
-    // never run its new command, so it runs it once.
-    if (job.interval == 0) row.startPending = true;
+    // never run its new command, so it runs it once, when the edit lands.
+    row.runAfterEdit = job.interval == 0;
+    WriteRow(index, job);
     if (oldInterval == job.interval) {
         Tell(job.line, 0, texts::kReloadEditedFormat, old, job.command);
     } else {
@@ -250,11 +256,20 @@ void TakeVersion(const char* bytes, size_t length, uint64_t hash, bool asked) {
                                 row.editWaiting ? row.waitingLine : JobLine[i],
                                 row.editWaiting ? row.waitingCommand : JobCommand[i]};
     }
+    if (Version.count == 0 && Version.formatErrors.count == 0) {
+        // No job at all (a mark, blank lines): as an empty file, not ready.
+        Watch.hasCandidate = false;
+        if (asked) JournalReload(0, 0, texts::kReloadEmpty);
+        return;
+    }
     DecideReload(InForce, Version, &Plan);
     if (Plan.verdict != ReloadVerdict::kApply) {
-        RejectVersion();
+        // Told once per version, unless asked for; one that lacked rows is
+        // decided again as runs end and free theirs.
+        if (asked || !Watch.hasRejected || Watch.rejectedHash != hash) RejectVersion();
         Watch.hasRejected = true;
         Watch.rejectedHash = hash;
+        Watch.rejectedForRows = Plan.verdict == ReloadVerdict::kTooManyRows;
         return;
     }
     ApplyPlan(asked);
@@ -288,9 +303,11 @@ void PollConfig() {
         return;
     }
     uint64_t hash = HashConfigBytes(bytes, length);
-    bool known = hash == Watch.appliedHash || (Watch.hasRejected && hash == Watch.rejectedHash);
-    if (hash == Watch.appliedHash) Watch.hasCandidate = false;
+    bool known = hash == Watch.appliedHash ||
+                 (Watch.hasRejected && hash == Watch.rejectedHash && !Watch.rejectedForRows);
     if (known) {
+        // Two reads alike in a row means two in a row, nothing between.
+        Watch.hasCandidate = false;
         if (asked) JournalReload(0, 0, texts::kReloadNothingNew);
         return;
     }
@@ -372,7 +389,7 @@ int RunScheduler(RunEnd* end) {
         }
     }
     for (int32_t i = 0; i < Table.count; ++i) Table.rows[i].ElapsedCounter = 0;
-    Watch = FileWatch{MonotonicMilliseconds(), Table.configHash, false, 0, false, 0};
+    Watch = FileWatch{MonotonicMilliseconds(), Table.configHash, false, 0, false, 0, false};
 
     while (StopFlag.load() == 0) {
         SleepMilliseconds(kTickMilliseconds);

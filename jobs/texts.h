@@ -118,7 +118,7 @@ constexpr const char kReloadAppliedFormat[] =
 constexpr const char kReloadByParamChange[] = "paramchange: ";
 constexpr const char kReloadNothingNew[] = "paramchange: nothing new in cycle_launch.txt";
 constexpr const char kReloadEmpty[] =
-    "paramchange: cycle_launch.txt is empty; the jobs in force stay";
+    "paramchange: cycle_launch.txt holds no job; the jobs in force stay";
 constexpr const char kReloadUnreadableFormat[] =
     "paramchange: cycle_launch.txt not read: error %lu (%s); the jobs in force stay";
 constexpr const char kReloadAddedFormat[] = "added: %s";

@@ -192,6 +192,34 @@ TEST_F(ConfigWatchTest, ARetiredRunGoesOnAndIsTakenUpWhenItsJobComesBack) {
     }
 }
 
+// Edited, then removed while the old command still runs, then put back:
+// the run going on is the old command's, and the job takes it up.
+TEST_F(ConfigWatchTest, ARunEditedThenRetiredIsTakenUpByItsOwnCommand) {
+    WriteConfig("1,C:\\x.exe a\n1,C:\\other.exe\n");
+    options_.childSeconds = 100;
+    options_.briefPrograms = {"C:\\other.exe"};
+    options_.configSaves = {{kSaved, "1,C:\\x.exe b\n1,C:\\other.exe\n"},
+                            {8500, "1,C:\\other.exe\n"},
+                            {14500, "1,C:\\other.exe\n1,C:\\x.exe a\n"}};
+    options_.stopAtMs = 20000;
+    Run();
+    EXPECT_EQ(LaunchesOf("x.exe a").size(), 1u) << "a second run beside the first";
+    EXPECT_TRUE(LaunchesOf("x.exe b").empty());
+}
+
+// A file left with no job at all (a byte-order mark, blank lines) is not
+// ready, as an empty one: it retires nothing.
+TEST_F(ConfigWatchTest, AVersionWithoutJobsIsNotTaken) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.configSaves = {{kSaved, "\xEF\xBB\xBF"}, {6500, "\r\n  \r\n"}};
+    options_.reloadRequestsAtMs = {9000};
+    options_.stopAtMs = 12000;
+    Run();
+    EXPECT_EQ(StartsOf("a.exe"), (Starts{0, 3000, 6000, 9000}));
+    EXPECT_EQ(Reloads(), std::vector<std::string>{
+                             "||paramchange: cycle_launch.txt holds no job; the jobs in force stay"});
+}
+
 TEST_F(ConfigWatchTest, ARetiredRunThatEndsLeavesItsRowToANewJob) {
     WriteConfig("1,C:\\ends.exe\n");
     options_.childSeconds = 8;  // ends at 8 s, while retired

@@ -109,6 +109,11 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"C:\\a.exe -x", 5, 1, true, false}},
                      "5,C:\\a.exe -y\n",
                      {"edited row 0 line 1"}},
+        // Windows takes a path in any case: still the same program.
+        DecisionCase{"EditedInPlaceInAnotherCase",
+                     {{"C:\\Tools\\bk.exe -a", 5, 1, true, false}},
+                     "5,c:\\tools\\BK.EXE -b\n",
+                     {"edited row 0 line 1"}},
         DecisionCase{"LineMoved", {kA, kB}, "\n5,C:\\b.exe\n5,C:\\a.exe\n",
                      {"unchanged row 1 line 2", "unchanged row 0 line 3"}},
         DecisionCase{"LineMovedAndEdited",
