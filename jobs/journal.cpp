@@ -190,20 +190,21 @@ void Reopen() {
 
 // Older files move up one, the oldest goes, and the live file's content
 // becomes .1.log. The live file itself is cut, never renamed: a reader may
-// hold it. A file only ever moves to a free name, and only the oldest is
-// deleted, so a roll that a reader's hold stops half way loses nothing and
-// is simply tried again later.
+// hold it. A file only ever moves to a free name, so nothing is written
+// over. One that a reader holds stays where it is and the others move
+// around it; while it is held, the numbers may not follow the files' age.
 bool Roll() {
     int32_t free = 1;
     while (free <= kJournalOlderFiles && JournalFileExists(OlderPaths[free])) ++free;
-    if (free > kJournalOlderFiles) {
-        free = kJournalOlderFiles;
-        if (!DeleteJournalFile(OlderPaths[free])) return false;
+    // All taken: the oldest that can go, goes.
+    for (int32_t i = kJournalOlderFiles; free > kJournalOlderFiles && i >= 1; --i) {
+        if (DeleteJournalFile(OlderPaths[i])) free = i;
     }
+    if (free > kJournalOlderFiles) return false;
     for (int32_t i = free - 1; i >= 1; --i) {
-        if (!MoveJournalFile(OlderPaths[i], OlderPaths[i + 1])) return false;
+        if (MoveJournalFile(OlderPaths[i], OlderPaths[free])) free = i;
     }
-    return CopyJournalFile(File, OlderPaths[1]) && CutJournalFile(File, HeaderLength());
+    return CopyJournalFile(File, OlderPaths[free]) && CutJournalFile(File, HeaderLength());
 }
 
 void RollIfDue(uint64_t size) {
@@ -216,13 +217,12 @@ void WriteBatch(int32_t count) {
     if (File != nullptr && IsJournalFileDeleted(File)) Reopen();
     if (File == nullptr) Reopen();
     uint64_t sizeBefore = 0;
-    if (File == nullptr || !JournalFileSize(File, &sizeBefore)) {
+    uint32_t error = 0;
+    if (File != nullptr && JournalFileSize(File, &sizeBefore, &error)) RollIfDue(sizeBefore);
+    if (File == nullptr || !JournalFileSize(File, &sizeBefore, &error)) {
+        // Where the file ends is unknown: nothing is written, nothing cut.
         Pending.writeFailed += static_cast<uint32_t>(count);
-        return;
-    }
-    RollIfDue(sizeBefore);
-    if (!JournalFileSize(File, &sizeBefore)) {
-        Pending.writeFailed += static_cast<uint32_t>(count);
+        if (File != nullptr) Pending.writeError = error;
         return;
     }
     size_t at = 0;
@@ -237,7 +237,6 @@ void WriteBatch(int32_t count) {
     at = FormatLost(written, at);
     for (int32_t i = 0; i < count; ++i) at += FormatRecord(Batch[i], Output + at, sizeof Output - at);
 
-    uint32_t error = 0;
     if (!AppendJournalFile(File, Output, at, &error)) {
         // No half record may stay to run into the next one.
         CutJournalFile(File, sizeBefore);
@@ -289,8 +288,10 @@ void JournalWriter(int32_t) {
 // True when the file has records and the last is not a runner's stop.
 bool EndsWithoutStop() {
     uint64_t size = 0;
-    if (!JournalFileSize(File, &size) || size <= HeaderLength()) return false;
-    char tail[1024];
+    uint32_t error = 0;
+    if (!JournalFileSize(File, &size, &error) || size <= HeaderLength()) return false;
+    // Room for the longest record: a half one is found and cut.
+    char tail[kRecordBytes];
     uint64_t from = size > sizeof tail - 1 ? size - (sizeof tail - 1) : 0;
     size_t read = ReadJournalFile(File, from, tail, sizeof tail - 1);
     tail[read] = '\0';

@@ -42,7 +42,7 @@ void RaiseWarning(WarningEvent event, const char* text);
 // line where a person sees them, else one report for them all.
 void RaiseFormatWarnings(const FormatErrors& errors);
 
-// The summary of a load's format warnings: the specified text, the count
+// The summary of a load's format warnings: the warning's own text, the count
 // and the first line numbers.
 void ComposeFormatSummary(const FormatErrors& errors, char* text, size_t size);
 

@@ -12,8 +12,9 @@ void* OpenJournalFile(const char* path, uint32_t* error);
 
 void CloseJournalFile(void* file);
 
-// The file's length in bytes; false when it can't be told.
-bool JournalFileSize(void* file, uint64_t* size);
+// The file's length in bytes; false with the platform's error when it
+// can't be told.
+bool JournalFileSize(void* file, uint64_t* size, uint32_t* error);
 
 // Reads up to size bytes from offset; the count read, 0 at the end or on failure.
 size_t ReadJournalFile(void* file, uint64_t offset, char* buffer, size_t size);

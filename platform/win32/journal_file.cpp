@@ -50,9 +50,12 @@ void* OpenJournalFile(const char* path, uint32_t* error) {
 
 void CloseJournalFile(void* file) { CloseHandle(file); }
 
-bool JournalFileSize(void* file, uint64_t* size) {
+bool JournalFileSize(void* file, uint64_t* size, uint32_t* error) {
     LARGE_INTEGER length;
-    if (!GetFileSizeEx(file, &length)) return false;
+    if (!GetFileSizeEx(file, &length)) {
+        *error = GetLastError();
+        return false;
+    }
     *size = static_cast<uint64_t>(length.QuadPart);
     return true;
 }
@@ -118,7 +121,8 @@ bool CopyJournalFile(void* file, const char* path) {
     // A copy cut short is no copy: the live file must then keep its records,
     // and the next try must find the name free.
     uint64_t size = 0;
-    if (copied && JournalFileSize(file, &size) && offset == size) return true;
+    uint32_t error = 0;
+    if (copied && JournalFileSize(file, &size, &error) && offset == size) return true;
     DeleteFileA(path);
     return false;
 }

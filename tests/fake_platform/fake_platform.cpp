@@ -705,10 +705,13 @@ void CloseJournalFile(void* file) {
     fd = -1;
 }
 
-bool JournalFileSize(void* file, uint64_t* size) {
+bool JournalFileSize(void* file, uint64_t* size, uint32_t* error) {
     std::lock_guard<std::mutex> guard(world.mutex);
     struct stat status;
-    if (fstat(Descriptor(file), &status) != 0) return false;
+    if (fstat(Descriptor(file), &status) != 0) {
+        *error = kAccessDenied;
+        return false;
+    }
     *size = static_cast<uint64_t>(status.st_size);
     return true;
 }
