@@ -84,6 +84,27 @@ void TellHeldBackOnItsOwn(int32_t) {
     LeaveReportLock();
 }
 
+// A rejected version of the configuration being told. Under the report lock.
+bool TellingRejection;
+char Rejection[kReportSize];
+
+void WriteWarningLine(const char* text);
+
+void TellRejectionOnItsOwn(int32_t) {
+    char text[kReportSize];
+    EnterReportLock();
+    std::snprintf(text, sizeof text, "%s", Rejection);
+    LeaveReportLock();
+    if (Target != Audience::kPerson) {
+        WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(WarningEvent::kReloadRejected),
+                          text);
+    }
+    if (Target != Audience::kAdministrator) WriteWarningLine(text);
+    EnterReportLock();
+    TellingRejection = false;
+    LeaveReportLock();
+}
+
 // One write, so that lines of concurrent workers don't interleave.
 void WriteWarningLine(const char* text) {
     char line[kReportSize];
@@ -109,6 +130,7 @@ void SetWarningRole(WarningRole role) {
     }
     Reports = LaunchReports{};
     Telling = false;
+    TellingRejection = false;
 }
 
 void RaiseWarning(WarningEvent event, const char* text) {
@@ -158,11 +180,21 @@ void ComposeFormatSummary(const FormatErrors& errors, char* text, size_t size) {
 }
 
 void RaiseReloadRejected(const char* text) {
-    if (Target != Audience::kPerson) {
-        WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(WarningEvent::kReloadRejected),
-                          text);
+    // Told from the scheduler's thread, which must not wait for the event
+    // log's process nor for a console: on a thread of its own. One at a
+    // time; the journal has each of them anyway.
+    EnterReportLock();
+    bool free = !TellingRejection;
+    if (free) {
+        TellingRejection = true;
+        std::snprintf(Rejection, sizeof Rejection, "%s", text);
     }
-    if (Target != Audience::kAdministrator) WriteWarningLine(text);
+    LeaveReportLock();
+    if (free && !StartThread(TellRejectionOnItsOwn, 0)) {
+        EnterReportLock();
+        TellingRejection = false;
+        LeaveReportLock();
+    }
 }
 
 void RaiseJournalNotice(const char* text) {
