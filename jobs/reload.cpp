@@ -32,9 +32,12 @@ int32_t SortOldRows(const JobInForce* rows) {
     for (int32_t row = 0; row < kMaxJobs; ++row) {
         if (rows[row].inUse) OldOrder[count++] = row;
     }
-    std::stable_sort(OldOrder, OldOrder + count, [rows](int32_t a, int32_t b) {
+    // By line, retired rows last, then by row: an order of its own, so that
+    // no sort that needs memory of its own is wanted.
+    std::sort(OldOrder, OldOrder + count, [rows](int32_t a, int32_t b) {
         if (rows[a].retired != rows[b].retired) return !rows[a].retired;
-        return !rows[a].retired && rows[a].line < rows[b].line;
+        if (!rows[a].retired && rows[a].line != rows[b].line) return rows[a].line < rows[b].line;
+        return a < b;
     });
     return count;
 }
