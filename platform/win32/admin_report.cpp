@@ -4,6 +4,7 @@
 
 #include "platform/admin_report.h"
 #include "messages.h"
+#include "platform/win32/late_function.h"
 
 namespace {
 
@@ -34,14 +35,10 @@ using WtsSendMessage = BOOL(WINAPI*)(HANDLE server, DWORD session, LPSTR title,
 WtsSendMessage SendMessageToSession = nullptr;
 ConsoleSessionOf ActiveConsoleSession = nullptr;
 
-// Through void(*)(), the type that stands for "any function".
-using AnyFunction = void (*)();
-
 // wtsapi32 is no KnownDLL: loaded by name, a copy planted beside the
 // executable would run as LocalSystem. Only the system folder's is taken.
 HMODULE LoadFromSystemFolder(const char* library) {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel != nullptr && GetProcAddress(kernel, "AddDllDirectory") != nullptr) {
+    if (FindKernelFunction<FARPROC>("AddDllDirectory") != nullptr) {
         return LoadLibraryExA(library, nullptr, kSearchSystem32Only);
     }
     char path[MAX_PATH];
@@ -56,15 +53,11 @@ HMODULE LoadFromSystemFolder(const char* library) {
 
 bool PrepareConsoleMessages() {
     if (SendMessageToSession != nullptr) return true;
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) return false;
-    ActiveConsoleSession = reinterpret_cast<ConsoleSessionOf>(
-        reinterpret_cast<AnyFunction>(GetProcAddress(kernel, "WTSGetActiveConsoleSessionId")));
+    ActiveConsoleSession = FindKernelFunction<ConsoleSessionOf>("WTSGetActiveConsoleSessionId");
     if (ActiveConsoleSession == nullptr) return false;
     HMODULE wts = LoadFromSystemFolder(kWtsLibrary);
     if (wts == nullptr) return false;
-    SendMessageToSession = reinterpret_cast<WtsSendMessage>(
-        reinterpret_cast<AnyFunction>(GetProcAddress(wts, "WTSSendMessageA")));
+    SendMessageToSession = FindLateFunction<WtsSendMessage>(wts, "WTSSendMessageA");
     return SendMessageToSession != nullptr;
 }
 

@@ -3,21 +3,14 @@
 #include <atomic>
 
 #include "platform/clock.h"
+#include "platform/win32/late_function.h"
 
 namespace {
 
 using TickCount64 = ULONGLONG(WINAPI*)();
 
 // Vista and later; on XP the 32-bit count is widened below.
-TickCount64 LoadTickCount64() {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) return nullptr;
-    using AnyFunction = void (*)();
-    return reinterpret_cast<TickCount64>(
-        reinterpret_cast<AnyFunction>(GetProcAddress(kernel, "GetTickCount64")));
-}
-
-const TickCount64 ReadTickCount64 = LoadTickCount64();
+const TickCount64 ReadTickCount64 = FindKernelFunction<TickCount64>("GetTickCount64");
 
 // The last 32-bit count seen, in the low half, and the wraps counted so far,
 // in the high half: one word, so that threads agree without a lock. Called

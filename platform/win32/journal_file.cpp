@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/journal_file.h"
+#include "platform/win32/late_function.h"
 
 namespace {
 
@@ -16,15 +17,8 @@ struct StandardInfo {
 constexpr int kFileStandardInfo = 1;
 using FileInfoByHandle = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
 
-FileInfoByHandle LoadFileInfoByHandle() {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) return nullptr;
-    using AnyFunction = void (*)();
-    return reinterpret_cast<FileInfoByHandle>(
-        reinterpret_cast<AnyFunction>(GetProcAddress(kernel, "GetFileInformationByHandleEx")));
-}
-
-const FileInfoByHandle ReadFileInfoByHandle = LoadFileInfoByHandle();
+const FileInfoByHandle ReadFileInfoByHandle =
+    FindKernelFunction<FileInfoByHandle>("GetFileInformationByHandleEx");
 
 // Only the writer thread copies.
 char CopyBuffer[64 * 1024];

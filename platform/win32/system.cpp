@@ -8,6 +8,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "platform/win32/late_function.h"
 
 namespace {
 
@@ -22,11 +23,7 @@ bool IsInUnseenSession() {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     if (!GetVersionExA(&version) || version.dwMajorVersion < kFirstVistaMajorVersion) return false;
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) return false;
-    using AnyFunction = void (*)();
-    auto sessionOf = reinterpret_cast<SessionOfProcess>(
-        reinterpret_cast<AnyFunction>(GetProcAddress(kernel, "ProcessIdToSessionId")));
+    auto sessionOf = FindKernelFunction<SessionOfProcess>("ProcessIdToSessionId");
     DWORD session = 0;
     if (sessionOf == nullptr || !sessionOf(GetCurrentProcessId(), &session)) return false;
     return session == 0;
