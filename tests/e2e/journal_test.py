@@ -38,6 +38,14 @@ class JournalCase(RunnerCase):
             self.assertEqual(len(record), 8, record)
         return records
 
+    def fill_past_bound(self):
+        """A live journal just past its 4 MiB: returns its bytes."""
+        line = "2026-12-09T10:00:00.000+01:00\tend\t1\t1\t1\t0\t5\t\r\n".encode()
+        old = b"\xef\xbb\xbf" + (HEADER + "\r\n").encode() + line * (4 * 1024 * 1024 // len(line) + 1)
+        with open(os.path.join(self.folder, LIVE), "wb") as f:
+            f.write(old)
+        return old
+
     def hold(self, name, share):
         """A reader that holds a file of the case folder open until the case ends."""
         holder = subprocess.Popen([WINE, HOLD_FILE_EXE, self.windows_folder + name, share],
@@ -133,10 +141,7 @@ class JournalTest(JournalCase):
 
     def test_a_file_past_its_bound_rolls_at_the_first_record(self):
         probe = self.add_probe()
-        line = "2026-12-09T10:00:00.000+01:00\tend\t1\t1\t1\t0\t5\t\r\n".encode()
-        old = b"\xef\xbb\xbf" + (HEADER + "\r\n").encode() + line * (4 * 1024 * 1024 // len(line) + 1)
-        with open(os.path.join(self.folder, LIVE), "wb") as f:
-            f.write(old)
+        old = self.fill_past_bound()
         self.write_config(f"1,{probe} again\n")
         self.start_runner()
         self.wait_for(lambda: len(self.probe_events(kind="start", tag="again")) >= 3, 30,
@@ -169,10 +174,7 @@ class JournalTest(JournalCase):
 
     def test_readers_holding_the_files_cost_no_record(self):
         probe = self.add_probe()
-        line = "2026-12-09T10:00:00.000+01:00\tend\t1\t1\t1\t0\t5\t\r\n".encode()
-        old = b"\xef\xbb\xbf" + (HEADER + "\r\n").encode() + line * (4 * 1024 * 1024 // len(line) + 1)
-        with open(os.path.join(self.folder, LIVE), "wb") as f:
-            f.write(old)
+        old = self.fill_past_bound()
         with open(os.path.join(self.folder, "cycle_launch.foreground.1.log"), "wb") as f:
             f.write(b"one")
         # One follows the live file as Get-Content -Wait does; another holds
