@@ -29,10 +29,19 @@ BUILDS = {
     "32-bit": (os.path.join(TOP, "build", "windows"), wine_builds.loader(32)),
     "64-bit": (os.path.join(TOP, "build", "windows64"), wine_builds.loader(64)),
 }
-# The build measured where a row names none: the 32-bit one, where it runs.
-DEFAULT_BUILD = f"{wine_builds.preferred_build()}-bit"
+# The 32-bit build runs here only under QEMU's emulation: its figures are
+# marked so, and no row compares them with native ones.
+EMULATED_32 = wine_builds.emulated()
+# The build measured where a row names none: the 32-bit one, where it runs
+# natively.
+DEFAULT_BUILD = "64-bit" if EMULATED_32 else f"{wine_builds.preferred_build()}-bit"
 RUNNABLE = [f"{bits}-bit" for bits in wine_builds.builds()]
 NOT_MEASURED = "not measured: " + wine_builds.NO_32_BIT
+EMULATED_TARGET = "figure only: emulated, not comparable with native figures"
+
+
+def build_label(build):
+    return f"{build}, emulated under QEMU" if build == "32-bit" and EMULATED_32 else build
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -327,7 +336,8 @@ def main():
         print(f"  {what}: {figure}  ({target})", file=sys.stderr, flush=True)
 
     print(f"Measuring the {DEFAULT_BUILD} build"
-          + ("" if DEFAULT_BUILD == "32-bit" else f": {wine_builds.why_not_32()}"),
+          + ("" if DEFAULT_BUILD == "32-bit" else
+             f": the 32-bit one {wine_builds.describe_32()}"),
           file=sys.stderr, flush=True)
     launch_jobs = 10 if quick else 200
     launch = launch_overhead(launch_jobs, 1 if quick else 3)
@@ -384,22 +394,25 @@ def main():
                 NOT_MEASURED, "under 0.2% of one core")
             continue
         figures = scale(build, jobs, idle_seconds)
+        emulated = build_label(build) != build
+        build = build_label(build)
         row(f"Scale ({build}): {jobs} never-ending jobs, time until all run",
             f"{figures['all_running']:.1f} s, {figures['lost']} lost, {figures['retried']} launches "
             f"tried again, {figures['warnings']} launch "
             f"warnings (each job tried again once dismissed); baseline loop in a process "
-            f"with {jobs} threads {figures['loop_all_running']:.1f} s", "no job lost")
-        if build == "32-bit":
+            f"with {jobs} threads {figures['loop_all_running']:.1f} s",
+            "no job lost" + ("; " + EMULATED_TARGET if emulated else ""))
+        if build.startswith("32-bit"):
             per_job = (figures["rss_all"] - figures["rss_none"]) / jobs
             row(f"Footprint ({build}): runner's resident memory",
                 f"{figures['rss_none'] / 1024:.1f} MiB with 0 running, "
                 f"{figures['rss_all'] / 1024:.1f} MiB with {jobs}: {per_job:.0f} KiB per job; "
                 f"baseline loop with {jobs} idle threads {figures['loop_rss'] / 1024:.1f} MiB",
-                "figure only")
+                EMULATED_TARGET if emulated else "figure only")
             share = figures["cpu_idle"] / idle_seconds * 100
             row(f"Idle cost ({build}): CPU over {idle_seconds} s with {jobs} running",
                 f"{figures['cpu_idle'] * 1000:.0f} ms, {share:.3f}% of one core",
-                "under 0.2% of one core")
+                EMULATED_TARGET if emulated else "under 0.2% of one core")
     for build, (build_dir, _) in BUILDS.items():
         size = os.path.getsize(os.path.join(build_dir, "cycle_launch.exe"))
         row(f"Executable ({build}), stripped", f"{size / 1024:.1f} KiB ({size} bytes)",

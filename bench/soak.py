@@ -56,7 +56,7 @@ def main():
     third = [s for s in samples if 2 <= s[0] < 3] or samples[:1]
     last = [s for s in samples if s[0] >= samples[-1][0] - 1]
     print(f"\nSoak: {JOBS} jobs, interval -1, {elapsed / 60:.1f} minutes, the {folder.build} build"
-          + ("" if folder.build == "32-bit" else f" ({bench.wine_builds.why_not_32()})") + "\n")
+          + ("" if folder.build == "32-bit" else f" (the 32-bit one {bench.wine_builds.describe_32()})") + "\n")
     print("| the runner's | minute 2 to 3 (min to max) | last minute (min to max) |")
     print("|---|---|---|")
     for name, index, scale, unit in (("handles", 1, 1, ""), ("threads", 2, 1, ""),

@@ -20,13 +20,19 @@ have_package wine32:i386 || missing+=(wine32:i386)
 have_package wine64 || missing+=(wine64)
 have wineserver || missing+=(wine)
 
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-if printf '%s\n' "${missing[@]}" | grep -q ':i386'; then
-    $sudo dpkg --add-architecture i386
+if [ ${#missing[@]} -ne 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    if printf '%s\n' "${missing[@]}" | grep -q ':i386'; then
+        $sudo dpkg --add-architecture i386
+    fi
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
 fi
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+
+# Where the kernel runs no 32-bit programs, QEMU runs the 32-bit build
+# (nothing of it is fetched where they run natively).
+if python3 "$(dirname "$0")/../tests/e2e/wine_builds.py" needs-qemu; then
+    "$(dirname "$0")/install-qemu.sh"
+fi

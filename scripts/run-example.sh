@@ -8,11 +8,17 @@ prefix=$top/build/run/prefix
 folder=$prefix/drive_c/cycle_launch
 builds="python3 $top/tests/e2e/wine_builds.py"
 
+# Where only QEMU runs 32-bit programs, all of this runs again in the
+# namespace that hands them to it.
+if [ "$($builds how-32)" = emulated ] && [ -z "${CYCLE_LAUNCH_IN_EMULATION:-}" ]; then
+    CYCLE_LAUNCH_IN_EMULATION=1 exec $builds emulate "$0" "$@"
+fi
+
 bits=$($builds builds | cut -d' ' -f1)
 loader=$($builds loader "$bits")
 if [ "$bits" = 32 ]; then
     exe=$top/build/windows/cycle_launch.exe
-    echo "Running the 32-bit build."
+    echo "Running the 32-bit build $($builds describe-32)."
 else
     exe=$top/build/windows64/cycle_launch.exe
     echo "Running the 64-bit build: $($builds why-not-32)."
