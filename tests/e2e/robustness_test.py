@@ -6,7 +6,8 @@ import sys
 import time
 import unittest
 
-from wine_harness import ACCESS_VIOLATION, CRASH_CODES, LOAD_TIME_SCALE, RunnerCase, kill_wine
+from wine_harness import (ACCESS_VIOLATION, CRASH_CODES, LOAD_TIME_SCALE, STARTUP_SECONDS,
+                          RunnerCase, kill_wine)
 
 NOT_FOUND = "Config File (cycle_launch.txt) not Found"
 FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
@@ -178,7 +179,7 @@ class StopLoopTest(RunnerCase):
             if os.path.exists(log):
                 os.remove(log)
             self.start_runner()
-            time.sleep(chance.uniform(0.1, 1.5))
+            time.sleep(STARTUP_SECONDS + chance.uniform(0.1, 1.5))
             self.interrupt_runner()
             if self.runner.returncode < 0 and wine_crashes == 0:
                 wine_crashes += 1

@@ -38,6 +38,10 @@ CRASH_CODES = {ACCESS_VIOLATION, 0xC000001D} if EMULATED else {ACCESS_VIOLATION}
 # What load tests multiply their time limits by. Under the emulation a child
 # created and waited for took 515 ms, against 103 ms natively with wine64.
 LOAD_TIME_SCALE = 5.0 if EMULATED else 1.0
+# How much later a program gets to its own code under the emulation: `cmd /c
+# echo` took 0.8 s there. A Ctrl+C before that meets Wine's start-up, not the
+# program (seen: the loader killed by the signal, or the signal lost).
+STARTUP_SECONDS = 0.8 if EMULATED else 0.0
 WATCHER_SERVICE = "Cycle_launch_watcher"
 
 USAGE = (b"cycle_launch -h -D -a -r\noption :\n\t-h Help\n\t-D Deamon Mode\n"
