@@ -35,8 +35,9 @@ EMULATED_32 = wine_builds.emulated()
 # The build measured where a row names none: the 32-bit one, where it runs
 # natively.
 DEFAULT_BUILD = "64-bit" if EMULATED_32 else f"{wine_builds.preferred_build()}-bit"
-RUNNABLE = [f"{bits}-bit" for bits in wine_builds.builds()]
-NOT_MEASURED = "not measured: " + wine_builds.NO_32_BIT
+RUNNABLE = [f"{bits}-bit" for bits in wine_builds.builds_here()]
+NOT_MEASURED = "not measured: " + (
+    wine_builds.why_not_32() or "the 32-bit build runs here only emulated, under make bench")
 EMULATED_TARGET = "figure only: emulated, not comparable with native figures"
 
 

@@ -173,6 +173,13 @@ def builds():
     return [64] if why_not_32() else [32, 64]
 
 
+def builds_here():
+    """The builds that this very process can start: the 32-bit one only
+    natively or inside the emulation's namespace."""
+    how = how_32()[0]
+    return [32, 64] if how == "native" or (how == "emulated" and inside_emulation()) else [64]
+
+
 def preferred_build():
     return builds()[0]
 
