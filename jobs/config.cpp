@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "jobs/config_text.h"
+#include "jobs/journal.h"
+#include "jobs/permissions.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
 #include "platform/clock.h"
@@ -24,6 +26,12 @@ constexpr uint32_t kSharingRetryStepMilliseconds = 50;
 
 char ConfigBytes[kMaxConfigBytes];
 
+// The last bytes read from a file that passed the check, and the last
+// version rejected for failing it, told once.
+uint64_t LastSafeHash = 0;
+bool HasUnsafeHash = false;
+uint64_t LastUnsafeHash = 0;
+
 bool IsMissing(uint32_t error) {
     return error == kErrorFileNotFound || error == kErrorPathNotFound;
 }
@@ -34,10 +42,8 @@ uint32_t ReadConfigFile(size_t* length) {
     uint32_t waited = 0;
     for (;;) {
         uint32_t error = 0;
-        if (ReadWholeFile(texts::kConfigFileName, ConfigBytes, sizeof ConfigBytes, length,
-                          &error)) {
-            return 0;
-        }
+        bool unsafe = false;
+        if (ReadJudgedConfig(ConfigBytes, sizeof ConfigBytes, length, &error, &unsafe)) return 0;
         if (error != kErrorSharingViolation || waited >= kSharingRetryMilliseconds) return error;
         SleepMilliseconds(kSharingRetryStepMilliseconds);
         waited += kSharingRetryStepMilliseconds;
@@ -132,6 +138,7 @@ int32_t LoadJobTable(JobTable* table) {
     }
     table->fileFound = true;
     table->configHash = HashConfigBytes(ConfigBytes, length);
+    LastSafeHash = table->configHash;
 
     ConfigText text;
     OpenConfigText(&text, ConfigBytes, length);
@@ -162,7 +169,23 @@ int32_t LoadJobTable(JobTable* table) {
 bool ReadConfigOnce(const char** bytes, size_t* length, uint32_t* error) {
     *bytes = ConfigBytes;
     *length = 0;
-    return ReadWholeFile(texts::kConfigFileName, ConfigBytes, sizeof ConfigBytes, length, error);
+    bool unsafe = false;
+    if (ReadJudgedConfig(ConfigBytes, sizeof ConfigBytes, length, error, &unsafe)) {
+        LastSafeHash = HashConfigBytes(ConfigBytes, *length);
+        return true;
+    }
+    if (!unsafe) return false;
+    uint64_t hash = HashConfigBytes(ConfigBytes, *length);
+    // A change of permissions alone waits for the next version.
+    if (hash == LastSafeHash) return true;
+    if (!HasUnsafeHash || hash != LastUnsafeHash) {
+        HasUnsafeHash = true;
+        LastUnsafeHash = hash;
+        RaiseReloadRejected(ConfigCheckReport());
+        JournalReload(0, 0, ConfigCheckReport());
+    }
+    *length = 0;
+    return false;
 }
 
 uint64_t HashConfigBytes(const char* bytes, size_t length) {
