@@ -70,7 +70,8 @@ enum class StartCheck {
 StartCheck CheckRunnerFiles();
 const char* StartCheckReport();
 
-// Reads the configuration through the handle whose security is judged.
+// Reads the configuration through the handle whose security is judged; an
+// administrator's override lets a failing one be read all the same.
 // False with the platform's error when it can't be read; *unsafe then tells
 // that it was read but fails the check: length still tells the bytes read,
 // and the report is in ConfigCheckReport().

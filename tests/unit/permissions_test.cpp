@@ -388,6 +388,19 @@ TEST_F(UnsafeReloadTest, ANewVersionInAFileOthersCanChangeIsRejectedOnce) {
               std::string::npos);
 }
 
+TEST_F(UnsafeReloadTest, TheOverrideReadsAFileOthersCanChange) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.unsafePaths = {"C:\\jobs\\cycle_launch.txt"};
+    options_.allowUnsafePermissions = true;
+    options_.configSaves = {{2500, "2,C:\\b.exe\n"}};
+    options_.stopAtMs = 12000;
+    Run();
+    std::vector<int64_t> old = StartsOf("a.exe");
+    std::vector<int64_t> taken = StartsOf("b.exe");
+    ASSERT_FALSE(taken.empty()) << "the new version was not taken";
+    EXPECT_LE(old.back(), taken.front());
+}
+
 TEST_F(UnsafeReloadTest, PermissionsChangedAloneStopNothing) {
     WriteConfig("2,C:\\a.exe\n");
     options_.configUnsafeFromMs = 2500;
