@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/files.h"
 #include "platform/security.h"
 
 enum class ObjectKind { kFile, kOwnFolder, kAncestorFolder };
@@ -79,4 +80,4 @@ bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error
 const char* ConfigCheckReport();
 
 // The platform's error given for a configuration that fails the check.
-constexpr uint32_t kErrorUnsafeConfiguration = 5;  // access denied
+constexpr uint32_t kErrorUnsafeConfiguration = kErrorAccessDenied;
