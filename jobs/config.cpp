@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "jobs/config_text.h"
-#include "jobs/journal.h"
 #include "jobs/permissions.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
@@ -25,12 +24,6 @@ constexpr uint32_t kSharingRetryMilliseconds = 2000;
 constexpr uint32_t kSharingRetryStepMilliseconds = 50;
 
 char ConfigBytes[kMaxConfigBytes];
-
-// The last bytes read from a file that passed the check, and the last
-// version rejected for failing it, told once.
-uint64_t LastSafeHash = 0;
-bool HasUnsafeHash = false;
-uint64_t LastUnsafeHash = 0;
 
 bool IsMissing(uint32_t error) {
     return error == kErrorFileNotFound || error == kErrorPathNotFound;
@@ -138,7 +131,6 @@ int32_t LoadJobTable(JobTable* table) {
     }
     table->fileFound = true;
     table->configHash = HashConfigBytes(ConfigBytes, length);
-    LastSafeHash = table->configHash;
 
     ConfigText text;
     OpenConfigText(&text, ConfigBytes, length);
@@ -169,23 +161,7 @@ int32_t LoadJobTable(JobTable* table) {
 bool ReadConfigOnce(const char** bytes, size_t* length, uint32_t* error) {
     *bytes = ConfigBytes;
     *length = 0;
-    bool unsafe = false;
-    if (ReadJudgedConfig(ConfigBytes, sizeof ConfigBytes, length, error, &unsafe)) {
-        LastSafeHash = HashConfigBytes(ConfigBytes, *length);
-        return true;
-    }
-    if (!unsafe) return false;
-    uint64_t hash = HashConfigBytes(ConfigBytes, *length);
-    // A change of permissions alone waits for the next version.
-    if (hash == LastSafeHash) return true;
-    if (!HasUnsafeHash || hash != LastUnsafeHash) {
-        HasUnsafeHash = true;
-        LastUnsafeHash = hash;
-        RaiseReloadRejected(ConfigCheckReport());
-        JournalReload(0, 0, ConfigCheckReport());
-    }
-    *length = 0;
-    return false;
+    return ReadConfigVersion(ConfigBytes, sizeof ConfigBytes, length, error);
 }
 
 uint64_t HashConfigBytes(const char* bytes, size_t length) {

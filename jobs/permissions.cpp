@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "jobs/config.h"
 #include "jobs/job_table.h"
+#include "jobs/journal.h"
 #include "jobs/texts.h"
+#include "jobs/warnings.h"
 #include "platform/files.h"
 #include "platform/system.h"
 
@@ -241,6 +244,12 @@ size_t RootLength(const char* path) {
     return first == nullptr ? std::strlen(path) : static_cast<size_t>(first - path) + 1;
 }
 
+// The last bytes read from a configuration that passed, and the last
+// version rejected for failing, told once: the reader's alone.
+uint64_t LastSafeHash = 0;
+bool HasUnsafeHash = false;
+uint64_t LastUnsafeHash = 0;
+
 int32_t Checking = 0;
 bool FolderFailed = false;
 bool ConfigFailed = false;
@@ -426,7 +435,9 @@ const char* StartCheckReport() { return Report; }
 bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error, bool* unsafe) {
     *unsafe = false;
     *length = 0;
-    if (!HasFileSecurity()) return ReadWholeFile(texts::kConfigFileName, buffer, size, length, error);
+    if (!HasFileSecurity()) {
+        return ReadWholeFile(texts::kConfigFileName, buffer, size, length, error);
+    }
     static CheckedObject Object;
     if (!ReadCheckedFile(texts::kConfigFileName, &Security, buffer, size, length, error)) {
         return false;
@@ -435,7 +446,11 @@ bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error
     if (!ReadRunnerAccount(&runner)) runner.length = 0;
     JudgeObject(ObjectKind::kFile, Security, runner, &Object.verdict);
     // The override was told at start; asked only while the file fails.
-    if (Object.verdict.passed || IsUnsafePermissionsAllowed()) return true;
+    if (Object.verdict.passed || IsUnsafePermissionsAllowed()) {
+        LastSafeHash = HashConfigBytes(buffer, *length);
+        HasUnsafeHash = false;  // a failing version after this one is news
+        return true;
+    }
     Object.kind = ObjectKind::kFile;
     if (!ConfigurationPath(Object.path, sizeof Object.path)) {
         std::snprintf(Object.path, sizeof Object.path, "%s", texts::kConfigFileName);
@@ -447,3 +462,19 @@ bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error
 }
 
 const char* ConfigCheckReport() { return ConfigReport; }
+
+bool ReadConfigVersion(char* buffer, size_t size, size_t* length, uint32_t* error) {
+    bool unsafe = false;
+    if (ReadJudgedConfig(buffer, size, length, error, &unsafe)) return true;
+    if (!unsafe) return false;
+    uint64_t hash = HashConfigBytes(buffer, *length);
+    if (hash == LastSafeHash) return true;
+    if (!HasUnsafeHash || hash != LastUnsafeHash) {
+        HasUnsafeHash = true;
+        LastUnsafeHash = hash;
+        RaiseReloadRejected(ConfigCheckReport());
+        JournalReload(0, 0, ConfigCheckReport());
+    }
+    *length = 0;
+    return false;
+}

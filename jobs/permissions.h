@@ -79,5 +79,11 @@ const char* StartCheckReport();
 bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error, bool* unsafe);
 const char* ConfigCheckReport();
 
+// A new version of the configuration, read as ReadJudgedConfig reads it.
+// From a file that fails the check, the bytes pass only where they are
+// those last read from a sound one: a change of permissions alone waits for
+// the next version. Any other version is rejected, and told once.
+bool ReadConfigVersion(char* buffer, size_t size, size_t* length, uint32_t* error);
+
 // The platform's error given for a configuration that fails the check.
 constexpr uint32_t kErrorUnsafeConfiguration = kErrorAccessDenied;
