@@ -3,6 +3,7 @@
 #include "app/options.h"
 #include "jobs/job_table.h"
 #include "jobs/journal.h"
+#include "jobs/runner_start.h"
 #include "jobs/scheduler.h"
 #include "jobs/warnings.h"
 #include "platform/system.h"
@@ -25,7 +26,8 @@ int main(int argc, char** argv) {
         case -1:
             ResetJobTable();
             SetWarningRole(WarningRole::kForeground);
-            OpenJournal(JournalRole::kForeground);
+            // A refusal is no success.
+            if (!StartRunner(JournalRole::kForeground)) return 1;
             RunScheduler(nullptr);
             CloseJournal();
             return 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "jobs/config_text.h"
+#include "jobs/permissions.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
 #include "platform/clock.h"
@@ -34,10 +35,8 @@ uint32_t ReadConfigFile(size_t* length) {
     uint32_t waited = 0;
     for (;;) {
         uint32_t error = 0;
-        if (ReadWholeFile(texts::kConfigFileName, ConfigBytes, sizeof ConfigBytes, length,
-                          &error)) {
-            return 0;
-        }
+        bool unsafe = false;
+        if (ReadJudgedConfig(ConfigBytes, sizeof ConfigBytes, length, &error, &unsafe)) return 0;
         if (error != kErrorSharingViolation || waited >= kSharingRetryMilliseconds) return error;
         SleepMilliseconds(kSharingRetryStepMilliseconds);
         waited += kSharingRetryStepMilliseconds;
@@ -162,7 +161,7 @@ int32_t LoadJobTable(JobTable* table) {
 bool ReadConfigOnce(const char** bytes, size_t* length, uint32_t* error) {
     *bytes = ConfigBytes;
     *length = 0;
-    return ReadWholeFile(texts::kConfigFileName, ConfigBytes, sizeof ConfigBytes, length, error);
+    return ReadConfigVersion(ConfigBytes, sizeof ConfigBytes, length, error);
 }
 
 uint64_t HashConfigBytes(const char* bytes, size_t length) {

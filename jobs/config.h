@@ -28,7 +28,10 @@ int32_t LoadJobTable(JobTable* table);
 
 // Reads the configuration file once, without waiting for anyone, into a
 // buffer of this unit's, which stays valid until the next read. False with
-// the platform's error when it can't be read.
+// the platform's error when it can't be read. A file that others can change
+// is read through the handle whose security is judged, and its version is
+// rejected and told once; its bytes pass only where they are those last
+// read from a sound file.
 bool ReadConfigOnce(const char** bytes, size_t* length, uint32_t* error);
 
 // FNV-1a, 64 bits: tells one version of the file from another.

@@ -484,6 +484,8 @@ void JournalRunnerStart(const JobTable& table) {
     Enqueue(record);
 }
 
+void JournalRunnerNote(const char* text) { EnqueueText(JournalEvent::kRunner, 0, 0, 0, text); }
+
 void JournalRunnerStop(const char* cause, int32_t killed) {
     Record record = NewRecord(JournalEvent::kRunner, 0, 0, 0);
     std::snprintf(record.text, sizeof record.text, texts::kStopKilledFormat, cause,

@@ -32,6 +32,8 @@ int32_t NextRunNumber();
 
 // The runner's first record, after the load.
 void JournalRunnerStart(const JobTable& table);
+// A record of the runner's own between those two.
+void JournalRunnerNote(const char* text);
 // Its last record: why it stops, and how many runs the stop ended.
 void JournalRunnerStop(const char* cause, int32_t killed);
 

@@ -135,4 +135,61 @@ constexpr const char kReloadTooManyRowsFormat[] =
     "Config File (cycle_launch.txt): the new version needs %ld rows, more than the %ld there "
     "are; new version rejected, the jobs in force stay";
 
+// --- Files that others can change -------------------------------------
+// The runner's one registry setting, which only administrators can write.
+constexpr const char kParametersKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\Cycle_launch\\Parameters";
+constexpr const char kAllowUnsafePermissionsValue[] = "AllowUnsafePermissions";
+constexpr const char kUnsafeRefusal[] =
+    "Cycle_launch does not run: others can change its files, and through them run anything "
+    "as this runner's account.";
+constexpr const char kUnsafeAllowed[] =
+    "AllowUnsafePermissions is set: Cycle_launch runs even from files that others can change.";
+// printf formats of the findings; the first %s is always the path.
+// Path, account, SID, rights, kUnsafeInherited or "".
+constexpr const char kUnsafeRightsFormat[] = "%s can be changed by %s (%s): %s%s";
+constexpr const char kUnsafeInherited[] = " (inherited)";
+constexpr const char kUnsafeOwnerFormat[] = "%s is owned by %s (%s), who can change it";
+constexpr const char kUnsafeNullDaclFormat[] = "%s has no access list: anyone can change it";
+constexpr const char kUnsafeUnknownEntryFormat[] =
+    "%s has an access entry of type %lu for %s that can't be judged";
+constexpr const char kUnsafeTooManyEntriesFormat[] =
+    "%s has more access entries than can be judged";
+constexpr const char kUnsafeReparsePointFormat[] = "%s is a link (a reparse point)";
+constexpr const char kUnsafeHardLinksFormat[] = "%s has %lu hard links";
+constexpr const char kUnsafeUnreadableFormat[] = "%s: its security can't be read: error %lu (%s)";
+constexpr const char kUnsafeMoreFindingsFormat[] = "%s: more findings than are listed";
+constexpr const char kUnnamedAccount[] = "an account without a name";
+// The rights that let an account change an object, by bit; a folder's
+// first two have names of their own.
+constexpr const char kRightWriteData[] = "write data";
+constexpr const char kRightAppend[] = "append";
+constexpr const char kRightAddFile[] = "add file";
+constexpr const char kRightAddFolder[] = "add subfolder";
+constexpr const char kRightWriteExtended[] = "write extended attributes";
+constexpr const char kRightDeleteChild[] = "delete contents";
+constexpr const char kRightWriteAttributes[] = "write attributes";
+constexpr const char kRightDelete[] = "delete";
+constexpr const char kRightChangePermissions[] = "change permissions";
+constexpr const char kRightTakeOwnership[] = "take ownership";
+constexpr const char kRightSeparator[] = ", ";
+// The fix, by SID so that it works in any language.
+constexpr const char kFixHeader[] = "To fix it, as an administrator:";
+constexpr const char kFixRemoveFormat[] = "icacls \"%s\" /remove *%s";
+constexpr const char kFixFolderFormat[] =
+    "icacls \"%s\" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
+    "*S-1-5-32-545:(OI)(CI)RX";
+constexpr const char kFixFileFormat[] =
+    "icacls \"%s\" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F *S-1-5-32-545:RX";
+constexpr const char kFixOwnerFormat[] = "icacls \"%s\" /setowner *S-1-5-32-544";
+constexpr const char kFixLinkFormat[] = "replace the link %s by the real file or folder";
+// Before Vista, which has no icacls.
+constexpr const char kFixByHand[] =
+    "In each one's Properties, Security tab: remove the accounts named above, and make "
+    "Administrators the owner.";
+constexpr const char kReloadUnsafe[] =
+    "Config File (cycle_launch.txt): others can change it; new version rejected, the jobs in "
+    "force stay";
+constexpr const char kStopUnsafeConfiguration[] = "stop: others can change cycle_launch.txt";
+
 }  // namespace texts

@@ -197,6 +197,30 @@ void RaiseReloadRejected(const char* text) {
     }
 }
 
+void RaiseRefusal(const char* text) {
+    constexpr uint32_t event = static_cast<uint32_t>(WarningEvent::kUnsafePermissions);
+    switch (Target) {
+    case Audience::kPerson:
+        ShowWarningBox(texts::kWarningCaption, text);
+        break;
+    case Audience::kAdministrator:
+        WriteErrorEvent(texts::kEventSource, event, text);
+        SendConsoleMessage(texts::kWarningCaption, text);
+        break;
+    case Audience::kRemoteReader:
+        WriteErrorEvent(texts::kEventSource, event, text);
+        // The report is longer than a warning's line.
+        std::fprintf(stderr, texts::kWarningLineFormat, text);
+        break;
+    }
+}
+
+void RaiseUnsafeAllowed(const char* text) {
+    WriteWarningEvent(texts::kEventSource,
+                      static_cast<uint32_t>(WarningEvent::kUnsafePermissionsAllowed), text);
+    if (Target != Audience::kAdministrator) std::fprintf(stderr, texts::kWarningLineFormat, text);
+}
+
 void RaiseJournalNotice(const char* text) {
     if (Target != Audience::kPerson) {
         WriteWarningEvent(texts::kEventSource,

@@ -19,6 +19,8 @@ enum class WarningEvent : uint32_t {
     kWarningsHeldBack = 4,
     kJournalUnavailable = 5,
     kReloadRejected = 6,
+    kUnsafePermissions = 7,  // an error: the runner refuses to run
+    kUnsafePermissionsAllowed = 8,
 };
 
 enum class WarningRole { kForeground, kService };
@@ -49,6 +51,16 @@ void ComposeFormatSummary(const FormatErrors& errors, char* text, size_t size);
 // A new version of the configuration that was not taken: one report, and
 // never a box, since the scheduler must not wait for anyone.
 void RaiseReloadRejected(const char* text);
+
+// That the runner refuses to run from files others can change: a box where
+// a person sees it, else an error entry in the event log, and the console
+// user's box or standard error.
+void RaiseRefusal(const char* text);
+
+// That an administrator's override let the runner run all the same: in the
+// event log in both roles, and on standard error in the foreground; never a
+// box, since the runner goes on.
+void RaiseUnsafeAllowed(const char* text);
 
 // That the runner goes on without its journal: told once, and never in a
 // box, since nothing is wrong with the jobs.

@@ -13,6 +13,9 @@ bool PrepareConsoleMessages();
 // executable's message table shows text as it is.
 void WriteWarningEvent(const char* source, uint32_t eventId, const char* text);
 
+// An error entry of the event source, as WriteWarningEvent writes a warning.
+void WriteErrorEvent(const char* source, uint32_t eventId, const char* text);
+
 // Puts a box with caption and text on the console user's desktop and returns
 // at once: nobody's answer is awaited. False when no session can be reached
 // or the platform refused.

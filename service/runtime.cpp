@@ -4,6 +4,7 @@
 
 #include "jobs/job_table.h"
 #include "jobs/journal.h"
+#include "jobs/runner_start.h"
 #include "jobs/scheduler.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
@@ -15,7 +16,11 @@ namespace {
 
 SERVICE_STATUS_HANDLE StatusHandle;
 
-int ReportServiceStatus(DWORD state, DWORD exitCode = NO_ERROR) {
+// The service's own code under ERROR_SERVICE_SPECIFIC_ERROR: others can
+// change its files.
+constexpr DWORD kUnsafeFilesExitCode = 1;
+
+int ReportServiceStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD serviceExitCode = 0) {
     SERVICE_STATUS status = {};
     status.dwServiceType = kServiceType;
     status.dwCurrentState = state;
@@ -24,6 +29,7 @@ int ReportServiceStatus(DWORD state, DWORD exitCode = NO_ERROR) {
     status.dwControlsAccepted =
         SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PARAMCHANGE;
     status.dwWin32ExitCode = exitCode;
+    status.dwServiceSpecificExitCode = serviceExitCode;
     SetServiceStatus(StatusHandle, &status);
     return 0;
 }
@@ -63,7 +69,10 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     // Nobody sees a service's own desktop: a box there would wait for ever.
     SetWarningRole(WarningRole::kService);
     PrepareConsoleMessages();
-    OpenJournal(JournalRole::kService);
+    if (!StartRunner(JournalRole::kService)) {
+        ReportServiceStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, kUnsafeFilesExitCode);
+        return;
+    }
     RunEnd end = RunEnd::kStopped;
     RunScheduler(&end);
     CloseJournal();

@@ -16,6 +16,10 @@ static_assert((kWarningSeverity | 2) == MSG_CONFIG_FORMAT_ERROR, "message table 
 static_assert((kWarningSeverity | 3) == MSG_LAUNCH_ERROR, "message table out of step");
 static_assert((kWarningSeverity | 4) == MSG_WARNINGS_HELD_BACK, "message table out of step");
 static_assert((kWarningSeverity | 5) == MSG_JOURNAL_UNAVAILABLE, "message table out of step");
+static_assert((kWarningSeverity | 6) == MSG_RELOAD_REJECTED, "message table out of step");
+static_assert((kWarningSeverity | 8) == MSG_UNSAFE_PERMISSIONS_ALLOWED, "message table out of step");
+constexpr DWORD kErrorSeverity = 0xC0000000u;
+static_assert((kErrorSeverity | 7) == MSG_UNSAFE_PERMISSIONS, "message table out of step");
 
 constexpr UINT kBoxStyle = MB_OK | MB_ICONEXCLAMATION;
 constexpr DWORD kNoSession = 0xFFFFFFFFu;
@@ -67,6 +71,15 @@ void WriteWarningEvent(const char* source, uint32_t eventId, const char* text) {
     const char* strings[] = {text};
     ReportEventA(log, EVENTLOG_WARNING_TYPE, 0, kWarningSeverity | eventId, nullptr, 1, 0,
                  strings, nullptr);
+    DeregisterEventSource(log);
+}
+
+void WriteErrorEvent(const char* source, uint32_t eventId, const char* text) {
+    HANDLE log = RegisterEventSourceA(nullptr, source);
+    if (log == nullptr) return;
+    const char* strings[] = {text};
+    ReportEventA(log, EVENTLOG_ERROR_TYPE, 0, kErrorSeverity | eventId, nullptr, 1, 0, strings,
+                 nullptr);
     DeregisterEventSource(log);
 }
 

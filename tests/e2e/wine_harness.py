@@ -198,7 +198,8 @@ class ServiceCase(RunnerCase):
     Wine has no event log to read back: it writes each entry to the standard
     error of the services, which is that of the first program run after the
     server started (it starts the service manager). The case gives that
-    program a file, eventlog.txt, and Wine's warnings of the event log."""
+    program a file, eventlog.txt, and Wine's errors and warnings of the event
+    log."""
 
     def setUp(self):
         super().setUp()
@@ -207,7 +208,7 @@ class ServiceCase(RunnerCase):
         with open(self.event_log, "wb") as log:
             subprocess.run([WINE, SERVICE_QUERY_EXE, SERVICE], stdout=subprocess.DEVNULL,
                            stderr=log, timeout=60,
-                           env=wine_environment({"WINEDEBUG": "-all,warn+eventlog"}))
+                           env=wine_environment({"WINEDEBUG": "-all,err+eventlog,warn+eventlog"}))
         self.remove_services()
 
     def events(self):

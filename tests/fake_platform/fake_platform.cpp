@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "jobs/job_table.h"
+#include "jobs/texts.h"
 #include "platform/admin_report.h"
 #include "platform/clock.h"
 #include "platform/dialog.h"
@@ -23,6 +24,7 @@
 #include "platform/files.h"
 #include "platform/journal_file.h"
 #include "platform/process.h"
+#include "platform/security.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/threads.h"
@@ -528,6 +530,86 @@ bool ReadWholeFile(const char* name, char* buffer, size_t size, size_t* length, 
 }
 
 bool IsNtPlatform() { return true; }
+
+namespace {
+
+constexpr SecurityId kSystemSid = {{1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}, 12};
+constexpr SecurityId kEveryoneSid = {{1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}, 12};
+// S-1-5-21-0-0-0-1000, the runner's account, as under Wine.
+constexpr SecurityId kRunnerSid = {
+    {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE8, 3, 0, 0}, 28};
+
+// The folder of the executable, "C:\jobs\" for "C:\jobs\cycle_launch.exe".
+std::string FolderOfExecutable(const fake::Options& o) {
+    return o.executablePath.substr(0, o.executablePath.rfind('\\') + 1);
+}
+
+// Called with the world's lock held.
+void FakeSecurity(const std::string& path, ObjectSecurity* security) {
+    const fake::Options& o = world.options;
+    *security = ObjectSecurity{};
+    security->owner = kSystemSid;
+    security->links = 1;
+    security->entryCount = 1;
+    security->entries[0] = AccessEntry{0, 0, 0x1f01ff, kSystemSid};
+    bool unsafe = false;
+    for (const std::string& unsafePath : o.unsafePaths) unsafe = unsafe || unsafePath == path;
+    if (path == FolderOfExecutable(o) + texts::kConfigFileName && o.configUnsafeFromMs >= 0 &&
+        world.nowMs >= o.configUnsafeFromMs) {
+        unsafe = true;
+    }
+    if (unsafe) security->entries[security->entryCount++] = AccessEntry{0, 0, 0x1301ff, kEveryoneSid};
+}
+
+}  // namespace
+
+bool HasFileSecurity() { return true; }
+
+void ReadPathSecurity(const char* path, ObjectSecurity* security) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    FakeSecurity(path, security);
+    // The configuration is the one file really there.
+    std::string config = FolderOfExecutable(world.options) + texts::kConfigFileName;
+    struct stat info;
+    std::string real = world.options.configDirectory + "/" + texts::kConfigFileName;
+    if (path == config && stat(real.c_str(), &info) != 0) {
+        security->readError = kErrorFileNotFound;
+    }
+}
+
+bool ReadCheckedFile(const char* path, ObjectSecurity* security, char* buffer, size_t size,
+                     size_t* length, uint32_t* error) {
+    if (!ReadWholeFile(path, buffer, size, length, error)) return false;
+    std::lock_guard<std::mutex> guard(world.mutex);
+    // Read as a name in the program folder, which is current.
+    FakeSecurity(FolderOfExecutable(world.options) + path, security);
+    return true;
+}
+
+bool ReadRunnerAccount(SecurityId* sid) {
+    *sid = kRunnerSid;
+    return true;
+}
+
+void DescribeAccount(const SecurityId& sid, char* name, size_t size) {
+    const char* known = "";
+    if (sid.length == kEveryoneSid.length && std::memcmp(sid.bytes, kEveryoneSid.bytes, sid.length) == 0) {
+        known = "Everyone";
+    }
+    std::snprintf(name, size, "%s", known);
+}
+
+bool IsUnsafePermissionsAllowed() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    return world.options.allowUnsafePermissions;
+}
+
+bool HasIcacls() { return true; }
+
+void WriteErrorEvent(const char* source, uint32_t eventId, const char* text) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    world.events.push_back(fake::Event{source, eventId, text, world.nowMs, true});
+}
 
 bool IsDesktopSeen() {
     std::lock_guard<std::mutex> guard(world.mutex);

@@ -55,6 +55,7 @@ struct Event {
     uint32_t id;
     std::string text;
     int64_t ms;
+    bool isError = false;  // an error entry, not a warning
 };
 
 struct Options {
@@ -96,6 +97,11 @@ struct Options {
     // bytes replace it, or with kDeleted it is gone.
     std::vector<std::pair<int64_t, std::string>> configSaves;
     std::vector<int64_t> reloadRequestsAtMs;  // the service manager's paramchange
+    // Files and folders, by full path, that everyone may write, as a folder
+    // under C:\ is left; all others belong to SYSTEM, which alone may write.
+    std::vector<std::string> unsafePaths;
+    int64_t configUnsafeFromMs = -1;  // from then on the configuration is one of them
+    bool allowUnsafePermissions = false;  // the administrator's registry override
 };
 
 constexpr char kDeleted[] = "<deleted>";

@@ -40,10 +40,11 @@ int main(int argc, char** argv) {
         printf("error %lu\n", GetLastError());
         return 0;
     }
-    printf("type=0x%lx start=%lu error=%lu account=%s state=%lu exit=%lu path=%s\n",
+    printf("type=0x%lx start=%lu error=%lu account=%s state=%lu exit=%lu specific=%lu path=%s\n",
            config->dwServiceType, config->dwStartType, config->dwErrorControl,
            config->lpServiceStartName ? config->lpServiceStartName : "",
-           status.dwCurrentState, status.dwWin32ExitCode, config->lpBinaryPathName);
+           status.dwCurrentState, status.dwWin32ExitCode, status.dwServiceSpecificExitCode,
+           config->lpBinaryPathName);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return 0;

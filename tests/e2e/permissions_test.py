@@ -1,0 +1,179 @@
+"""The runner refuses to run from files that others can change. Under Wine a
+file's security follows its Unix mode: chmod o+w gives Everyone the right to
+write, which is what makes a file or folder one that others can change."""
+import os
+import stat
+import subprocess
+import time
+import unittest
+
+from reload_test import LIVE, ReloadCase
+from service_test import ADD_SUCCESS, RUNNING, STOPPED
+from wine_harness import WINE, RunnerCase, ServiceCase, wine_environment
+
+REFUSAL = "Cycle_launch does not run: others can change its files"
+ALLOWED = "AllowUnsafePermissions is set"
+PARAMETERS_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Cycle_launch\\Parameters"
+ERROR_SERVICE_SPECIFIC_ERROR = 1066
+
+
+def others_may_write(path):
+    os.chmod(path, os.stat(path).st_mode | stat.S_IWOTH)
+
+
+def reg(*args):
+    return subprocess.run([WINE, "reg", *args], env=wine_environment(), timeout=60,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+
+
+def journal_records(folder, name=LIVE):
+    """(event, text) of each record of a journal."""
+    path = os.path.join(folder, name)
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        lines = f.read().decode("utf-8", "replace").split("\r\n")
+    return [(line.split("\t")[1], line.split("\t")[7]) for line in lines[1:]
+            if line.count("\t") == 7]
+
+
+class OverrideMixin:
+    def allow_unsafe_permissions(self):
+        self.assertEqual(reg("add", PARAMETERS_KEY, "/v", "AllowUnsafePermissions",
+                             "/t", "REG_DWORD", "/d", "1", "/f"), 0)
+        self.addCleanup(reg, "delete", PARAMETERS_KEY, "/f")
+
+
+class UnsafeForegroundTest(RunnerCase, OverrideMixin):
+    def test_each_file_others_can_change_is_refused_in_one_box_with_its_fix(self):
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} job\n")
+        self.start_watcher()
+        targets = {"folder": (self.folder, self.windows_folder.rstrip("\\")),
+                   "executable": (os.path.join(self.folder, "cycle_launch.exe"),
+                                  self.windows_folder + "cycle_launch.exe"),
+                   "configuration": (os.path.join(self.folder, "cycle_launch.txt"),
+                                     self.windows_folder + "cycle_launch.txt")}
+        for what, (path, windows_path) in targets.items():
+            with self.subTest(what=what):
+                mode = os.stat(path).st_mode
+                others_may_write(path)
+                try:
+                    self.assertEqual(self.run_runner(), (1, b""))
+                finally:
+                    os.chmod(path, mode)
+                [box] = self.warnings()
+                os.remove(os.path.join(self.folder, "warnings.log"))
+                self.assertTrue(box.startswith(REFUSAL), box)
+                self.assertIn(f"\n{windows_path} can be changed by ", box)
+                self.assertIn("(S-1-1-0): ", box)
+                self.assertIn(f'icacls "{windows_path}" /remove *S-1-1-0', box)
+                self.assertIn(f'icacls "{windows_path}" /inheritance:r /grant:r *S-1-5-18:', box)
+                self.assertEqual(self.probe_events(), [])
+                records = journal_records(self.folder)
+                if what == "configuration":
+                    # The folder is sound: the journal says why, and ends cleanly.
+                    self.assertEqual(records[-1][0], "runner")
+                    self.assertTrue(records[-1][1].startswith("stop: "), records)
+                    os.remove(os.path.join(self.folder, LIVE))
+                else:
+                    self.assertEqual(records, [], "no journal in a folder others can change")
+        # Locked again, it runs as before.
+        self.start_runner()
+        self.wait_for(lambda: self.probe_events(kind="start", tag="job"), 20, "the job")
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+        self.assertEqual(self.warnings(), [])
+
+    def test_where_nobody_sees_a_box_the_refusal_goes_to_standard_error(self):
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} job\n")
+        others_may_write(self.folder)
+        self.start_unseen_runner()
+        self.runner.wait(timeout=60)
+        self.assertEqual(self.runner.returncode, 1)
+        error = self.standard_error().decode("latin-1")
+        self.assertTrue(error.startswith("Cycle_launch: " + REFUSAL), error)
+        self.assertEqual(self.probe_events(), [])
+
+    def test_the_override_runs_from_an_unsafe_folder_and_says_so(self):
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} job\n")
+        self.allow_unsafe_permissions()
+        others_may_write(self.folder)
+        self.start_watcher()
+        self.start_runner()
+        self.wait_for(lambda: self.probe_events(kind="start", tag="job"), 20, "the job")
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+        self.assertEqual(self.warnings(), [], "the override warns in no box")
+        # Quoted as CSV quotes it: the fix holds double quotes.
+        [note] = [text for event, text in journal_records(self.folder)
+                  if event == "runner" and ALLOWED in text]
+        self.assertIn(self.windows_folder.rstrip("\\") + " can be changed by ", note)
+
+
+class UnsafeServiceTest(ServiceCase, OverrideMixin):
+    def start_service(self):
+        self.assertEqual(self.run_runner("-a"), (0, ADD_SUCCESS))
+        self.assertEqual(self.wine("net", "start", "Cycle_launch").returncode, 0)
+
+    def test_a_folder_others_can_change_stops_the_service_with_its_own_code(self):
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} job\n")
+        others_may_write(self.folder)
+        self.start_service()
+        self.wait_for(lambda: self.state() == STOPPED, 10, "the service stopped")
+        fields = self.fields()
+        self.assertEqual((fields["exit"], fields["specific"]),
+                         (str(ERROR_SERVICE_SPECIFIC_ERROR), "1"))
+        [event] = self.events()
+        self.assertTrue(event.startswith(REFUSAL), event)
+        self.assertIn(self.windows_folder.rstrip("\\") + " can be changed by ", event)
+        self.assertEqual(self.probe_events(), [])
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "cycle_launch.service.log")))
+
+    def test_the_override_runs_the_service_and_warns_at_its_start(self):
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} job\n")
+        self.allow_unsafe_permissions()
+        others_may_write(os.path.join(self.folder, "cycle_launch.txt"))
+        self.start_service()
+        self.wait_for(lambda: self.probe_events(kind="start", tag="job"), 20, "the job")
+        self.assertEqual(self.state(), RUNNING)
+        [event] = self.events()
+        self.assertTrue(event.startswith(ALLOWED), event)
+        self.assertIn("cycle_launch.txt can be changed by ", event)
+
+
+class UnsafeReloadTest(ReloadCase):
+    def test_a_version_others_can_change_is_rejected_and_the_jobs_stay(self):
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} old\n")
+        self.start_runner()
+        self.wait_for(lambda: self.probe_events(kind="start", tag="old"), 20, "the old job")
+        # Permissions alone: nothing happens.
+        others_may_write(self.config_path())
+        time.sleep(5)
+        self.assertEqual(self.journal_texts(), [])
+        # Saved beside, opened to others, then renamed over: never safe.
+        beside = self.config_path() + ".tmp"
+        with open(beside, "wb") as f:
+            f.write(f"1,{probe} new\r\n".encode("latin-1"))
+        others_may_write(beside)
+        os.replace(beside, self.config_path())
+        rejected = self.wait_for(lambda: self.journal_texts(), 20, "the rejection")
+        self.assertEqual(len(rejected), 1)
+        self.assertIn("others can change it; new version rejected, the jobs in force stay",
+                      rejected[0])
+        seen = len(self.probe_events(kind="start", tag="old"))
+        time.sleep(5)
+        self.assertEqual(len(self.journal_texts()), 1, "told once")
+        self.assertEqual(self.probe_events(kind="start", tag="new"), [])
+        self.assertGreater(len(self.probe_events(kind="start", tag="old")), seen)
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,415 @@
+// The verdict on who may change the runner's files, on the Windows cases as
+// the system records them; and the runner's start and reload on the fake.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "jobs/config.h"
+#include "jobs/journal.h"
+#include "jobs/permissions.h"
+#include "jobs/runner_start.h"
+#include "jobs/scheduler.h"
+#include "jobs/warnings.h"
+#include "tests/fake_platform/fake_platform.h"
+#include "tests/unit/program_folder.h"
+
+namespace {
+
+SecurityId Sid(uint8_t authority, std::vector<uint32_t> subs) {
+    SecurityId sid = {};
+    sid.bytes[0] = 1;
+    sid.bytes[1] = static_cast<uint8_t>(subs.size());
+    sid.bytes[7] = authority;
+    for (size_t i = 0; i < subs.size(); ++i) {
+        for (int b = 0; b < 4; ++b) sid.bytes[8 + 4 * i + b] = static_cast<uint8_t>(subs[i] >> (8 * b));
+    }
+    sid.length = static_cast<uint32_t>(8 + 4 * subs.size());
+    return sid;
+}
+
+const SecurityId kSystem = Sid(5, {18});
+const SecurityId kAdministrators = Sid(5, {32, 544});
+const SecurityId kUsers = Sid(5, {32, 545});
+const SecurityId kAuthenticatedUsers = Sid(5, {11});
+const SecurityId kCreatorOwner = Sid(3, {0});
+const SecurityId kTrustedInstaller =
+    Sid(5, {80, 956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u});
+const SecurityId kOrdinaryUser = Sid(5, {21, 1, 2, 3, 1001});
+const SecurityId kAdministratorsOwnAccount = Sid(5, {21, 1, 2, 3, 500});
+const SecurityId kRunner = Sid(5, {21, 0, 0, 0, 1000});
+
+constexpr uint8_t kAllow = 0, kDeny = 1, kCallback = 9;
+constexpr uint8_t kObjectInherit = 0x1, kContainerInherit = 0x2, kInheritOnly = 0x8,
+                  kInheritedFlag = 0x10;
+constexpr uint8_t kFolderInherit = kObjectInherit | kContainerInherit;
+constexpr uint32_t kFullControl = 0x1f01ff, kModify = 0x1301bf, kReadExecute = 0x1200a9;
+constexpr uint32_t kGenericAll = 0x10000000, kGenericWrite = 0x40000000;
+
+struct Fixture {
+    const char* name;
+    ObjectKind kind;
+    SecurityId owner;
+    bool nullDacl;
+    std::vector<AccessEntry> entries;
+    bool passes;
+    std::vector<FindingKind> findings;
+    uint32_t firstRights;  // of a kRights finding first, mapped and cut to what changes
+};
+
+ObjectSecurity SecurityOf(const Fixture& fixture) {
+    ObjectSecurity security = {};
+    security.owner = fixture.owner;
+    security.nullDacl = fixture.nullDacl;
+    security.links = 1;
+    for (const AccessEntry& entry : fixture.entries) security.entries[security.entryCount++] = entry;
+    return security;
+}
+
+const std::vector<Fixture>& Fixtures() {
+    static const std::vector<Fixture> fixtures = {
+        {"FolderUnderTheRootAsVistaLeavesIt", ObjectKind::kOwnFolder, kAdministrators, false,
+         {{kAllow, kFolderInherit | kInheritedFlag, kFullControl, kAdministrators},
+          {kAllow, kFolderInherit | kInheritedFlag, kFullControl, kSystem},
+          {kAllow, kFolderInherit | kInheritedFlag, kReadExecute, kUsers},
+          {kAllow, kInheritedFlag, kModify, kAuthenticatedUsers},
+          {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, 0xe0010000, kAuthenticatedUsers}},
+         false, {FindingKind::kRights}, 0x101b6 & ChangingRights(ObjectKind::kOwnFolder)},
+        {"FolderUnderProgramFiles", ObjectKind::kOwnFolder, kTrustedInstaller, false,
+         {{kAllow, kInheritedFlag, kFullControl, kTrustedInstaller},
+          {kAllow, kContainerInherit | kInheritOnly | kInheritedFlag, kGenericAll, kTrustedInstaller},
+          {kAllow, kInheritedFlag, kModify, kSystem},
+          {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, kGenericAll, kSystem},
+          {kAllow, kInheritedFlag, kModify, kAdministrators},
+          {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, kGenericAll, kAdministrators},
+          {kAllow, kInheritedFlag, kReadExecute, kUsers},
+          {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, 0xa0000000, kUsers},
+          {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, kGenericAll, kCreatorOwner}},
+         true, {}, 0},
+        {"FolderUnderProgramDataWhereUsersAddFiles", ObjectKind::kOwnFolder, kSystem, false,
+         {{kAllow, kFolderInherit | kInheritedFlag, kFullControl, kSystem},
+          {kAllow, kFolderInherit | kInheritedFlag, kFullControl, kAdministrators},
+          {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, kGenericAll, kCreatorOwner},
+          {kAllow, kFolderInherit | kInheritedFlag, kReadExecute, kUsers},
+          {kAllow, kContainerInherit | kInheritedFlag, 0x116, kUsers}},
+         false, {FindingKind::kRights}, 0x116},
+        {"NullDacl", ObjectKind::kFile, kAdministrators, true, {}, false,
+         {FindingKind::kNullDacl}, 0},
+        {"InheritOnlyEntryForUsers", ObjectKind::kOwnFolder, kAdministrators, false,
+         {{kAllow, 0, kFullControl, kSystem},
+          {kAllow, kFolderInherit | kInheritOnly, kGenericAll, kUsers}},
+         true, {}, 0},
+        {"GenericWriteAloneForUsers", ObjectKind::kFile, kAdministrators, false,
+         {{kAllow, 0, kFullControl, kSystem}, {kAllow, 0, kGenericWrite, kUsers}},
+         false, {FindingKind::kRights}, 0x116},
+        {"UsersMayReadAndRun", ObjectKind::kFile, kAdministrators, false,
+         {{kAllow, 0, kFullControl, kSystem}, {kAllow, 0, kReadExecute, kUsers}}, true, {}, 0},
+        {"DenyBesideAFailingAllow", ObjectKind::kFile, kAdministrators, false,
+         {{kDeny, 0, kModify, kUsers}, {kAllow, 0, kModify, kUsers}},
+         false, {FindingKind::kRights}, 0x101b6 & ChangingRights(ObjectKind::kFile)},
+        {"OwnedByAnOrdinaryUser", ObjectKind::kFile, kOrdinaryUser, false,
+         {{kAllow, 0, kFullControl, kSystem}}, false, {FindingKind::kOwner}, 0},
+        {"ExplorersContinueForTheAdministratorsOwnAccount", ObjectKind::kOwnFolder, kAdministrators,
+         false,
+         {{kAllow, kFolderInherit, kFullControl, kSystem},
+          {kAllow, kFolderInherit, kFullControl, kAdministratorsOwnAccount}},
+         false, {FindingKind::kRights}, ChangingRights(ObjectKind::kOwnFolder)},
+        {"DeleteChildForUsersOnTheFolderAbove", ObjectKind::kAncestorFolder, kAdministrators, false,
+         {{kAllow, 0, kFullControl, kSystem}, {kAllow, 0, 0x40 | kReadExecute, kUsers}},
+         false, {FindingKind::kRights}, 0x40},
+        {"AppendForAuthenticatedUsersOnTheRoot", ObjectKind::kAncestorFolder, kAdministrators, false,
+         {{kAllow, kFolderInherit, kFullControl, kSystem},
+          {kAllow, 0, 0x4 | kReadExecute, kAuthenticatedUsers}},
+         true, {}, 0},
+        // Beyond the twelve: what the runner's own account and odd entries do.
+        {"TheRunnersOwnAccountMayChangeIt", ObjectKind::kOwnFolder, kRunner, false,
+         {{kAllow, 0, kFullControl, kRunner}}, true, {}, 0},
+        {"ACallbackEntryCantBeJudged", ObjectKind::kFile, kAdministrators, false,
+         {{kCallback, 0, kReadExecute, kSystem}}, false, {FindingKind::kUnknownEntry}, 0},
+        {"ReadOnlyForEveryoneButTheOwnerAndOneWriter", ObjectKind::kFile, kOrdinaryUser, false,
+         {{kAllow, 0, 0x10000, kUsers}}, false, {FindingKind::kOwner, FindingKind::kRights}, 0x10000},
+    };
+    return fixtures;
+}
+
+class VerdictTest : public testing::TestWithParam<Fixture> {};
+
+TEST_P(VerdictTest, JudgesAsWindowsWouldLetOthersChangeIt) {
+    const Fixture& fixture = GetParam();
+    ObjectVerdict verdict;
+    JudgeObject(fixture.kind, SecurityOf(fixture), kRunner, &verdict);
+    EXPECT_EQ(verdict.passed, fixture.passes);
+    ASSERT_EQ(verdict.count, static_cast<int32_t>(fixture.findings.size()));
+    for (int32_t i = 0; i < verdict.count; ++i) {
+        EXPECT_EQ(verdict.findings[i].kind, fixture.findings[i]) << i;
+        if (verdict.findings[i].kind == FindingKind::kRights) {
+            EXPECT_EQ(verdict.findings[i].rights, fixture.firstRights);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, VerdictTest, testing::ValuesIn(Fixtures()),
+                         [](const testing::TestParamInfo<Fixture>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// Links and unreadable descriptors: for the runner's own files and folder,
+// never for the folders above.
+TEST(VerdictTest, LinksFailTheRunnersOwnObjectsOnly) {
+    ObjectSecurity security = {};
+    security.owner = kSystem;
+    security.links = 2;
+    security.reparsePoint = true;
+    ObjectVerdict verdict;
+    JudgeObject(ObjectKind::kFile, security, kRunner, &verdict);
+    ASSERT_EQ(verdict.count, 2);
+    EXPECT_EQ(verdict.findings[0].kind, FindingKind::kReparsePoint);
+    EXPECT_EQ(verdict.findings[1].kind, FindingKind::kHardLinks);
+    EXPECT_EQ(verdict.findings[1].detail, 2u);
+    JudgeObject(ObjectKind::kOwnFolder, security, kRunner, &verdict);
+    ASSERT_EQ(verdict.count, 1);
+    EXPECT_EQ(verdict.findings[0].kind, FindingKind::kReparsePoint);
+    JudgeObject(ObjectKind::kAncestorFolder, security, kRunner, &verdict);
+    EXPECT_TRUE(verdict.passed);
+
+    security.readError = 5;
+    JudgeObject(ObjectKind::kAncestorFolder, security, kRunner, &verdict);
+    ASSERT_EQ(verdict.count, 1);
+    EXPECT_EQ(verdict.findings[0].kind, FindingKind::kUnreadable);
+    EXPECT_EQ(verdict.findings[0].detail, 5u);
+}
+
+TEST(VerdictTest, NamesSidsAndRightsAsAnAdministratorReadsThem) {
+    char text[256];
+    FormatSecurityId(kTrustedInstaller, text, sizeof text);
+    EXPECT_STREQ(text, "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
+    EXPECT_TRUE(IsAcceptedAccount(kTrustedInstaller, SecurityId{}));
+    EXPECT_FALSE(IsAcceptedAccount(kRunner, SecurityId{}));
+    DescribeRights(ObjectKind::kFile, 0x2 | 0x4 | 0x10000, text, sizeof text);
+    EXPECT_STREQ(text, "write data, append, delete");
+    DescribeRights(ObjectKind::kOwnFolder, 0x2 | 0x40 | 0x80000, text, sizeof text);
+    EXPECT_STREQ(text, "add file, delete contents, take ownership");
+    EXPECT_EQ(MapFileGenericRights(kGenericAll), 0x1f01ffu);
+    EXPECT_EQ(MapFileGenericRights(0xa0000000), 0x1200a9u);
+}
+
+// Whatever the list: a deny or an inherit-only entry never changes the
+// verdict, and one more allowed entry never makes a failing object pass.
+TEST(VerdictTest, RandomListsKeepTheVerdictsRules) {
+    std::mt19937 random(22);
+    const SecurityId accounts[] = {kSystem, kAdministrators, kUsers, kAuthenticatedUsers,
+                                   kCreatorOwner, kTrustedInstaller, kOrdinaryUser, kRunner};
+    auto randomEntry = [&](uint8_t type) {
+        uint32_t mask = random() & 0x1f01ff;
+        if (random() % 4 == 0) mask |= static_cast<uint32_t>(random() % 16) << 28;
+        return AccessEntry{type, static_cast<uint8_t>(random() & 0x1f), mask,
+                           accounts[random() % 8]};
+    };
+    const ObjectKind kinds[] = {ObjectKind::kFile, ObjectKind::kOwnFolder, ObjectKind::kAncestorFolder};
+    for (int round = 0; round < 20000; ++round) {
+        ObjectSecurity security = {};
+        security.owner = accounts[random() % 8];
+        security.links = 1;
+        int32_t count = static_cast<int32_t>(random() % 8);
+        for (int32_t i = 0; i < count; ++i) {
+            security.entries[security.entryCount++] = randomEntry(random() % 3 == 0 ? kDeny : kAllow);
+        }
+        ObjectKind kind = kinds[random() % 3];
+        ObjectVerdict before;
+        JudgeObject(kind, security, kRunner, &before);
+
+        ObjectSecurity changed = security;
+        AccessEntry added = randomEntry(random() % 2 == 0 ? kDeny : kAllow);
+        bool neutral = added.type == kDeny || random() % 2 == 0;
+        if (added.type == kAllow && neutral) added.flags |= kInheritOnly;
+        // Anywhere in the list: order must not matter.
+        int32_t at = static_cast<int32_t>(random() % (changed.entryCount + 1));
+        for (int32_t i = changed.entryCount; i > at; --i) changed.entries[i] = changed.entries[i - 1];
+        changed.entries[at] = added;
+        ++changed.entryCount;
+        ObjectVerdict after;
+        JudgeObject(kind, changed, kRunner, &after);
+        if (neutral) {
+            ASSERT_EQ(after.passed, before.passed) << round;
+        } else if (!before.passed) {
+            ASSERT_FALSE(after.passed) << round;
+        }
+    }
+}
+
+// The runner's start on the fake, where C:\jobs\cycle_launch.exe is the
+// executable and its configuration a real file.
+class StartCheckTest : public ProgramFolderTest {
+protected:
+    bool Start(JournalRole role) {
+        fake::Reset(options_);
+        SetWarningRole(role == JournalRole::kService ? WarningRole::kService
+                                                     : WarningRole::kForeground);
+        bool started = StartRunner(role);
+        CloseJournal();
+        fake::Finish();
+        return started;
+    }
+    std::string Journal() const {
+        std::ifstream in(directory_ + "/cycle_launch.foreground.log", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    bool JournalExists() const { return std::ifstream(directory_ + "/cycle_launch.foreground.log").good(); }
+};
+
+TEST_F(StartCheckTest, ASoundFolderStartsWithoutAWord) {
+    WriteConfig("2,C:\\a.exe\n");
+    EXPECT_TRUE(Start(JournalRole::kForeground));
+    EXPECT_TRUE(fake::Warnings().empty());
+    EXPECT_TRUE(fake::Events().empty());
+}
+
+// One box lists every finding and its fix; nothing is written into a
+// folder that others can change.
+TEST_F(StartCheckTest, AFolderOthersCanChangeIsRefusedInOneBox) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.unsafePaths = {"C:\\jobs", "C:\\"};
+    EXPECT_FALSE(Start(JournalRole::kForeground));
+    ASSERT_EQ(fake::Warnings().size(), 1u);
+    const std::string report = fake::Warnings()[0];
+    EXPECT_EQ(report.rfind("Cycle_launch does not run: others can change its files", 0), 0u) << report;
+    EXPECT_NE(report.find("\nC:\\jobs can be changed by Everyone (S-1-1-0): add file, add subfolder, "
+                          "write extended attributes, delete contents, write attributes, delete\n"),
+              std::string::npos) << report;
+    EXPECT_NE(report.find("\nC:\\ can be changed by Everyone (S-1-1-0): delete contents, delete\n"),
+              std::string::npos) << report;
+    EXPECT_NE(report.find("\nicacls \"C:\\jobs\" /remove *S-1-1-0\nicacls \"C:\\jobs\" /inheritance:r "
+                          "/grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
+                          "*S-1-5-32-545:(OI)(CI)RX"),
+              std::string::npos) << report;
+    EXPECT_NE(report.find("\nicacls \"C:\\\" /remove *S-1-1-0"), std::string::npos) << report;
+    EXPECT_EQ(report.find("icacls \"C:\\\" /inheritance:r"), std::string::npos)
+        << "a folder above keeps what others may add there";
+    EXPECT_FALSE(JournalExists());
+}
+
+// Where only the configuration fails, the journal tells why and ends with
+// a stop, so that the next start finds no crash.
+TEST_F(StartCheckTest, AConfigurationOthersCanChangeEndsTheJournalCleanly) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.unsafePaths = {"C:\\jobs\\cycle_launch.txt"};
+    options_.desktopSeen = false;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Start(JournalRole::kForeground));
+    std::string standardError = testing::internal::GetCapturedStderr();
+    EXPECT_NE(standardError.find("C:\\jobs\\cycle_launch.txt can be changed by Everyone (S-1-1-0): "
+                                 "write data, append, write extended attributes, write attributes, "
+                                 "delete\n"),
+              std::string::npos) << standardError;
+    EXPECT_NE(standardError.find("icacls \"C:\\jobs\\cycle_launch.txt\" /inheritance:r /grant:r "
+                                 "*S-1-5-18:F *S-1-5-32-544:F *S-1-5-32-545:RX"),
+              std::string::npos);
+    ASSERT_EQ(fake::Events().size(), 1u);
+    EXPECT_TRUE(fake::Events()[0].isError);
+    EXPECT_EQ(fake::Events()[0].id, 7u);
+    std::string journal = Journal();
+    EXPECT_NE(journal.find("\trunner\t\t\t\t\t\tstop: others can change cycle_launch.txt; 0 runs"),
+              std::string::npos) << journal;
+}
+
+TEST_F(StartCheckTest, TheServiceWritesAnErrorEventAndSendsTheBox) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.unsafePaths = {"C:\\jobs\\cycle_launch.exe"};
+    EXPECT_FALSE(Start(JournalRole::kService));
+    ASSERT_EQ(fake::Events().size(), 1u);
+    EXPECT_TRUE(fake::Events()[0].isError);
+    EXPECT_EQ(fake::Events()[0].id, static_cast<uint32_t>(WarningEvent::kUnsafePermissions));
+    EXPECT_NE(fake::Events()[0].text.find("C:\\jobs\\cycle_launch.exe can be changed by Everyone"),
+              std::string::npos);
+    EXPECT_EQ(fake::ConsoleMessages(), std::vector<std::string>{fake::Events()[0].text});
+    EXPECT_TRUE(fake::Warnings().empty()) << "nobody sees the service's own desktop";
+}
+
+// The override runs all the same, and says so at every start, even from a
+// sound folder; never in a box.
+TEST_F(StartCheckTest, TheOverrideWarnsAtEveryStart) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.allowUnsafePermissions = true;
+    for (bool unsafe : {true, false}) {
+        options_.unsafePaths = unsafe ? std::vector<std::string>{"C:\\jobs"} : std::vector<std::string>{};
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(Start(JournalRole::kForeground));
+        testing::internal::GetCapturedStderr();
+        ASSERT_EQ(fake::Events().size(), 1u);
+        EXPECT_FALSE(fake::Events()[0].isError);
+        EXPECT_EQ(fake::Events()[0].id, static_cast<uint32_t>(WarningEvent::kUnsafePermissionsAllowed));
+        EXPECT_EQ(fake::Events()[0].text.find("AllowUnsafePermissions is set"), 0u);
+        EXPECT_EQ(fake::Events()[0].text.find("C:\\jobs can be changed") != std::string::npos, unsafe);
+        EXPECT_EQ(fake::Events()[0].text.find("does not run"), std::string::npos);
+        EXPECT_TRUE(fake::Warnings().empty());
+        EXPECT_NE(Journal().find("AllowUnsafePermissions is set"), std::string::npos);
+    }
+}
+
+// A version saved into a file that others can change is rejected once; the
+// jobs in force stay. A change of permissions alone does nothing.
+class UnsafeReloadTest : public ProgramFolderTest {
+protected:
+    void Run() {
+        fake::Reset(options_);
+        SetWarningRole(WarningRole::kForeground);
+        OpenJournal(JournalRole::kForeground);
+        RunScheduler(nullptr);
+        CloseJournal();
+        fake::Finish();
+    }
+    static std::vector<int64_t> StartsOf(const std::string& commandLine) {
+        std::vector<int64_t> starts;
+        for (const auto& launch : fake::Launches()) {
+            if (launch.commandLine == commandLine) starts.push_back(launch.startMs);
+        }
+        return starts;
+    }
+};
+
+TEST_F(UnsafeReloadTest, ANewVersionInAFileOthersCanChangeIsRejectedOnce) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.configUnsafeFromMs = 2500;
+    options_.configSaves = {{2500, "2,C:\\b.exe\n"}};
+    options_.stopAtMs = 12000;
+    options_.desktopSeen = false;
+    testing::internal::CaptureStderr();
+    Run();
+    std::string standardError = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(StartsOf("b.exe").empty());
+    EXPECT_EQ(StartsOf("a.exe"), (std::vector<int64_t>{0, 3000, 6000, 9000}));
+    size_t first = standardError.find("others can change it; new version rejected");
+    EXPECT_NE(first, std::string::npos) << standardError;
+    EXPECT_EQ(standardError.find("others can change it", first + 1), std::string::npos) << "told once";
+    EXPECT_NE(standardError.find("C:\\jobs\\cycle_launch.txt can be changed by Everyone"),
+              std::string::npos);
+}
+
+TEST_F(UnsafeReloadTest, TheOverrideReadsAFileOthersCanChange) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.unsafePaths = {"C:\\jobs\\cycle_launch.txt"};
+    options_.allowUnsafePermissions = true;
+    options_.configSaves = {{2500, "2,C:\\b.exe\n"}};
+    options_.stopAtMs = 12000;
+    Run();
+    std::vector<int64_t> old = StartsOf("a.exe");
+    std::vector<int64_t> taken = StartsOf("b.exe");
+    ASSERT_FALSE(taken.empty()) << "the new version was not taken";
+    EXPECT_LE(old.back(), taken.front());
+}
+
+TEST_F(UnsafeReloadTest, PermissionsChangedAloneStopNothing) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.configUnsafeFromMs = 2500;
+    options_.stopAtMs = 12000;
+    options_.desktopSeen = false;
+    testing::internal::CaptureStderr();
+    Run();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(StartsOf("a.exe"), (std::vector<int64_t>{0, 3000, 6000, 9000}));
+}
+
+}  // namespace
