@@ -65,6 +65,8 @@ constexpr const char kServiceJournal[] = "cycle_launch.service";
 // printf formats; %s is one of the two names above.
 constexpr const char kJournalLiveFormat[] = "%s.log";
 constexpr const char kJournalOlderFormat[] = "%s.%d.log";
+// The live file's copy while a roll is under way, beside it.
+constexpr const char kJournalRollingFormat[] = "%s.rolling.log";
 // The first line of every file, after its UTF-8 byte-order mark.
 constexpr const char kJournalHeader[] = "time\tevent\tline\trun\tpid\tresult\tms\ttext\r\n";
 // Said once, where the file can't be opened; %s the file, %lu and %s the

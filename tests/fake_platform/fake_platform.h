@@ -86,6 +86,9 @@ struct Options {
     // Files in the program folder that a reader holds: they can't be
     // written, moved or deleted.
     std::vector<std::string> heldFiles;
+    // Files there that a reader maps, as a viewer or a scanner does: they
+    // can't be cut, nor moved or deleted.
+    std::vector<std::string> mappedFiles;
     int64_t journalWriteMs = 0;      // each write to the journal takes this long, until the stop
     int64_t diskFullFromMs = -1;     // writes fail from then...
     int64_t diskFullUntilMs = -1;    // ...until then
