@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
             OpenJournal(JournalRole::kForeground);
             RunScheduler(nullptr);
             CloseJournal();
+            FlushWarnings();
             return 0;
         default:  // 'D' asks for the foreground, which is what remains
             break;

@@ -45,6 +45,9 @@ constexpr const char kWarningsHeldBackFormat[] =
 
 // printf format of a warning on standard error, where no box can be seen.
 constexpr const char kWarningLineFormat[] = "Cycle_launch: %s\n";
+// Said once standard error takes lines again; %lu how many it missed.
+constexpr const char kWarningLinesDroppedFormat[] =
+    "%lu warnings were not written here: standard error did not take them";
 
 // Search list for children when the process's own PATH can't be used.
 constexpr const char kDefaultSearchList[] =

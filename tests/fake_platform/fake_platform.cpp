@@ -23,6 +23,7 @@
 #include "platform/files.h"
 #include "platform/journal_file.h"
 #include "platform/process.h"
+#include "platform/standard_error.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/threads.h"
@@ -71,6 +72,8 @@ struct World {
     Blocked* journalWaiter = nullptr;
     bool journalWake = false;
     bool journalDrained = false;
+    bool warningsWritten = false;
+    bool standardErrorGone = false;
     bool diskFull = false;
     bool diskHung = false;
     std::vector<int> journalFiles;  // descriptors by handle - 1; -1 when closed
@@ -137,6 +140,8 @@ void Reset(const Options& options) {
     world.journalWaiter = nullptr;
     world.journalWake = false;
     world.journalDrained = false;
+    world.warningsWritten = false;
+    world.standardErrorGone = false;
     world.diskFull = false;
     world.diskHung = false;
     world.journalFilePaths.clear();
@@ -650,6 +655,40 @@ bool WaitForJournalDrained(uint32_t timeoutMs) {
     bool drained = world.journalDrained;
     world.journalDrained = false;
     return drained;
+}
+
+void SignalWarningsWritten() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    world.warningsWritten = true;
+    world.changed.notify_all();
+}
+
+bool WaitForWarningsWritten(uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(world.mutex);
+    world.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [] { return world.warningsWritten; });
+    bool written = world.warningsWritten;
+    world.warningsWritten = false;
+    world.standardErrorGone = false;
+    return written;
+}
+
+// The real standard error, which tests capture; stuck in fake time.
+void WriteStandardError(const char* text) {
+    {
+        std::unique_lock<std::mutex> lock(world.mutex);
+        if (world.standardErrorGone) return;
+        if (world.nowMs < world.options.standardErrorStuckUntilMs) {
+            BlockUntil(lock, world.options.standardErrorStuckUntilMs);
+            // Let go by the case's end, not by time: the pipe is gone.
+            if (world.nowMs < world.options.standardErrorStuckUntilMs) {
+                world.standardErrorGone = true;
+                return;
+            }
+        }
+    }
+    std::fputs(text, stderr);
+    std::fflush(stderr);
 }
 
 // --- The journal's files: real files in the program folder's stand-in -----

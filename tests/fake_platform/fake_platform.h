@@ -94,6 +94,9 @@ struct Options {
     int64_t diskFullUntilMs = -1;    // ...until then
     int64_t journalDeletedAtMs = -1;  // someone deletes the live journal then
     bool diskHangsAtStop = false;     // from the stop on, a write never returns
+    // Until then standard error takes nothing: its writes block, as on a
+    // pipe nobody reads. kNever: not in this case's life.
+    int64_t standardErrorStuckUntilMs = -1;
     StopPoint stopAt = StopPoint::kNever;  // the first launch to reach it sets the StopFlag
     // The configuration file as an editor saves it: at each time, these
     // bytes replace it, or with kDeleted it is gone.
@@ -102,6 +105,7 @@ struct Options {
 };
 
 constexpr char kDeleted[] = "<deleted>";
+constexpr int64_t kNever = INT64_MAX;
 
 constexpr uint32_t kRunnerPid = 4242;
 

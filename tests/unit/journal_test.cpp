@@ -468,6 +468,7 @@ TEST_F(JournalTest, AFileInUseMeansNoJournalAndTheJobsRunAsBefore) {
     options_.stopAtMs = 1000;
     testing::internal::CaptureStderr();
     Run();
+    FlushWarnings();
     std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(said, "Cycle_launch: Journal (cycle_launch.foreground.log) not opened: error 32 (The process cannot "
                     "access the file because it is being used by another process.); running "
@@ -504,6 +505,7 @@ TEST_F(JournalTest, ALinkUnderTheJournalsNameIsRefused) {
         options_.stopAtMs = 1000;
         testing::internal::CaptureStderr();
         Run();
+        FlushWarnings();
         std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(said, "Cycle_launch: Journal (cycle_launch.foreground.log) not opened: error 1920 "
                         "(The file cannot be accessed by the system.); running without a journal\n")
