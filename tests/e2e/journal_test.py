@@ -172,6 +172,26 @@ class JournalTest(JournalCase):
         for earlier, later in zip(starts, starts[1:]):
             self.assertLess(later - earlier, 3500)
 
+    def test_a_journal_with_a_second_name_is_refused_and_what_it_names_kept(self):
+        # A hard link planted under the journal's name, to a file elsewhere.
+        target = os.path.join(self.folder, "precious.txt")
+        with open(target, "wb") as f:
+            f.write(b"precious")
+        os.link(target, os.path.join(self.folder, LIVE))
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} again\n")
+        with open(os.path.join(self.folder, "stderr.txt"), "wb") as err:
+            self.start_runner(stderr=err)
+            self.wait_for(lambda: len(self.probe_events(kind="start", tag="again")) >= 2, 30,
+                          "two runs")
+            self.interrupt_runner()
+        with open(os.path.join(self.folder, "stderr.txt"), "rb") as f:
+            said = f.read().decode("latin-1")
+        self.assertRegex(said, r"^Cycle_launch: Journal \(cycle_launch\.foreground\.log\) not opened: "
+                               r"error 1920 \(.*\); running without a journal\r?\n$")
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), b"precious")
+
     def test_readers_holding_the_files_cost_no_record(self):
         probe = self.add_probe()
         old = self.fill_past_bound()
