@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -50,7 +52,9 @@ protected:
     }
     std::string Read(const std::string& name = kLive) const {
         std::ifstream in(directory_ + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
     }
     void Write(const std::string& name, const std::string& bytes) const {
         std::ofstream(directory_ + "/" + name, std::ios::binary) << bytes;
@@ -402,6 +406,58 @@ TEST_F(JournalTest, ARollWhoseCutFailsLeavesEveryFileAsItWas) {
     EXPECT_EQ(Read(name(3)), "three");
     EXPECT_LT(Read().size(), 4096u);
     EXPECT_FALSE(std::filesystem::exists(directory_ + "/cycle_launch.foreground.rolling.log"));
+}
+
+// Long random sequences of starts, each finding the live file past its
+// bound, with readers mapping it or holding older files at random: a roll
+// that fails changes no file, one that succeeds keeps every older file but
+// at most the oldest, and never more than five files exist.
+TEST_F(JournalTest, RandomReadersNeverCostAnOlderFile) {
+    std::mt19937 random(2112);
+    auto name = [](int i) { return "cycle_launch.foreground." + std::to_string(i) + ".log"; };
+    // The older files' contents, by their hashes, so that a failure tells
+    // briefly; with a copy waiting under its own name.
+    std::hash<std::string> hash;
+    auto Older = [&] {
+        std::multiset<size_t> older;
+        for (int i = 1; i <= kJournalOlderFiles + 1; ++i) {
+            std::string file = i <= kJournalOlderFiles ? name(i) : "cycle_launch.foreground.rolling.log";
+            if (std::filesystem::exists(directory_ + "/" + file)) older.insert(hash(Read(file)));
+        }
+        return older;
+    };
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    const std::string filled = Filled(kJournalRollBytes + 10);
+    for (int turn = 0; turn < 24; ++turn) {
+        std::string live = filled + "turn " + std::to_string(turn) + "\r\n";
+        Write(kLive, live);
+        std::multiset<size_t> before = Older();
+        bool mapped = random() % 3 == 0;
+        options_.mappedFiles.clear();
+        options_.heldFiles.clear();
+        if (mapped) options_.mappedFiles.push_back(kLive);
+        for (int i = 1; i <= kJournalOlderFiles; ++i) {
+            if (random() % 4 == 0) options_.heldFiles.push_back(name(i));
+        }
+        Run();
+        std::multiset<size_t> after = Older();
+        bool rolled = Read().size() < live.size();
+        if (!rolled) {
+            EXPECT_EQ(after, before) << turn;
+            EXPECT_TRUE(Read().compare(0, live.size(), live) == 0) << turn;
+            continue;
+        }
+        EXPECT_FALSE(mapped) << turn;
+        ASSERT_EQ(after.count(hash(live)), 1u) << turn;
+        after.erase(after.find(hash(live)));
+        // Nothing but the old: every older file stays, but those that made
+        // room where all names were taken.
+        for (const auto& content : after) EXPECT_EQ(before.count(content), 1u) << turn;
+        if (before.size() < static_cast<size_t>(kJournalOlderFiles)) {
+            EXPECT_EQ(after, before) << turn;
+        }
+    }
 }
 
 TEST_F(JournalTest, ADiskThatHangsDelaysTheStopByOneSecondAtMost) {
