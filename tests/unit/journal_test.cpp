@@ -429,7 +429,7 @@ TEST_F(JournalTest, RandomReadersNeverCostAnOlderFile) {
     WriteConfig("0,C:\\t\\job.exe\n");
     options_.stopAtMs = 1000;
     const std::string filled = Filled(kJournalRollBytes + 10);
-    for (int turn = 0; turn < 24; ++turn) {
+    for (int turn = 0; turn < 16; ++turn) {
         std::string live = filled + "turn " + std::to_string(turn) + "\r\n";
         Write(kLive, live);
         std::multiset<size_t> before = Older();
