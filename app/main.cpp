@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
             if (!StartRunner(JournalRole::kForeground)) return 1;
             RunScheduler(nullptr);
             CloseJournal();
+            FlushWarnings();
             return 0;
         default:  // 'D' asks for the foreground, which is what remains
             break;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -27,6 +28,10 @@ constexpr size_t kRecordBytes = 64 + 6 * (kRecordText + kTextSize);
 constexpr size_t kOutputSize = (kBatchRecords + 4) * kRecordBytes;
 // How often the writer tries again after a failure, with nothing new queued.
 constexpr uint32_t kRetryMs = 1000;
+// After a roll that failed, how much the file grows before the next try.
+constexpr uint64_t kRollRetryBytes = 1024u * 1024u;
+// A tail without a line end is searched back in pieces of this size.
+constexpr size_t kScanChunkBytes = 4096;
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr uint32_t kHexFrom = 0x80000000u;
 // Kept for the runner's own records, so that a queue full of the jobs'
@@ -84,6 +89,7 @@ Record NewRecord(JournalEvent event, int32_t line, int32_t run, uint32_t pid) {
 JournalRole Role = JournalRole::kForeground;
 char LivePath[kTextSize];
 char OlderPaths[kJournalOlderFiles + 1][kTextSize];  // [1] is .1.log
+char RollingPath[kTextSize];
 void* File;
 bool UncleanEnd;  // the last runner's journal lacks its stop record
 bool HalfLine;    // ...and ends in the middle of a line that could not be cut
@@ -188,29 +194,53 @@ void Reopen() {
     if (File == nullptr) Pending.writeError = error;
 }
 
-// Older files move up one, the oldest goes, and the live file's content
-// becomes .1.log. The live file itself is cut, never renamed: a reader may
-// hold it. A file only ever moves to a free name, so nothing is written
+// Frees a name for the next older file: the older files move up one, the
+// oldest goes. A file only ever moves to a free name, so nothing is written
 // over. One that a reader holds stays where it is and the others move
 // around it; while it is held, the numbers may not follow the files' age.
-bool Roll() {
+// The freed name's number, 0 when none could be freed.
+int32_t FreeOlderName() {
     int32_t free = 1;
     while (free <= kJournalOlderFiles && JournalFileExists(OlderPaths[free])) ++free;
     // All taken: the oldest that can go, goes.
     for (int32_t i = kJournalOlderFiles; free > kJournalOlderFiles && i >= 1; --i) {
         if (DeleteJournalFile(OlderPaths[i])) free = i;
     }
-    if (free > kJournalOlderFiles) return false;
+    if (free > kJournalOlderFiles) return 0;
     for (int32_t i = free - 1; i >= 1; --i) {
         if (MoveJournalFile(OlderPaths[i], OlderPaths[free])) free = i;
     }
-    return CopyJournalFile(File, OlderPaths[free]) && CutJournalFile(File, HeaderLength());
+    return free;
+}
+
+bool PlaceRollingCopy() {
+    int32_t free = FreeOlderName();
+    return free > 0 && MoveJournalFile(RollingPath, OlderPaths[free]);
+}
+
+// The live file's content becomes the newest older file, whole or not at
+// all. The live file itself is cut, never renamed: a reader may hold it,
+// and one that maps it makes the cut fail. So the older files move only
+// once the cut has worked; until then the copy is all that changed, and a
+// failed cut deletes it again.
+bool Roll() {
+    // A copy whose file was cut but which found no free name: records that
+    // exist nowhere else, placed before anything new is copied.
+    if (JournalFileExists(RollingPath) && !PlaceRollingCopy()) return false;
+    if (!CopyJournalFile(File, RollingPath)) return false;
+    if (!CutJournalFile(File, HeaderLength())) {
+        DeleteJournalFile(RollingPath);
+        return false;
+    }
+    // Where every older name is held, the copy waits under its own name.
+    PlaceRollingCopy();
+    return true;
 }
 
 void RollIfDue(uint64_t size) {
     if (size < kJournalRollBytes || size < RollRetryFrom) return;
     // Not again at every batch while a reader holds things up.
-    RollRetryFrom = Roll() ? 0 : size + kJournalRollBytes / 4;
+    RollRetryFrom = Roll() ? 0 : size + kRollRetryBytes;
 }
 
 void WriteBatch(int32_t count) {
@@ -285,24 +315,49 @@ void JournalWriter(int32_t) {
     }
 }
 
+// Finds the offset just past the last line end before end: 0 when there
+// is none. False when the file can't be read.
+bool FindLastLineEnd(uint64_t end, uint64_t* pastLineEnd) {
+    static char chunk[kScanChunkBytes];
+    bool newlineFollows = false;  // the byte just past the chunk is '\n'
+    uint64_t to = end;
+    while (to > 0) {
+        uint64_t from = to > sizeof chunk ? to - sizeof chunk : 0;
+        size_t wanted = static_cast<size_t>(to - from);
+        if (ReadJournalFile(File, from, chunk, wanted) != wanted) return false;
+        for (size_t i = wanted; i-- > 0;) {
+            bool newlineNext = i + 1 < wanted ? chunk[i + 1] == '\n' : newlineFollows;
+            if (chunk[i] == '\r' && newlineNext) {
+                *pastLineEnd = from + i + 2;
+                return true;
+            }
+        }
+        newlineFollows = chunk[0] == '\n';
+        to = from;
+    }
+    *pastLineEnd = 0;
+    return true;
+}
+
 // True when the file has records and the last is not a runner's stop.
 bool EndsWithoutStop() {
     uint64_t size = 0;
     uint32_t error = 0;
-    if (!JournalFileSize(File, &size, &error) || size <= HeaderLength()) return false;
-    // Room for the longest record: a half one is found and cut.
+    if (!JournalFileSize(File, &size, &error) || size == 0) return false;
+    // Room for the longest record, to find the last one's fields.
     char tail[kRecordBytes];
     uint64_t from = size > sizeof tail - 1 ? size - (sizeof tail - 1) : 0;
     size_t read = ReadJournalFile(File, from, tail, sizeof tail - 1);
     tail[read] = '\0';
     if (read < 2 || tail[read - 2] != '\r' || tail[read - 1] != '\n') {
-        // A runner that died in the middle of a write: its half record goes,
-        // so that every line keeps its fields.
-        size_t end = read;
-        while (end >= 2 && !(tail[end - 2] == '\r' && tail[end - 1] == '\n')) --end;
-        HalfLine = end < 2 || !CutJournalFile(File, from + end);
+        // A runner that died in the middle of a write, or a power cut that
+        // left zeros: whatever follows the last line end goes, however
+        // long, so that every line keeps its fields.
+        uint64_t cut = 0;
+        HalfLine = !FindLastLineEnd(size, &cut) || !CutJournalFile(File, cut);
         return true;
     }
+    if (size <= HeaderLength()) return false;
     tail[read - 2] = '\0';
     const char* lastLine = std::strrchr(tail, '\n');
     lastLine = lastLine != nullptr ? lastLine + 1 : tail;
@@ -333,6 +388,9 @@ bool ComposePaths(const char* name) {
         length = std::snprintf(OlderPaths[i], sizeof OlderPaths[i], "%s%s", folder, file);
         if (length < 0 || static_cast<size_t>(length) >= sizeof OlderPaths[i]) return false;
     }
+    std::snprintf(file, sizeof file, texts::kJournalRollingFormat, name);
+    length = std::snprintf(RollingPath, sizeof RollingPath, "%s%s", folder, file);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof RollingPath) return false;
     return true;
 }
 
@@ -446,7 +504,16 @@ void CloseJournal() {
     }
 }
 
-int32_t NextRunNumber() { return RunCounter.fetch_add(1) + 1; }
+int32_t NextRunNumber() {
+    int32_t last = RunCounter.load();
+    int32_t next;
+    do {
+        next = last >= INT32_MAX || last < 0 ? 1 : last + 1;
+    } while (!RunCounter.compare_exchange_weak(last, next));
+    return next;
+}
+
+void SetLastRunNumber(int32_t last) { RunCounter.store(last); }
 
 void JournalRunnerStart(const JobTable& table) {
     Record record = NewRecord(JournalEvent::kRunner, 0, 0, 0);

@@ -27,8 +27,12 @@ bool OpenJournal(JournalRole role);
 // Writes out what is queued, waiting at most kJournalFlushMs, and closes.
 void CloseJournal();
 
-// The next run's number: 1, 2, ... over all jobs of this runner.
+// The next run's number: 1, 2, ... over all jobs of this runner. After
+// INT32_MAX it wraps to 1 again, so that a number is never 0 (none) nor
+// negative; at a thousand launches a second that is 24 days on.
 int32_t NextRunNumber();
+// Where the numbering goes on from: the last number handed out.
+void SetLastRunNumber(int32_t last);
 
 // The runner's first record, after the load.
 void JournalRunnerStart(const JobTable& table);

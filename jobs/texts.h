@@ -45,6 +45,9 @@ constexpr const char kWarningsHeldBackFormat[] =
 
 // printf format of a warning on standard error, where no box can be seen.
 constexpr const char kWarningLineFormat[] = "Cycle_launch: %s\n";
+// Said once standard error takes lines again; %lu how many it missed.
+constexpr const char kWarningLinesDroppedFormat[] =
+    "%lu warnings were not written here: standard error did not take them";
 
 // Search list for children when the process's own PATH can't be used.
 constexpr const char kDefaultSearchList[] =
@@ -65,6 +68,8 @@ constexpr const char kServiceJournal[] = "cycle_launch.service";
 // printf formats; %s is one of the two names above.
 constexpr const char kJournalLiveFormat[] = "%s.log";
 constexpr const char kJournalOlderFormat[] = "%s.%d.log";
+// The live file's copy while a roll is under way, beside it.
+constexpr const char kJournalRollingFormat[] = "%s.rolling.log";
 // The first line of every file, after its UTF-8 byte-order mark.
 constexpr const char kJournalHeader[] = "time\tevent\tline\trun\tpid\tresult\tms\ttext\r\n";
 // Said once, where the file can't be opened; %s the file, %lu and %s the

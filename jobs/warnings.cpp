@@ -7,6 +7,7 @@
 #include "platform/admin_report.h"
 #include "platform/clock.h"
 #include "platform/dialog.h"
+#include "platform/standard_error.h"
 #include "platform/threads.h"
 
 namespace {
@@ -105,12 +106,82 @@ void TellRejectionOnItsOwn(int32_t) {
     LeaveReportLock();
 }
 
-// One write, so that lines of concurrent workers don't interleave.
-void WriteWarningLine(const char* text) {
+// --- Standard error: lines in from any thread, out through a writer of
+// its own, since a pipe that nobody reads blocks whoever writes to it.
+// Under the report lock.
+char ErrorLines[kStandardErrorLines][kReportSize];
+int32_t ErrorHead;
+int32_t ErrorCount;
+uint32_t ErrorLinesDropped;
+bool ErrorWriterRunning;
+bool ErrorFlushAwaited;
+
+// Takes the next line to write into line; false, with the writer marked
+// gone, when there is none. Under the report lock.
+bool TakeErrorLine(char* line, size_t size) {
+    if (ErrorCount > 0) {
+        std::snprintf(line, size, "%s", ErrorLines[ErrorHead]);
+        ErrorHead = (ErrorHead + 1) % kStandardErrorLines;
+        --ErrorCount;
+        return true;
+    }
+    if (ErrorLinesDropped > 0) {
+        char text[kReportSize];
+        std::snprintf(text, sizeof text, texts::kWarningLinesDroppedFormat,
+                      static_cast<unsigned long>(ErrorLinesDropped));
+        std::snprintf(line, size, texts::kWarningLineFormat, text);
+        ErrorLinesDropped = 0;
+        return true;
+    }
+    ErrorWriterRunning = false;
+    return false;
+}
+
+void WriteErrorLines(int32_t) {
     char line[kReportSize];
-    std::snprintf(line, sizeof line, texts::kWarningLineFormat, text);
-    std::fputs(line, stderr);
-    std::fflush(stderr);
+    for (;;) {
+        EnterReportLock();
+        bool taken = TakeErrorLine(line, sizeof line);
+        bool awaited = !taken && ErrorFlushAwaited;
+        LeaveReportLock();
+        if (!taken) {
+            if (awaited) SignalWarningsWritten();
+            return;
+        }
+        WriteStandardError(line);
+    }
+}
+
+// Starts the writer where it isn't running and lines wait. Under the
+// report lock; true when it must be started.
+bool ErrorWriterWanted() {
+    if (ErrorWriterRunning || (ErrorCount == 0 && ErrorLinesDropped == 0)) return false;
+    ErrorWriterRunning = true;
+    return true;
+}
+
+void StartErrorWriter() {
+    if (StartThread(WriteErrorLines, 0)) return;
+    // The lines wait for the next one, or for the flush at exit.
+    EnterReportLock();
+    ErrorWriterRunning = false;
+    LeaveReportLock();
+}
+
+// Queues one line, so that lines of concurrent workers don't interleave;
+// a full queue counts what it drops and says so once it has room.
+void WriteWarningLine(const char* text) {
+    EnterReportLock();
+    if (ErrorCount < kStandardErrorLines) {
+        std::snprintf(ErrorLines[(ErrorHead + ErrorCount) % kStandardErrorLines], kReportSize,
+                      texts::kWarningLineFormat, text);
+        ++ErrorCount;
+    } else {
+        ++ErrorLinesDropped;
+    }
+    bool start = ErrorWriterWanted();
+    LeaveReportLock();
+    if (start) StartErrorWriter();
 }
 
 void AppendText(char* text, size_t size, size_t* used, const char* format, const char* part,
@@ -131,6 +202,25 @@ void SetWarningRole(WarningRole role) {
     Reports = LaunchReports{};
     Telling = false;
     TellingRejection = false;
+    ErrorHead = ErrorCount = 0;
+    ErrorLinesDropped = 0;
+    ErrorWriterRunning = ErrorFlushAwaited = false;
+}
+
+bool FlushWarnings() {
+    EnterReportLock();
+    bool start = ErrorWriterWanted();
+    bool idle = !ErrorWriterRunning;
+    ErrorFlushAwaited = !idle;
+    LeaveReportLock();
+    if (start) StartErrorWriter();
+    if (idle) return true;
+    WaitForWarningsWritten(kWarningsFlushMs);
+    EnterReportLock();
+    idle = !ErrorWriterRunning;
+    ErrorFlushAwaited = false;
+    LeaveReportLock();
+    return idle;
 }
 
 void RaiseWarning(WarningEvent event, const char* text) {

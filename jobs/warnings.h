@@ -3,7 +3,8 @@
 // whose desktop nobody sees, an event log entry and a box sent to the
 // console user, and nothing waits for a person. A foreground whose desktop
 // nobody sees either reports like the service, and on standard error
-// instead of the console user's desktop.
+// instead of the console user's desktop: through a writer of its own, so
+// that a standard error nobody reads holds up no job.
 #pragma once
 
 #include <cstddef>
@@ -33,12 +34,22 @@ constexpr uint64_t kWarningWindowMilliseconds = 60000;
 constexpr int32_t kLaunchEventsPerWindow = 10;
 constexpr int32_t kConsoleBoxesPerWindow = 1;
 
+// Lines for standard error waiting to be written, past which they are
+// counted and told as one; and how long the exit waits for them.
+constexpr int32_t kStandardErrorLines = 64;
+constexpr uint32_t kWarningsFlushMs = 500;
+
 // Set before the scheduler starts, before any worker exists; the
 // foreground's is the default. The foreground asks the platform here,
 // once, whether anyone can see its boxes.
 void SetWarningRole(WarningRole role);
 
 void RaiseWarning(WarningEvent event, const char* text);
+
+// Lets the lines for standard error out before the process ends, waiting
+// at most kWarningsFlushMs: a standard error that takes nothing must not
+// hold the exit. True when all were written.
+bool FlushWarnings();
 
 // The format warnings of one load, raised once the load is done: a box per
 // line where a person sees them, else one report for them all.

@@ -7,7 +7,8 @@
 
 // Opens the live file, or creates it, for writing at its end. Others may
 // read it and delete it, never write it: a second writer finds it in use.
-// Null on failure, with the platform's error in *error.
+// A link under its name is not followed but refused, as is a file with a
+// second name. Null on failure, with the platform's error in *error.
 void* OpenJournalFile(const char* path, uint32_t* error);
 
 void CloseJournalFile(void* file);

@@ -28,6 +28,11 @@ bool WaitForJournalWork(uint32_t timeoutMs);
 void SignalJournalDrained();
 bool WaitForJournalDrained(uint32_t timeoutMs);
 
+// The word of the standard error's writer that it has nothing left,
+// awaited at exit.
+void SignalWarningsWritten();
+bool WaitForWarningsWritten(uint32_t timeoutMs);
+
 // Guards the counts of warnings reported. Held for a few instructions only,
 // never around a report.
 void EnterReportLock();

@@ -32,11 +32,25 @@ bool Seek(HANDLE file, uint64_t offset, DWORD from) {
 }  // namespace
 
 void* OpenJournalFile(const char* path, uint32_t* error) {
+    // A link or junction planted under the journal's name is opened as
+    // itself, never followed, and then refused: the runner may be LocalSystem.
     HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
+        return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file, &info)) {
+        *error = GetLastError();
+        CloseHandle(file);
+        return nullptr;
+    }
+    // A second hard link would let the cut reach a file known by another name.
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) {
+        *error = ERROR_CANT_ACCESS_FILE;
+        CloseHandle(file);
         return nullptr;
     }
     return file;

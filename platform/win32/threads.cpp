@@ -17,6 +17,7 @@ struct Locks {
     HANDLE handoverTaken;
     HANDLE journalWork;
     HANDLE journalDrained;
+    HANDLE warningsWritten;
     Locks() {
         InitializeCriticalSection(&launch);
         InitializeCriticalSection(&report);
@@ -25,6 +26,7 @@ struct Locks {
         handoverTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         journalWork = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         journalDrained = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        warningsWritten = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     }
 } Shared;
 
@@ -74,6 +76,12 @@ void SignalJournalDrained() { SetEvent(Shared.journalDrained); }
 
 bool WaitForJournalDrained(uint32_t timeoutMs) {
     return WaitForSingleObject(Shared.journalDrained, timeoutMs) == WAIT_OBJECT_0;
+}
+
+void SignalWarningsWritten() { SetEvent(Shared.warningsWritten); }
+
+bool WaitForWarningsWritten(uint32_t timeoutMs) {
+    return WaitForSingleObject(Shared.warningsWritten, timeoutMs) == WAIT_OBJECT_0;
 }
 
 void EnterReportLock() { EnterCriticalSection(&Shared.report); }

@@ -172,6 +172,26 @@ class JournalTest(JournalCase):
         for earlier, later in zip(starts, starts[1:]):
             self.assertLess(later - earlier, 3500)
 
+    def test_a_journal_with_a_second_name_is_refused_and_what_it_names_kept(self):
+        # A hard link planted under the journal's name, to a file elsewhere.
+        target = os.path.join(self.folder, "precious.txt")
+        with open(target, "wb") as f:
+            f.write(b"precious")
+        os.link(target, os.path.join(self.folder, LIVE))
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} again\n")
+        with open(os.path.join(self.folder, "stderr.txt"), "wb") as err:
+            self.start_runner(stderr=err)
+            self.wait_for(lambda: len(self.probe_events(kind="start", tag="again")) >= 2, 30,
+                          "two runs")
+            self.interrupt_runner()
+        with open(os.path.join(self.folder, "stderr.txt"), "rb") as f:
+            said = f.read().decode("latin-1")
+        self.assertRegex(said, r"^Cycle_launch: Journal \(cycle_launch\.foreground\.log\) not opened: "
+                               r"error 1920 \(.*\); running without a journal\r?\n$")
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), b"precious")
+
     def test_readers_holding_the_files_cost_no_record(self):
         probe = self.add_probe()
         old = self.fill_past_bound()
@@ -194,6 +214,48 @@ class JournalTest(JournalCase):
         self.assertGreaterEqual([r[1] for r in records].count("start"), 4)
         self.assertEqual(records[-1][7], "stop: Ctrl+C; 0 runs ended by the stop")
         self.assert_rhythm("again", 1)
+
+    def test_a_live_file_mapped_by_a_reader_loses_no_older_file_over_two_starts(self):
+        probe = self.add_probe()
+        old = self.fill_past_bound()
+        older = [f"cycle_launch.foreground.{i}.log" for i in range(1, 5)]
+        for i, name in enumerate(older):
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(f"older {i + 1}".encode())
+        # A viewer maps the live file: it can't be cut, so it can't roll.
+        self.hold(LIVE, "map")
+        self.write_config(f"1,{probe} again\n")
+        for start in range(2):
+            self.start_runner()
+            self.wait_for(lambda: len(self.probe_events(kind="start", tag="again")) >= 2 * (start + 1),
+                          30, "two runs")
+            self.interrupt_runner()
+            for i, name in enumerate(older):
+                self.assertEqual(self.journal_bytes(name), f"older {i + 1}".encode(), name)
+            self.assertEqual(sorted(n for n in os.listdir(self.folder) if n.startswith("cycle_launch.foreground") and not n.endswith(".held")),
+                             sorted(older + [LIVE]))
+            live = self.journal_bytes()
+            self.assertEqual(live[:len(old)], old)
+            self.assertGreater(len(live), len(old))
+        self.assertEqual(self.records()[-1][7], "stop: Ctrl+C; 0 runs ended by the stop")
+        self.assert_rhythm("again", 1)
+
+    def test_zeros_a_power_cut_left_are_cut_and_the_record_before_them_kept(self):
+        probe = self.add_probe()
+        kept = (b"\xef\xbb\xbf" + (HEADER + "\r\n").encode() +
+                "2026-12-09T10:00:00.000+01:00\tstart\t1\t1\t9\t\t\tC:\\job.exe\r\n".encode())
+        with open(os.path.join(self.folder, LIVE), "wb") as f:
+            f.write(kept + b"\0" * 8192)
+        self.write_config(f"1,{probe} again\n")
+        self.start_runner()
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="again")) >= 2, 30, "two runs")
+        self.interrupt_runner()
+        data = self.journal_bytes()
+        self.assertNotIn(b"\0", data)
+        self.assertTrue(data.startswith(kept))
+        records = self.records()
+        self.assertEqual([r[1] for r in records[:2]], ["start", "runner"])
+        self.assertIn("without its stop record", records[1][7])
 
 
 @unittest.skipUnless(os.geteuid() == 0, "mounting a small disk needs root")

@@ -25,6 +25,7 @@
 #include "platform/journal_file.h"
 #include "platform/process.h"
 #include "platform/security.h"
+#include "platform/standard_error.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/threads.h"
@@ -36,6 +37,7 @@ constexpr uint32_t kAccessDenied = 5;
 constexpr uint32_t kSharingViolation = 32;
 constexpr uint32_t kDiskFull = 112;
 constexpr uint32_t kInternalError = 1359;
+constexpr uint32_t kCantAccessFile = 1920;
 
 struct Blocked {
     int64_t untilMs;
@@ -72,6 +74,8 @@ struct World {
     Blocked* journalWaiter = nullptr;
     bool journalWake = false;
     bool journalDrained = false;
+    bool warningsWritten = false;
+    bool standardErrorGone = false;
     bool diskFull = false;
     bool diskHung = false;
     std::vector<int> journalFiles;  // descriptors by handle - 1; -1 when closed
@@ -138,6 +142,8 @@ void Reset(const Options& options) {
     world.journalWaiter = nullptr;
     world.journalWake = false;
     world.journalDrained = false;
+    world.warningsWritten = false;
+    world.standardErrorGone = false;
     world.diskFull = false;
     world.diskHung = false;
     world.journalFilePaths.clear();
@@ -671,6 +677,7 @@ void DescribeSystemError(uint32_t error, char* text, size_t size) {
         break;
     case kDiskFull: message = "There is not enough space on the disk."; break;
     case kInternalError: message = "An internal error occurred."; break;
+    case kCantAccessFile: message = "The file cannot be accessed by the system."; break;
     }
     std::snprintf(text, size, "%s", message);
 }
@@ -732,6 +739,40 @@ bool WaitForJournalDrained(uint32_t timeoutMs) {
     return drained;
 }
 
+void SignalWarningsWritten() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    world.warningsWritten = true;
+    world.changed.notify_all();
+}
+
+bool WaitForWarningsWritten(uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(world.mutex);
+    world.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [] { return world.warningsWritten; });
+    bool written = world.warningsWritten;
+    world.warningsWritten = false;
+    world.standardErrorGone = false;
+    return written;
+}
+
+// The real standard error, which tests capture; stuck in fake time.
+void WriteStandardError(const char* text) {
+    {
+        std::unique_lock<std::mutex> lock(world.mutex);
+        if (world.standardErrorGone) return;
+        if (world.nowMs < world.options.standardErrorStuckUntilMs) {
+            BlockUntil(lock, world.options.standardErrorStuckUntilMs);
+            // Let go by the case's end, not by time: the pipe is gone.
+            if (world.nowMs < world.options.standardErrorStuckUntilMs) {
+                world.standardErrorGone = true;
+                return;
+            }
+        }
+    }
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+}
+
 // --- The journal's files: real files in the program folder's stand-in -----
 
 namespace {
@@ -741,11 +782,19 @@ std::string RealPath(const char* windowsPath) {
     return world.options.configDirectory + "/" + (name ? name + 1 : windowsPath);
 }
 
-bool IsHeld(const std::string& realPath) {
-    for (const auto& name : world.options.heldFiles) {
+bool IsListed(const std::vector<std::string>& names, const std::string& realPath) {
+    for (const auto& name : names) {
         if (realPath == world.options.configDirectory + "/" + name) return true;
     }
     return false;
+}
+
+bool IsMapped(const std::string& realPath) {
+    return IsListed(world.options.mappedFiles, realPath);
+}
+
+bool IsHeld(const std::string& realPath) {
+    return IsListed(world.options.heldFiles, realPath) || IsMapped(realPath);
 }
 
 int Descriptor(void* file) { return world.journalFiles[reinterpret_cast<uintptr_t>(file) - 1]; }
@@ -762,13 +811,22 @@ void* OpenJournalFile(const char* path, uint32_t* error) {
             return nullptr;
         }
     }
-    if (IsHeld(real)) {
+    // A reader that maps the file shares writing with us; one that holds it doesn't.
+    if (IsListed(world.options.heldFiles, real)) {
         *error = kSharingViolation;
         return nullptr;
     }
-    int fd = open(real.c_str(), O_RDWR | O_CREAT, 0644);
+    // A link is opened as itself, as a reparse point is, and refused.
+    int fd = open(real.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0644);
     if (fd < 0) {
-        *error = errno == ENOENT ? 3 : kAccessDenied;  // a folder of that name: access denied
+        // A folder of that name: access denied.
+        *error = errno == ENOENT ? 3 : errno == ELOOP ? kCantAccessFile : kAccessDenied;
+        return nullptr;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0 || status.st_nlink > 1) {
+        close(fd);
+        *error = kCantAccessFile;
         return nullptr;
     }
     world.journalFiles.push_back(fd);
@@ -831,6 +889,8 @@ bool AppendJournalFile(void* file, const char* bytes, size_t length, uint32_t* e
 
 bool CutJournalFile(void* file, uint64_t length) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    // As SetEndOfFile on a mapped file: the user-mapped section error.
+    if (IsMapped(world.journalFilePaths[reinterpret_cast<uintptr_t>(file) - 1])) return false;
     return ftruncate(Descriptor(file), static_cast<off_t>(length)) == 0;
 }
 

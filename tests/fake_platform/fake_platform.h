@@ -87,11 +87,17 @@ struct Options {
     // Files in the program folder that a reader holds: they can't be
     // written, moved or deleted.
     std::vector<std::string> heldFiles;
+    // Files there that a reader maps, as a viewer or a scanner does: they
+    // can't be cut, nor moved or deleted.
+    std::vector<std::string> mappedFiles;
     int64_t journalWriteMs = 0;      // each write to the journal takes this long, until the stop
     int64_t diskFullFromMs = -1;     // writes fail from then...
     int64_t diskFullUntilMs = -1;    // ...until then
     int64_t journalDeletedAtMs = -1;  // someone deletes the live journal then
     bool diskHangsAtStop = false;     // from the stop on, a write never returns
+    // Until then standard error takes nothing: its writes block, as on a
+    // pipe nobody reads. kNever: not in this case's life.
+    int64_t standardErrorStuckUntilMs = -1;
     StopPoint stopAt = StopPoint::kNever;  // the first launch to reach it sets the StopFlag
     // The configuration file as an editor saves it: at each time, these
     // bytes replace it, or with kDeleted it is gone.
@@ -105,6 +111,7 @@ struct Options {
 };
 
 constexpr char kDeleted[] = "<deleted>";
+constexpr int64_t kNever = INT64_MAX;
 
 constexpr uint32_t kRunnerPid = 4242;
 

@@ -129,6 +129,7 @@ TEST_F(ConfigWatchTest, AMalformedVersionIsToldOnceAndTheTableKept) {
     options_.stopAtMs = 16000;
     testing::internal::CaptureStderr();
     Run();
+    FlushWarnings();
     std::string standardError = testing::internal::GetCapturedStderr();
     const std::string rejected =
         "Config File (cycle_launch.txt) Format Error (count 1; lines 2); new version rejected, "

@@ -4,10 +4,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jobs/launcher.h"
@@ -46,7 +52,9 @@ protected:
     }
     std::string Read(const std::string& name = kLive) const {
         std::ifstream in(directory_ + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
     }
     void Write(const std::string& name, const std::string& bytes) const {
         std::ofstream(directory_ + "/" + name, std::ios::binary) << bytes;
@@ -369,6 +377,89 @@ TEST_F(JournalTest, ARollHeldUpOnceGoesOnLaterWithoutLoss) {
     EXPECT_EQ(Read("cycle_launch.foreground.1.log").substr(0, 3), kMark);
 }
 
+// A reader that maps the live file makes its cut fail: the roll then
+// changes nothing, at the first try and at every restart's, and goes on
+// whole once the reader lets go.
+TEST_F(JournalTest, ARollWhoseCutFailsLeavesEveryFileAsItWas) {
+    std::string old = Filled(kJournalRollBytes + 10);
+    Write(kLive, old);
+    const std::vector<std::string> older = {"one", "two", "three", "four"};
+    auto name = [](size_t i) { return "cycle_launch.foreground." + std::to_string(i + 1) + ".log"; };
+    for (size_t i = 0; i < older.size(); ++i) Write(name(i), older[i]);
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    options_.mappedFiles = {kLive};
+    for (int restart = 0; restart < 3; ++restart) {
+        Run();
+        for (size_t i = 0; i < older.size(); ++i) EXPECT_EQ(Read(name(i)), older[i]) << restart;
+        std::string live = Read();
+        EXPECT_EQ(live.substr(0, old.size()), old) << restart;
+        EXPECT_GT(live.size(), old.size()) << restart;
+        EXPECT_FALSE(std::filesystem::exists(directory_ + "/cycle_launch.foreground.rolling.log"));
+    }
+    std::string held = Read();
+    options_.mappedFiles.clear();
+    Run();
+    EXPECT_EQ(Read(name(0)).substr(0, held.size()), held);
+    EXPECT_EQ(Read(name(1)), "one");
+    EXPECT_EQ(Read(name(2)), "two");
+    EXPECT_EQ(Read(name(3)), "three");
+    EXPECT_LT(Read().size(), 4096u);
+    EXPECT_FALSE(std::filesystem::exists(directory_ + "/cycle_launch.foreground.rolling.log"));
+}
+
+// Long random sequences of starts, each finding the live file past its
+// bound, with readers mapping it or holding older files at random: a roll
+// that fails changes no file, one that succeeds keeps every older file but
+// at most the oldest, and never more than five files exist.
+TEST_F(JournalTest, RandomReadersNeverCostAnOlderFile) {
+    std::mt19937 random(2112);
+    auto name = [](int i) { return "cycle_launch.foreground." + std::to_string(i) + ".log"; };
+    // The older files' contents, by their hashes, so that a failure tells
+    // briefly; with a copy waiting under its own name.
+    std::hash<std::string> hash;
+    auto Older = [&] {
+        std::multiset<size_t> older;
+        for (int i = 1; i <= kJournalOlderFiles + 1; ++i) {
+            std::string file = i <= kJournalOlderFiles ? name(i) : "cycle_launch.foreground.rolling.log";
+            if (std::filesystem::exists(directory_ + "/" + file)) older.insert(hash(Read(file)));
+        }
+        return older;
+    };
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    const std::string filled = Filled(kJournalRollBytes + 10);
+    for (int turn = 0; turn < 16; ++turn) {
+        std::string live = filled + "turn " + std::to_string(turn) + "\r\n";
+        Write(kLive, live);
+        std::multiset<size_t> before = Older();
+        bool mapped = random() % 3 == 0;
+        options_.mappedFiles.clear();
+        options_.heldFiles.clear();
+        if (mapped) options_.mappedFiles.push_back(kLive);
+        for (int i = 1; i <= kJournalOlderFiles; ++i) {
+            if (random() % 4 == 0) options_.heldFiles.push_back(name(i));
+        }
+        Run();
+        std::multiset<size_t> after = Older();
+        bool rolled = Read().size() < live.size();
+        if (!rolled) {
+            EXPECT_EQ(after, before) << turn;
+            EXPECT_TRUE(Read().compare(0, live.size(), live) == 0) << turn;
+            continue;
+        }
+        EXPECT_FALSE(mapped) << turn;
+        ASSERT_EQ(after.count(hash(live)), 1u) << turn;
+        after.erase(after.find(hash(live)));
+        // Nothing but the old: every older file stays, but those that made
+        // room where all names were taken.
+        for (const auto& content : after) EXPECT_EQ(before.count(content), 1u) << turn;
+        if (before.size() < static_cast<size_t>(kJournalOlderFiles)) {
+            EXPECT_EQ(after, before) << turn;
+        }
+    }
+}
+
 TEST_F(JournalTest, ADiskThatHangsDelaysTheStopByOneSecondAtMost) {
     WriteConfig("0,C:\\t\\job.exe\n");
     options_.diskHangsAtStop = true;
@@ -395,6 +486,36 @@ TEST_F(JournalTest, AHalfRecordLeftByADeadRunnerGoes) {
     EXPECT_NE(records[1][7].find("without its stop record"), std::string::npos);
 }
 
+// A power cut leaves zeros where a write was: all of them go, however many,
+// and not a byte of the record before them.
+class JournalZeroTailTest : public JournalTest, public testing::WithParamInterface<size_t> {};
+
+TEST_P(JournalZeroTailTest, TheWholeTailGoesAndNothingBeforeIt) {
+    std::string kept = std::string(kMark) + kHeader + "\r\n" +
+                       "2026-12-10T11:00:00.000+01:00\tstart\t1\t1\t9\t\t\tC:\\t\\job.exe\r\n";
+    Write(kLive, kept + std::string(GetParam(), '\0'));
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    Run();
+    std::string after = Read();
+    EXPECT_EQ(after.find('\0'), std::string::npos);
+    EXPECT_EQ(after.substr(0, kept.size()), kept);
+    auto records = Records();
+    EXPECT_EQ(Events(records), (std::vector<std::string>{"start", "runner", "start", "end", "runner"}));
+    EXPECT_NE(records[1][7].find("without its stop record"), std::string::npos);
+}
+
+// Around the reach of one look back at the tail, and far past it.
+INSTANTIATE_TEST_SUITE_P(Table, JournalZeroTailTest, testing::Values(1, 5439, 5440, 100000));
+
+TEST_F(JournalTest, AFileOfNothingButZerosStartsAfresh) {
+    Write(kLive, std::string(3000, '\0'));
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    Run();
+    EXPECT_EQ(Events(Records()), (std::vector<std::string>{"runner", "start", "end", "runner"}));
+}
+
 // --- Opening ---------------------------------------------------------------
 
 TEST_F(JournalTest, AFileInUseMeansNoJournalAndTheJobsRunAsBefore) {
@@ -403,6 +524,7 @@ TEST_F(JournalTest, AFileInUseMeansNoJournalAndTheJobsRunAsBefore) {
     options_.stopAtMs = 1000;
     testing::internal::CaptureStderr();
     Run();
+    FlushWarnings();
     std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(said, "Cycle_launch: Journal (cycle_launch.foreground.log) not opened: error 32 (The process cannot "
                     "access the file because it is being used by another process.); running "
@@ -425,6 +547,58 @@ TEST_F(JournalTest, HistorySurvivesARestartAndAnUncleanEndIsTold) {
     Run();
     records = Records();
     EXPECT_NE(records[9][7].find("without its stop record"), std::string::npos) << records[9][7];
+}
+
+// A link planted under the journal's name is not followed: whatever it
+// points to stays as it was, and the runner goes on without a journal.
+TEST_F(JournalTest, ALinkUnderTheJournalsNameIsRefused) {
+    for (bool hard : {false, true}) {
+        std::string target = directory_ + "/elsewhere.txt";
+        Write("elsewhere.txt", "precious");
+        std::string live = directory_ + "/" + kLive;
+        ASSERT_EQ(hard ? link(target.c_str(), live.c_str()) : symlink(target.c_str(), live.c_str()), 0);
+        WriteConfig("0,C:\\t\\job.exe\n");
+        options_.stopAtMs = 1000;
+        testing::internal::CaptureStderr();
+        Run();
+        FlushWarnings();
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said, "Cycle_launch: Journal (cycle_launch.foreground.log) not opened: error 1920 "
+                        "(The file cannot be accessed by the system.); running without a journal\n")
+            << hard;
+        EXPECT_EQ(Read("elsewhere.txt"), "precious") << hard;
+        EXPECT_EQ(fake::Launches().size(), 1u) << hard;
+        std::filesystem::remove(live);
+    }
+}
+
+// Run numbers wrap from the top to 1, never through 0 or below, and no two
+// threads get the same one.
+TEST(RunNumberTest, WrapsFromItsTopToOne) {
+    SetLastRunNumber(INT32_MAX - 1);
+    EXPECT_EQ(NextRunNumber(), INT32_MAX);
+    EXPECT_EQ(NextRunNumber(), 1);
+    EXPECT_EQ(NextRunNumber(), 2);
+
+    constexpr int kThreads = 4;
+    constexpr int kEach = 20000;
+    SetLastRunNumber(INT32_MAX - kThreads * kEach / 2);
+    std::vector<std::vector<int32_t>> got(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&got, t] {
+            for (int i = 0; i < kEach; ++i) got[t].push_back(NextRunNumber());
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    std::vector<int32_t> all;
+    for (const auto& numbers : got) all.insert(all.end(), numbers.begin(), numbers.end());
+    std::sort(all.begin(), all.end());
+    EXPECT_GT(all.front(), 0);
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
+    EXPECT_EQ(all.back(), INT32_MAX);
+    EXPECT_EQ(all.front(), 1);
+    SetLastRunNumber(0);
 }
 
 struct QuoteCase {

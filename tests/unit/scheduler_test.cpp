@@ -375,6 +375,7 @@ TEST_F(ServiceRoleTest, AForegroundNobodySeesWarnsOnStandardErrorAndNeverWaits) 
     options_.stopAtMs = 7000;
     testing::internal::CaptureStderr();
     EXPECT_EQ(Run(), 0);
+    FlushWarnings();
     std::string standardError = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(fake::Warnings().empty()) << "a box nobody can dismiss";
     EXPECT_TRUE(fake::ConsoleMessages().empty());
@@ -415,6 +416,7 @@ TEST_P(LaunchWarningFloodTest, IsCutToTheLimitsAndWhatWasHeldBackIsTold) {
     options_.stopAtMs = 61000;
     testing::internal::CaptureStderr();
     EXPECT_EQ(Run(), 0);
+    FlushWarnings();
     std::string standardError = testing::internal::GetCapturedStderr();
     EXPECT_EQ(EventTimes(WarningEvent::kLaunchError), std::vector<int64_t>(10, 0));
     EXPECT_EQ(EventTimes(WarningEvent::kWarningsHeldBack), std::vector<int64_t>{60000});

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "jobs/scheduler.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/program_folder.h"
 
@@ -39,6 +43,7 @@ TEST_P(FormatWarningsTest, OneLoadMakesOneReportUnlessAPersonSeesTheBoxes) {
 
     testing::internal::CaptureStderr();
     RaiseFormatWarnings(errors);
+    EXPECT_TRUE(FlushWarnings());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.standardError);
     EXPECT_EQ(fake::Warnings(), c.boxes);
     Texts events;
@@ -81,5 +86,77 @@ INSTANTIATE_TEST_SUITE_P(
                           std::string("Cycle_launch: ") + kFormatError + " (count 2; lines 3, 7)\n"},
         FormatWarningCase{"NoErrorsNoReport", WarningRole::kService, true, {}, 0, {}, {}, {}, ""}),
     [](const testing::TestParamInfo<FormatWarningCase>& info) { return info.param.name; });
+
+// A standard error nobody reads (a pipe left full): workers and the tick
+// only queue their lines, so every job keeps its rhythm, the event log still
+// hears of every failure, and the exit waits for the lines a bounded time.
+// Once it takes lines again, what the queue could not hold is told as a count.
+class StuckStandardErrorTest : public ProgramFolderTest,
+                               public testing::WithParamInterface<int64_t> {};
+
+TEST_P(StuckStandardErrorTest, HoldsUpNoJobAndNoStop) {
+    constexpr int kMissing = 100;
+    std::string config = "2,C:\\tools\\job.exe\n";
+    for (int i = 0; i < kMissing; ++i) {
+        std::string program = "Z:\\gone\\job" + std::to_string(i) + ".exe";
+        config += "100," + program + "\n";
+        options_.missingPrograms.push_back(program);
+    }
+    WriteConfig(config);
+    options_.desktopSeen = false;
+    options_.standardErrorStuckUntilMs = GetParam();
+    options_.stopAtMs = 7000;
+    fake::Reset(options_);
+    SetWarningRole(WarningRole::kForeground);
+    testing::internal::CaptureStderr();
+    RunEnd end = RunEnd::kStopped;
+    EXPECT_EQ(RunScheduler(&end), 0);
+    auto began = std::chrono::steady_clock::now();
+    bool flushed = FlushWarnings();
+    auto waited = std::chrono::steady_clock::now() - began;
+    std::string said = testing::internal::GetCapturedStderr();
+
+    std::vector<int64_t> starts;
+    int32_t launchErrors = 0;
+    for (const auto& launch : fake::Launches()) {
+        if (launch.job == 0) starts.push_back(launch.startMs);
+    }
+    for (const auto& event : fake::Events()) {
+        if (event.id == static_cast<uint32_t>(WarningEvent::kLaunchError)) ++launchErrors;
+    }
+    EXPECT_EQ(starts, (std::vector<int64_t>{0, 3000, 6000}));
+    EXPECT_EQ(launchErrors, kLaunchEventsPerWindow);
+    EXPECT_LT(waited, std::chrono::milliseconds(kWarningsFlushMs + 300));
+
+    if (GetParam() == fake::kNever) {
+        EXPECT_FALSE(flushed);
+        EXPECT_EQ(said, "");
+        return;
+    }
+    EXPECT_TRUE(flushed);
+    // Every failure is either a line of its own or in the count.
+    std::istringstream lines(said);
+    std::string line;
+    int written = 0;
+    unsigned long dropped = 0;
+    const std::string droppedTail = " warnings were not written here: standard error did not take them";
+    while (std::getline(lines, line)) {
+        ASSERT_EQ(line.rfind("Cycle_launch: ", 0), 0u) << line;
+        if (line.size() > droppedTail.size() &&
+            line.compare(line.size() - droppedTail.size(), droppedTail.size(), droppedTail) == 0) {
+            EXPECT_EQ(dropped, 0u) << "told once";
+            dropped = std::strtoul(line.c_str() + 14, nullptr, 10);
+        } else {
+            EXPECT_NE(line.find("Execution Error"), std::string::npos) << line;
+            ++written;
+        }
+    }
+    EXPECT_GE(written, kStandardErrorLines);
+    EXPECT_GT(dropped, 0u);
+    EXPECT_EQ(written + static_cast<int>(dropped), kMissing);
+}
+
+// Stuck for good, and stuck until the jobs have run a while.
+INSTANTIATE_TEST_SUITE_P(Table, StuckStandardErrorTest, testing::Values(fake::kNever, 2500));
 
 }  // namespace

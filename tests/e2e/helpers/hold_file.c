@@ -4,7 +4,9 @@
  *   hold_file.exe PATH SHARE
  *
  * SHARE: "rw" shares reading and writing (Get-Content -Wait), "r" reading
- * only, so that nobody can write, move or delete the file meanwhile.
+ * only, so that nobody can write, move or delete the file meanwhile; "map"
+ * shares both and maps the file, as a viewer or a scanner does, so that it
+ * can't be cut.
  * Writes "held" to PATH.held once the file is open. */
 #include <windows.h>
 
@@ -13,10 +15,16 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) return 1;
-    DWORD share = strcmp(argv[2], "rw") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+    int map = strcmp(argv[2], "map") == 0;
+    DWORD share = map || strcmp(argv[2], "rw") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE
+                                                     : FILE_SHARE_READ;
     HANDLE file = CreateFileA(argv[1], GENERIC_READ, share, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return 2;
+    if (map) {
+        HANDLE mapping = CreateFileMappingA(file, NULL, PAGE_READONLY, 0, 0, NULL);
+        if (mapping == NULL || MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) == NULL) return 3;
+    }
     char mark[MAX_PATH + 8];
     snprintf(mark, sizeof mark, "%s.held", argv[1]);
     FILE* held = fopen(mark, "w");
