@@ -40,7 +40,8 @@ CRASH_CODES = {ACCESS_VIOLATION, 0xC000001D} if EMULATED else {ACCESS_VIOLATION}
 LOAD_TIME_SCALE = 5.0 if EMULATED else 1.0
 # How much later a program gets to its own code under the emulation: `cmd /c
 # echo` took 0.8 s there. A Ctrl+C before that meets Wine's start-up, not the
-# program (seen: the loader killed by the signal, or the signal lost).
+# program (seen: the loader killed by the signal, or the signal lost); and a
+# probe notes its start that much later, which rhythm checks allow for.
 STARTUP_SECONDS = 0.8 if EMULATED else 0.0
 WATCHER_SERVICE = "Cycle_launch_watcher"
 
