@@ -6,6 +6,7 @@
 #include "jobs/texts.h"
 #include "platform/security.h"
 #include "platform/system.h"
+#include "platform/win32/read_to_end.h"
 
 namespace {
 
@@ -112,20 +113,9 @@ bool ReadCheckedFile(const char* path, ObjectSecurity* security, char* buffer, s
         return false;
     }
     ReadHandleSecurity(file, security);
-    size_t total = 0;
-    bool read = true;
-    while (security->readError == 0 && total < size) {
-        DWORD chunk = 0;
-        if (!ReadFile(file, buffer + total, static_cast<DWORD>(size - total), &chunk, nullptr)) {
-            *error = GetLastError();
-            read = false;
-            break;
-        }
-        if (chunk == 0) break;
-        total += chunk;
-    }
+    // A file whose security can't be read is not read either.
+    bool read = security->readError != 0 || ReadToEnd(file, buffer, size, length, error);
     CloseHandle(file);
-    *length = total;
     return read;
 }
 

@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/win32/late_function.h"
+#include "platform/win32/read_to_end.h"
 
 namespace {
 
@@ -79,20 +80,8 @@ bool ReadWholeFile(const char* name, char* buffer, size_t size, size_t* length, 
         *error = GetLastError();
         return false;
     }
-    size_t total = 0;
-    bool read = true;
-    while (total < size) {
-        DWORD chunk = 0;
-        if (!ReadFile(file, buffer + total, static_cast<DWORD>(size - total), &chunk, nullptr)) {
-            *error = GetLastError();
-            read = false;
-            break;
-        }
-        if (chunk == 0) break;
-        total += chunk;
-    }
+    bool read = ReadToEnd(file, buffer, size, length, error);
     CloseHandle(file);
-    *length = total;
     return read;
 }
 
