@@ -264,7 +264,8 @@ class FullDiskTest(JournalCase):
 
     def setUp(self):
         super().setUp()
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512k", "tmpfs", self.folder],
+        # tmpfs is open to all by default, and the runner refuses such a folder.
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512k,mode=0755", "tmpfs", self.folder],
                        check=True)
         self.addCleanup(self.unmount)
         shutil.copy(os.environ["CYCLE_LAUNCH_EXE"], os.path.join(self.folder, "cycle_launch.exe"))
