@@ -176,6 +176,11 @@ void Add(int32_t index, const VersionJob& job) {
 
 void Edit(int32_t index, const VersionJob& job) {
     JobEntry& row = Table.rows[index];
+    if (row.retired) {
+        // Back as an edit while its retired run goes on: it waits for that run.
+        row.retired = false;
+        row.ElapsedCounter = 0;
+    }
     const char* command = row.editWaiting ? row.waitingCommand : JobCommand[index];
     char old[kTextSize];
     std::memcpy(old, command, kTextSize);

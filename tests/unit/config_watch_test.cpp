@@ -207,6 +207,52 @@ TEST_F(ConfigWatchTest, ARunEditedThenRetiredIsTakenUpByItsOwnCommand) {
     EXPECT_TRUE(LaunchesOf("x.exe b").empty());
 }
 
+// A line of the same program inserted above a running job, and the job's
+// own line edited in the same save: the edit is the line that kept the
+// job's words, and waits for its run; the inserted line is new.
+TEST_F(ConfigWatchTest, AnInsertedLineOfTheSameProgramNeverRunsTheJobTwice) {
+    WriteConfig("5,C:\\ps.exe -f backup.ps1\n");
+    options_.childSeconds = 8;
+    options_.configSaves = {{kSaved, "5,C:\\ps.exe -f report.ps1\n5,C:\\ps.exe -f backup.ps1 -full\n"}};
+    options_.stopAtMs = 18000;
+    Run();
+    ASSERT_EQ(LaunchesOf("ps.exe -f backup.ps1").size(), 1u);
+    int64_t backupEnd = LaunchesOf("ps.exe -f backup.ps1")[0].endMs;
+    EXPECT_EQ(backupEnd, 8000);
+    EXPECT_EQ(StartsOf("ps.exe -f report.ps1"), Starts{6000});
+    Starts full = StartsOf("ps.exe -f backup.ps1 -full");
+    ASSERT_FALSE(full.empty());
+    EXPECT_GE(full[0], backupEnd) << "the edit ran beside the run it edits";
+}
+
+// Edited, removed, then the edit put back while the old command still
+// runs: the edit takes up the retired row and waits for that run.
+TEST_F(ConfigWatchTest, AnEditPutBackAfterItsRemovalWaitsForTheOldRun) {
+    WriteConfig("1,C:\\x.exe a\n1,C:\\other.exe\n");
+    options_.childSeconds = 100;
+    options_.briefPrograms = {"C:\\other.exe"};
+    options_.configSaves = {{kSaved, "1,C:\\x.exe b\n1,C:\\other.exe\n"},
+                            {8500, "1,C:\\other.exe\n"},
+                            {14500, "1,C:\\other.exe\n1,C:\\x.exe b\n"}};
+    options_.stopAtMs = 24000;
+    Run();
+    EXPECT_EQ(LaunchesOf("x.exe a").size(), 1u);
+    EXPECT_TRUE(LaunchesOf("x.exe b").empty()) << "the edit ran beside the old run";
+    EXPECT_EQ(Records("kill").size(), 1u);
+}
+
+// A fix of the program path's letter case alone is no edit: a one-shot job
+// does not run again, and the row takes the new spelling.
+TEST_F(ConfigWatchTest, AProgramPathInAnotherCaseRunsNothingAgain) {
+    WriteConfig("0,C:\\Tools\\init.exe\n");
+    options_.childSeconds = 1;
+    options_.configSaves = {{kSaved, "0,c:\\tools\\init.exe\n"}};
+    options_.stopAtMs = 12000;
+    Run();
+    EXPECT_EQ(fake::Launches().size(), 1u);
+    EXPECT_EQ(Reloads(), std::vector<std::string>{Applied(0, 0, 0, 0, 1)});
+}
+
 // A file left with no job at all (a byte-order mark, blank lines) is not
 // ready, as an empty one: it retires nothing.
 TEST_F(ConfigWatchTest, AVersionWithoutJobsIsNotTaken) {

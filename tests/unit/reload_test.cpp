@@ -96,11 +96,12 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"C:\\a.exe", 5, 1, true, true}},
                      "7,C:\\a.exe\n",
                      {"added row 0 line 1"}},
-        // A retired row is matched by its very command only.
-        DecisionCase{"RetiredIsNeverEditedInPlace",
+        // A retired row whose run goes on is paired as any other: an edit
+        // of it waits for that run.
+        DecisionCase{"RetiredIsTakenUpAsAnEdit",
                      {{"C:\\a.exe -x", 5, 1, true, true}},
                      "5,C:\\a.exe -y\n",
-                     {"added row 1 line 1"}},
+                     {"edited row 0 line 1"}},
         DecisionCase{"NewTakesTheFirstFreeRow",
                      {{"C:\\x.exe", 5, 1, true, false}, {nullptr, 0, 0, false, false}, kB},
                      "5,C:\\x.exe\n5,C:\\b.exe\n5,C:\\c.exe\n",
@@ -129,18 +130,48 @@ INSTANTIATE_TEST_SUITE_P(
                      {"interval row 0 line 1", "retired row 1"}},
         DecisionCase{"DuplicateAdded", {kA}, "5,C:\\a.exe\n5,C:\\a.exe\n",
                      {"unchanged row 0 line 1", "added row 1 line 2"}},
-        // Several jobs of one program pair only where the line number stayed.
+        // Several jobs of one program pair by the most argument words in
+        // common, a tie by the nearer line, then the earlier one.
         DecisionCase{"SharedProgramEditedOnItsLines",
                      {{"C:\\ps.exe -f x.ps1", 5, 1, false, false},
                       {"C:\\ps.exe -f y.ps1", 5, 2, false, false}},
                      "5,C:\\ps.exe -f x2.ps1\n5,C:\\ps.exe -f y2.ps1\n",
                      {"edited row 0 line 1", "edited row 1 line 2"}},
-        DecisionCase{"SharedProgramMovedIsNotGuessed",
+        DecisionCase{"SharedProgramTieGoesToTheNearerLine",
                      {{"C:\\ps.exe -f x.ps1", 5, 1, false, false},
                       {"C:\\ps.exe -f y.ps1", 5, 2, false, false}},
-                     // Idle, the retired row is free for the new job at once.
                      "\n5,C:\\ps.exe -f x2.ps1\n5,C:\\ps.exe -f y2.ps1\n",
-                     {"edited row 1 line 2", "added row 0 line 3", "retired row 0"}},
+                     {"edited row 1 line 2", "edited row 0 line 3"}},
+        DecisionCase{"SharedProgramTieOnDistanceGoesToTheEarlierLine",
+                     {{"C:\\ps.exe -f x.ps1", 5, 2, false, false}},
+                     "5,C:\\ps.exe -f a.ps1\n\n5,C:\\ps.exe -f b.ps1\n",
+                     {"edited row 0 line 1", "added row 1 line 3"}},
+        // A line inserted above a running job of the same program, and the
+        // job's own line edited: the edit is the one with the job's words.
+        DecisionCase{"InsertedAboveAndEditedPairsByWords",
+                     {{"C:\\ps.exe -f backup.ps1", 5, 1, true, false}},
+                     "5,C:\\ps.exe -f report.ps1\n5,C:\\ps.exe -f backup.ps1 -full\n",
+                     {"added row 1 line 1", "edited row 0 line 2"}},
+        DecisionCase{"MostWordsInCommonWinOverTheNearerLine",
+                     {{"C:\\ps.exe -f a.ps1 -q", 5, 1, false, false},
+                      {"C:\\ps.exe -f b.ps1 -q", 5, 2, false, false}},
+                     "5,C:\\ps.exe -f b.ps1 -v\n5,C:\\ps.exe -f a.ps1 -v\n",
+                     {"edited row 1 line 1", "edited row 0 line 2"}},
+        // No word in common, and more than one of the program: not guessed.
+        DecisionCase{"SharedProgramWithNoWordInCommonIsNotPaired",
+                     {{"C:\\ps.exe x.ps1", 5, 1, true, false},
+                      {"C:\\ps.exe y.ps1", 5, 2, true, false}},
+                     "5,C:\\ps.exe x2.ps1\n5,C:\\ps.exe y2.ps1\n",
+                     {"added row 2 line 1", "added row 3 line 2", "retired row 0", "retired row 1"}},
+        // The program path in another letter case is the same command.
+        DecisionCase{"CaseOfTheProgramPathAloneChangesNothing",
+                     {{"C:\\Tools\\init.exe", 0, 1, false, false}},
+                     "0,c:\\tools\\INIT.exe\n",
+                     {"unchanged row 0 line 1"}},
+        DecisionCase{"CaseOfAnArgumentIsAnEdit",
+                     {{"C:\\a.exe -X", 5, 1, false, false}},
+                     "5,c:\\A.exe -x\n",
+                     {"edited row 0 line 1"}},
         DecisionCase{"LineEndsOnlyChanged", {kA, kB}, "5,C:\\a.exe\r\n5,C:\\b.exe\r\n",
                      {"unchanged row 0 line 1", "unchanged row 1 line 2"}},
         DecisionCase{"SpacesTheReaderDropsChangeNothing", {kA}, " 5 ,  C:\\a.exe\n",
