@@ -13,6 +13,7 @@ std::atomic<int32_t> ReloadRequest{0};
 RunInfo RunInProgress[kMaxJobs];
 bool SweepDone;
 int32_t RetryRun[kMaxJobs];
+uint32_t RetryError[kMaxJobs];
 std::atomic<uint32_t> ChildPid[kMaxJobs];
 
 void ResetJobTable() {
@@ -22,6 +23,7 @@ void ResetJobTable() {
     std::memset(LaunchWarningReported, 0, sizeof LaunchWarningReported);
     std::memset(RunInProgress, 0, sizeof RunInProgress);
     std::memset(RetryRun, 0, sizeof RetryRun);
+    std::memset(RetryError, 0, sizeof RetryError);
     SweepDone = false;
     ReloadRequest.store(0);
     for (auto& mark : RunningMark) mark.store(0);

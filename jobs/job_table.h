@@ -48,6 +48,9 @@ extern std::atomic<uint32_t> ChildPid[kMaxJobs];
 // at the next tick under the same run number; 0 when none. Written by the
 // job's worker before it clears the mark.
 extern int32_t RetryRun[kMaxJobs];
+// ...and the error it failed with, for the fail record that closes the run
+// when the retry never comes.
+extern uint32_t RetryError[kMaxJobs];
 
 // Owned by one scheduler run and touched by the scheduler thread alone.
 struct JobEntry {

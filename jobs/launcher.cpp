@@ -103,6 +103,7 @@ LaunchResult Launch(const Run& run, const char* programPath, char* commandLine, 
         JournalStart(run.line, run.number, child.processId, JobCommand[run.index]);
     } else if (!run.retried && IsTransientLaunchError(*error)) {
         JournalRetry(run.line, run.number, *error, programPath);
+        RetryError[run.index] = *error;
         RetryRun[run.index] = run.number;
         result = LaunchResult::kGivenUp;
     } else {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "jobs/command.h"
 #include "jobs/config.h"
 #include "jobs/job_table.h"
 #include "jobs/journal.h"
@@ -59,6 +60,17 @@ bool IsDue(const JobEntry& row, int32_t index) {
     return row.interval != 0 && row.ElapsedCounter >= row.interval;
 }
 
+// A retry that will never come closes its run with the failure it retried.
+// Only while the row's mark is clear: no worker holds the retry then.
+void CloseRetry(int32_t index) {
+    if (RetryRun[index] == 0 || IsJobRunning(index)) return;
+    char programPath[kTextSize];
+    char commandLine[kTextSize];
+    SplitCommand(JobCommand[index], programPath, commandLine);
+    JournalFail(JobLine[index], RetryRun[index], RetryError[index], programPath);
+    RetryRun[index] = 0;
+}
+
 // All of a row's state anew, the shared slots included. Only once no
 // worker uses the row: its mark is clear.
 void FreeRow(int32_t index) {
@@ -77,6 +89,7 @@ void SettleRow(int32_t index) {
     JobEntry& row = Table.rows[index];
     if (!row.inUse || IsJobRunning(index)) return;
     if (row.retired) {
+        CloseRetry(index);
         FreeRow(index);
         return;
     }
@@ -109,7 +122,8 @@ void Tick() {
         bool idle = !IsJobRunning(i);
         if (idle) SettleRow(i);
         if (!row.inUse || row.retired) continue;
-        if (idle && IsDue(row, i)) {
+        // Once the stop is seen, no worker is started: it would only give up.
+        if (idle && IsDue(row, i) && StopFlag.load() == 0) {
             StartJob(&row, i);
             if (!row.startPending) row.ElapsedCounter = 0;
         }
@@ -132,13 +146,31 @@ void Tell(int32_t line, uint32_t pid, const char* format, ...) {
     JournalReload(line, pid, text);
 }
 
+// One reload's records of changed jobs: so many, then one with the count
+// of the rest, so that a version replacing every job can't flood the queue.
+constexpr int32_t kChangeRecordsPerReload = 64;
+int32_t ChangeRecordsTold;
+
+void TellChange(int32_t line, uint32_t pid, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+void TellChange(int32_t line, uint32_t pid, const char* format, ...) {
+    if (ChangeRecordsTold++ >= kChangeRecordsPerReload) return;
+    char text[kReloadTextSize];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    JournalReload(line, pid, text);
+}
+
 void Retire(int32_t index) {
     const JobEntry& row = Table.rows[index];
     const char* command = row.editWaiting ? row.waitingCommand : JobCommand[index];
     int32_t line = row.editWaiting ? row.waitingLine : JobLine[index];
     uint32_t pid = RunningPid(index);
     if (IsJobRunning(index)) {
-        Tell(line, pid, texts::kReloadRetiredRunningFormat, command, static_cast<unsigned long>(pid));
+        TellChange(line, pid, texts::kReloadRetiredRunningFormat, command, static_cast<unsigned long>(pid));
         // What runs is the command in the shared slot: an edit held for it
         // goes, so that the same command put back takes this run up.
         JobEntry& retired = Table.rows[index];
@@ -146,7 +178,8 @@ void Retire(int32_t index) {
         retired.editWaiting = retired.runAfterEdit = retired.startPending = false;
         return;
     }
-    Tell(line, 0, texts::kReloadRetiredFormat, command);
+    TellChange(line, 0, texts::kReloadRetiredFormat, command);
+    CloseRetry(index);
     FreeRow(index);
 }
 
@@ -161,7 +194,7 @@ void Add(int32_t index, const VersionJob& job) {
         row.interval = job.interval;
         row.ElapsedCounter = 0;
         WriteRow(index, job);
-        Tell(job.line, pid, texts::kReloadTakenUpFormat, job.command,
+        TellChange(job.line, pid, texts::kReloadTakenUpFormat, job.command,
              static_cast<unsigned long>(pid));
         return;
     }
@@ -170,7 +203,7 @@ void Add(int32_t index, const VersionJob& job) {
     row.interval = job.interval;
     std::memcpy(JobCommand[index], job.command, kTextSize);
     JobLine[index] = job.line;
-    Tell(job.line, 0, texts::kReloadAddedFormat, job.command);
+    TellChange(job.line, 0, texts::kReloadAddedFormat, job.command);
     StartJob(&row, index);
 }
 
@@ -191,9 +224,9 @@ void Edit(int32_t index, const VersionJob& job) {
     row.runAfterEdit = job.interval == 0;
     WriteRow(index, job);
     if (oldInterval == job.interval) {
-        Tell(job.line, 0, texts::kReloadEditedFormat, old, job.command);
+        TellChange(job.line, 0, texts::kReloadEditedFormat, old, job.command);
     } else {
-        Tell(job.line, 0, texts::kReloadEditedIntervalFormat, old, job.command,
+        TellChange(job.line, 0, texts::kReloadEditedIntervalFormat, old, job.command,
              static_cast<long>(job.interval), static_cast<long>(oldInterval));
     }
 }
@@ -206,6 +239,7 @@ void ApplyPlan(bool asked) {
          static_cast<long>(counts[static_cast<int>(ReloadAction::kEdited)]),
          static_cast<long>(counts[static_cast<int>(ReloadAction::kInterval)]),
          static_cast<long>(counts[static_cast<int>(ReloadAction::kUnchanged)]));
+    ChangeRecordsTold = 0;
     // Retired first: a row they free may be the one a new job takes.
     for (int32_t i = 0; i < Plan.changeCount; ++i) {
         const ReloadChange& change = Plan.changes[i];
@@ -221,7 +255,7 @@ void ApplyPlan(bool asked) {
             WriteRow(change.row, job);
             break;
         case ReloadAction::kInterval:
-            Tell(job.line, 0, texts::kReloadIntervalFormat, static_cast<long>(job.interval),
+            TellChange(job.line, 0, texts::kReloadIntervalFormat, static_cast<long>(job.interval),
                  static_cast<long>(row.interval), job.command);
             row.interval = job.interval;
             WriteRow(change.row, job);
@@ -235,6 +269,10 @@ void ApplyPlan(bool asked) {
         case ReloadAction::kRetired:
             break;
         }
+    }
+    if (ChangeRecordsTold > kChangeRecordsPerReload) {
+        Tell(0, 0, texts::kReloadMoreChangesFormat,
+             static_cast<long>(ChangeRecordsTold - kChangeRecordsPerReload));
     }
     Table.count = Version.count;
 }
@@ -403,6 +441,7 @@ int RunScheduler(RunEnd* end) {
         // A stop asked during the sleep starts nothing new.
         if (StopFlag.load() == 0) PollConfig();
     }
+    for (int32_t i = 0; i < kMaxJobs; ++i) CloseRetry(i);
     int32_t ended = TerminateRunningChildren();
     JournalRunnerStop(StopText(), ended);
     if (end != nullptr) *end = RunEnd::kStopped;

@@ -155,6 +155,54 @@ TEST_F(ConfigWatchTest, TheServiceTellsARejectedVersionInOneEvent) {
     EXPECT_TRUE(fake::ConsoleMessages().empty());
 }
 
+// A version rejected every 10 s for five minutes: six events in the hour,
+// then one with the count of the others once the hour has passed.
+TEST_F(ConfigWatchTest, RejectedVersionsAreCappedAnHourAtATime) {
+    WriteConfig("2,C:\\a.exe\n");
+    for (int k = 0; k < 30; ++k) {
+        options_.configSaves.push_back({kSaved + 10000 * k, "2,C:\\a.exe\nno comma " + std::to_string(k) + "\n"});
+    }
+    options_.stopAtMs = 6000 + 3600000 + 2000;
+    role_ = WarningRole::kService;
+    Run();
+    std::vector<fake::Event> events = fake::Events();
+    // Each told at its taking, unless the one before was still on its way:
+    // then it is counted among those held back.
+    ASSERT_GE(events.size(), 2u);
+    ASSERT_LE(events.size(), 7u);
+    for (size_t i = 0; i + 1 < events.size(); ++i) {
+        EXPECT_EQ(events[i].id, static_cast<uint32_t>(WarningEvent::kReloadRejected));
+        EXPECT_LT(events[i].ms, 6000 + 6 * 10000);
+    }
+    EXPECT_EQ(events.back().ms, 6000 + 3600000);
+    EXPECT_EQ(events.back().text, "Rejected versions of Config File (cycle_launch.txt) held back: " +
+                                      std::to_string(30 - (events.size() - 1)));
+    // The journal keeps every one of them.
+    int rejected = 0;
+    for (const std::string& told : Reloads()) rejected += told.find("rejected") != std::string::npos;
+    EXPECT_EQ(rejected, 30);
+}
+
+// A version that replaces every job tells the first changes one by one and
+// the rest in one count.
+TEST_F(ConfigWatchTest, OneReloadTellsAtMostSixtyFourChangedJobs) {
+    std::string before;
+    std::string after;
+    for (int k = 0; k < 100; ++k) {
+        before += "9,C:\\old" + std::to_string(k) + ".exe\n";
+        after += "9,C:\\new" + std::to_string(k) + ".exe\n";
+    }
+    WriteConfig(before);
+    options_.configSaves = {{kSaved, after}};
+    options_.stopAtMs = 8000;
+    Run();
+    std::vector<std::string> told = Reloads();
+    ASSERT_EQ(told.size(), 1u + 64u + 1u);
+    EXPECT_EQ(told[0], Applied(100, 100, 0, 0, 0));
+    EXPECT_EQ(told.back(), "||and 136 more jobs changed, not listed");
+    EXPECT_EQ(StartsOf("new99.exe"), Starts{6000}) << "a change not listed is still made";
+}
+
 // A removed job's run goes on and is never started again; the stop still
 // ends it. Back while that run goes on, the job takes it up.
 TEST_F(ConfigWatchTest, ARetiredRunGoesOnAndIsTakenUpWhenItsJobComesBack) {

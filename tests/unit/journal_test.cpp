@@ -204,6 +204,20 @@ TEST_F(JournalTest, ASecondTransientFailureFailsTheLaunch) {
     EXPECT_EQ(fake::Launches().size(), 2u) << "an interval-0 job is not tried a third time";
 }
 
+// A retry that never comes still closes its run: the stop at the next
+// tick, or the job removed before it.
+TEST_F(JournalTest, ARetryNeverTakenIsClosedByAFail) {
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.transientFailures = 1;
+    options_.stopAtMs = 1000;
+    Run();
+    auto records = Records();
+    EXPECT_EQ(Events(records), (std::vector<std::string>{"runner", "retry", "fail", "runner"}));
+    EXPECT_EQ(records[1][3], records[2][3]) << "the fail closes the retried run";
+    EXPECT_EQ(records[2][5], "1359");
+    EXPECT_EQ(fake::Launches().size(), 1u);
+}
+
 TEST(TransientLaunchErrorTest, OnlyErrorsThatSayNothingOfTheProgram) {
     for (uint32_t error : {8u, 14u, 1359u, 1450u, 1455u}) EXPECT_TRUE(IsTransientLaunchError(error)) << error;
     for (uint32_t error : {2u, 3u, 5u, 193u, 267u}) EXPECT_FALSE(IsTransientLaunchError(error)) << error;
