@@ -360,33 +360,70 @@ void PollConfig() {
     if (steady || asked) TakeVersion(bytes, length, hash, asked);
 }
 
-// Holding the launch lock, no child is being created, and every worker that
-// takes it later sees the StopFlag and gives up: no child outlives this.
-// A run in progress ends with everything it started; a run whose child has
-// ended already leaves what it started alone. Each run found gets its
-// closing record here. Returns how many runs the stop ended.
+// How long the stop waits for creations still in progress, and how often
+// it looks at them meanwhile.
+constexpr uint64_t kCreationWaitMilliseconds = 5000;
+constexpr uint32_t kCreationPollMilliseconds = 50;
+
+// Takes a published run from its worker and ends it; a run whose child has
+// ended already leaves what it started alone. Each run taken gets its
+// closing record here. Returns whether the stop ended it.
+bool SweepRun(int32_t index) {
+    int32_t running = kPhaseRunning;
+    if (!RunPhase[index].compare_exchange_strong(running, kPhaseSwept)) return false;
+    const ChildProcess& child = ProcessRecord[index];
+    const RunInfo& run = RunInProgress[index];
+    uint64_t ms = MonotonicMilliseconds() - run.startMs;
+    if (HasChildEnded(child)) {
+        JournalEnd(run.line, run.run, child.processId, ChildExitCode(child), ms);
+        return false;
+    }
+    if (child.jobObject != nullptr) {
+        TerminateRunJobObject(child.jobObject, kStoppedChildExitCode);
+    } else {
+        TerminateChild(child, kStoppedChildExitCode);
+    }
+    JournalKill(run.line, run.run, child.processId, kStoppedChildExitCode, ms);
+    return true;
+}
+
+// Every run in progress ends at once. A creation still in progress is
+// waited for, at most kCreationWaitMilliseconds: its worker publishes the
+// run, to be ended here, or, seeing the stop, ends its child itself while
+// still suspended. One still not done is left to its worker, which ends it
+// the same way whenever it returns. Returns how many runs the stop ended,
+// those still being created included.
 int32_t TerminateRunningChildren() {
-    EnterLaunchLock();
+    static bool waiting[kMaxJobs];
     int32_t ended = 0;
+    int32_t pending = 0;
     for (int32_t i = 0; i < kMaxJobs; ++i) {
-        const ChildProcess& child = ProcessRecord[i];
-        if (!IsJobRunning(i) || child.process == nullptr) continue;
-        const RunInfo& run = RunInProgress[i];
-        uint64_t ms = MonotonicMilliseconds() - run.startMs;
-        if (HasChildEnded(child)) {
-            JournalEnd(run.line, run.run, child.processId, ChildExitCode(child), ms);
+        waiting[i] = RunPhase[i].load() == kPhaseCreating;
+        if (waiting[i]) ++pending;
+        if (SweepRun(i)) ++ended;
+    }
+    uint64_t startMs = MonotonicMilliseconds();
+    for (;;) {
+        for (int32_t i = 0; i < kMaxJobs && pending > 0; ++i) {
+            if (!waiting[i] || RunPhase[i].load() == kPhaseCreating) continue;
+            waiting[i] = false;
+            --pending;
+            int32_t phase = RunPhase[i].load();
+            if (SweepRun(i) || phase == kPhaseSelfEnded) ++ended;
+        }
+        if (pending == 0 || MonotonicMilliseconds() - startMs >= kCreationWaitMilliseconds) break;
+        SleepMilliseconds(kCreationPollMilliseconds);
+    }
+    for (int32_t i = 0; i < kMaxJobs && pending > 0; ++i) {
+        if (!waiting[i]) continue;
+        int32_t creating = kPhaseCreating;
+        if (RunPhase[i].compare_exchange_strong(creating, kPhaseAbandoned)) {
+            ++ended;
             continue;
         }
-        if (child.jobObject != nullptr) {
-            TerminateRunJobObject(child.jobObject, kStoppedChildExitCode);
-        } else {
-            TerminateChild(child, kStoppedChildExitCode);
-        }
-        JournalKill(run.line, run.run, child.processId, kStoppedChildExitCode, ms);
-        ++ended;
+        int32_t phase = RunPhase[i].load();
+        if (SweepRun(i) || phase == kPhaseSelfEnded) ++ended;
     }
-    SweepDone = true;
-    LeaveLaunchLock();
     return ended;
 }
 
