@@ -63,7 +63,8 @@ bool IsDue(const JobEntry& row, int32_t index) {
 // A retry that will never come closes its run with the failure it retried.
 // Only while the row's mark is clear: no worker holds the retry then.
 void CloseRetry(int32_t index) {
-    if (RetryRun[index] == 0 || IsJobRunning(index)) return;
+    // The mark first: while it is set, the worker may be writing the retry.
+    if (IsJobRunning(index) || RetryRun[index] == 0) return;
     char programPath[kTextSize];
     char commandLine[kTextSize];
     SplitCommand(JobCommand[index], programPath, commandLine);
