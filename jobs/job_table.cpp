@@ -11,8 +11,9 @@ std::atomic<int32_t> StopFlag{0};
 std::atomic<int32_t> StopCause{0};
 std::atomic<int32_t> ReloadRequest{0};
 RunInfo RunInProgress[kMaxJobs];
-bool SweepDone;
+std::atomic<int32_t> RunPhase[kMaxJobs];
 int32_t RetryRun[kMaxJobs];
+uint32_t RetryError[kMaxJobs];
 std::atomic<uint32_t> ChildPid[kMaxJobs];
 
 void ResetJobTable() {
@@ -22,8 +23,9 @@ void ResetJobTable() {
     std::memset(LaunchWarningReported, 0, sizeof LaunchWarningReported);
     std::memset(RunInProgress, 0, sizeof RunInProgress);
     std::memset(RetryRun, 0, sizeof RetryRun);
-    SweepDone = false;
+    std::memset(RetryError, 0, sizeof RetryError);
     ReloadRequest.store(0);
     for (auto& mark : RunningMark) mark.store(0);
     for (auto& pid : ChildPid) pid.store(0);
+    for (auto& phase : RunPhase) phase.store(kPhaseNone);
 }

@@ -38,9 +38,17 @@ struct RunInfo {
     uint64_t startMs;
 };
 extern RunInfo RunInProgress[kMaxJobs];
-// The stop's sweep has written the closing records of the runs it found:
-// no worker writes one after it. Under the launch lock.
-extern bool SweepDone;
+// Where a row's run stands between its worker and the stop's sweep. Each
+// hand-over is one exchange of the word, so that exactly one of them writes
+// the run's closing record and touches its handles after the stop.
+constexpr int32_t kPhaseNone = 0;
+constexpr int32_t kPhaseCreating = 1;    // the worker is creating the child
+constexpr int32_t kPhaseRunning = 2;     // published: the sweep may take it
+constexpr int32_t kPhaseEnded = 3;       // the worker closes it
+constexpr int32_t kPhaseSwept = 4;       // the sweep closes it
+constexpr int32_t kPhaseSelfEnded = 5;   // created after the stop: ended by its worker
+constexpr int32_t kPhaseAbandoned = 6;   // still being created when the sweep gave up waiting
+extern std::atomic<int32_t> RunPhase[kMaxJobs];
 // The process id of the row's child while it runs, 0 otherwise: what a
 // reload tells of a run it leaves going, read without the launch lock.
 extern std::atomic<uint32_t> ChildPid[kMaxJobs];
@@ -48,6 +56,9 @@ extern std::atomic<uint32_t> ChildPid[kMaxJobs];
 // at the next tick under the same run number; 0 when none. Written by the
 // job's worker before it clears the mark.
 extern int32_t RetryRun[kMaxJobs];
+// ...and the error it failed with, for the fail record that closes the run
+// when the retry never comes.
+extern uint32_t RetryError[kMaxJobs];
 
 // Owned by one scheduler run and touched by the scheduler thread alone.
 struct JobEntry {

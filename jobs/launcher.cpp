@@ -1,5 +1,6 @@
 #include "jobs/launcher.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -44,16 +45,97 @@ struct Run {
 constexpr size_t kLaunchWarningSize = 1024;
 
 char StartPath[kMaxPathValue];
-// Only used under the launch lock, so one buffer serves every worker.
-char ComposedPath[kMaxPathValue];
+// The environment at start, which every child's is made from; length 0
+// when it did not fit, and children then get ours, which is never written.
+char StartBlock[kEnvironmentBlockSize];
+size_t StartBlockLength;
+
+// A child's block is composed in one of these and held only until its
+// creation returns. Taken by an exchange, never waited for.
+char LaunchBuffers[kLaunchBuffers][kEnvironmentBlockSize];
+std::atomic<int32_t> LaunchBufferTaken[kLaunchBuffers];
+
+int32_t TakeLaunchBuffer() {
+    for (int32_t i = 0; i < kLaunchBuffers; ++i) {
+        if (LaunchBufferTaken[i].exchange(1) == 0) return i;
+    }
+    return -1;
+}
+
+void GiveBackLaunchBuffer(int32_t buffer) {
+    if (buffer >= 0) LaunchBufferTaken[buffer].store(0);
+}
+
+bool IsPathEntry(const char* entry) {
+    const char name[] = "PATH=";
+    for (size_t i = 0; i < sizeof name - 1; ++i) {
+        char c = entry[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != name[i]) return false;
+    }
+    return true;
+}
+
+// The start block with PATH set to pathPrefix followed by jobDirectory, in
+// place of the start PATH. False when it does not fit.
+bool ComposeBlock(char* block, const char* pathPrefix, const char* separator,
+                  const char* jobDirectory) {
+    size_t used = 0;
+    bool written = false;
+    auto writePath = [&]() {
+        int length = std::snprintf(block + used, kEnvironmentBlockSize - used, "%s%s%s%s", kPathName,
+                                   "=", pathPrefix, separator);
+        if (length < 0 || used + static_cast<size_t>(length) >= kEnvironmentBlockSize) return false;
+        used += static_cast<size_t>(length);
+        length = std::snprintf(block + used, kEnvironmentBlockSize - used, "%s", jobDirectory);
+        if (length < 0 || used + static_cast<size_t>(length) + 2 > kEnvironmentBlockSize) return false;
+        used += static_cast<size_t>(length) + 1;
+        written = true;
+        return true;
+    };
+    for (const char* entry = StartBlock; *entry != '\0'; entry += std::strlen(entry) + 1) {
+        if (IsPathEntry(entry)) {
+            if (!written && !writePath()) return false;
+            continue;
+        }
+        size_t length = std::strlen(entry) + 1;
+        if (used + length + 1 > kEnvironmentBlockSize) return false;
+        std::memcpy(block + used, entry, length);
+        used += length;
+    }
+    if (!written && !writePath()) return false;
+    block[used] = '\0';
+    return true;
+}
+
+// The environment block of a child: exactly the start one for a program
+// without a folder, else the start one with the folder after the start
+// PATH. Null (ours, as it was at start) where none can be had.
+const char* ChildEnvironment(const char* jobDirectory, int32_t* buffer) {
+    *buffer = -1;
+    if (StartBlockLength == 0) return nullptr;
+    if (jobDirectory == nullptr) return StartBlock;
+    *buffer = TakeLaunchBuffer();
+    if (*buffer < 0) return nullptr;
+    char* block = LaunchBuffers[*buffer];
+    if (StartPath[0] != '\0' && ComposeBlock(block, StartPath, ";", jobDirectory)) return block;
+    if (ComposeBlock(block, texts::kDefaultSearchList, "", jobDirectory)) return block;
+    GiveBackLaunchBuffer(*buffer);
+    *buffer = -1;
+    return nullptr;
+}
 
 // The child starts suspended, so that nothing it starts escapes its job
-// object before it is in it. Where it can't be put into one, it runs
+// object before it is in it, and so that one created after the stop ends
+// before it runs. Where it can't be put into a job object, it runs
 // without, and a stop ends the child alone.
 bool CreateChildInItsJobObject(const char* programPath, char* commandLine, const char* directory,
-                               ChildProcess* child, uint32_t* error) {
+                               const char* environment, ChildProcess* child, bool* suspended,
+                               uint32_t* error) {
     void* jobObject = CreateRunJobObject();
-    if (!CreateChild(programPath, commandLine, directory, jobObject != nullptr, child, error)) {
+    *suspended = jobObject != nullptr;
+    if (!CreateChild(programPath, commandLine, directory, environment, *suspended, child,
+                     error)) {
         ReleaseJobObject(jobObject);
         return false;
     }
@@ -63,17 +145,19 @@ bool CreateChildInItsJobObject(const char* programPath, char* commandLine, const
     } else {
         ReleaseJobObject(jobObject);
     }
-    if (ResumeChild(*child, error)) return true;
-    // Never to run, it would only hold its job object.
-    TerminateChild(*child, kStoppedChildExitCode);
-    ReleaseChild(child);
-    return false;
+    return true;
 }
 
-// Sets the child's PATH and creates it; under the launch lock, so that the
-// child inherits the PATH composed for it and the stop's sweep sees every
-// child that will ever exist. The run's first records are queued under the
-// lock too, so that none follows the sweep's.
+void EndChildAtStop(const ChildProcess& child) {
+    if (child.jobObject != nullptr) {
+        TerminateRunJobObject(child.jobObject, kStoppedChildExitCode);
+    } else {
+        TerminateChild(child, kStoppedChildExitCode);
+    }
+}
+
+// Creates the child with no lock held: a creation that hangs holds up its
+// own job alone. The stop's sweep learns of it through the row's phase.
 LaunchResult Launch(const Run& run, const char* programPath, char* commandLine, uint32_t* error) {
     const char* lastBackslash = std::strrchr(programPath, '\\');
     char jobDirectory[kTextSize] = "";
@@ -83,34 +167,56 @@ LaunchResult Launch(const Run& run, const char* programPath, char* commandLine, 
         jobDirectory[length] = '\0';
     }
 
-    EnterLaunchLock();
+    std::atomic<int32_t>& phase = RunPhase[run.index];
+    // Told before the stop is looked at: a sweep that missed this creation
+    // was not yet under way, and this worker sees its stop.
+    phase.store(kPhaseCreating);
     if (StopFlag.load() != 0) {
-        LeaveLaunchLock();
+        phase.store(kPhaseNone);
         return LaunchResult::kGivenUp;  // no child, and nothing to warn about
     }
-    if (lastBackslash != nullptr) {
-        ComposePathValue(StartPath, jobDirectory, ComposedPath, sizeof ComposedPath);
-        WriteEnvironmentVariable(kPathName, ComposedPath);
-    }
     ChildProcess& child = ProcessRecord[run.index];
-    bool created = CreateChildInItsJobObject(programPath, commandLine,
-                                             lastBackslash != nullptr ? jobDirectory : nullptr,
-                                             &child, error);
-    LaunchResult result = LaunchResult::kCreated;
-    if (created) {
-        RunInProgress[run.index] = RunInfo{run.line, run.number, MonotonicMilliseconds()};
-        ChildPid[run.index].store(child.processId);
-        JournalStart(run.line, run.number, child.processId, JobCommand[run.index]);
-    } else if (!run.retried && IsTransientLaunchError(*error)) {
-        JournalRetry(run.line, run.number, *error, programPath);
-        RetryRun[run.index] = run.number;
-        result = LaunchResult::kGivenUp;
-    } else {
-        JournalFail(run.line, run.number, *error, programPath);
-        result = LaunchResult::kFailed;
+    const char* directory = lastBackslash != nullptr ? jobDirectory : nullptr;
+    int32_t buffer = -1;
+    const char* environment = ChildEnvironment(directory, &buffer);
+    bool suspended = false;
+    bool created = CreateChildInItsJobObject(programPath, commandLine, directory, environment,
+                                             &child, &suspended, error);
+    GiveBackLaunchBuffer(buffer);
+    if (created && suspended && StopFlag.load() == 0 && !ResumeChild(child, error)) {
+        // Never to run, it would only hold its job object.
+        TerminateChild(child, kStoppedChildExitCode);
+        ReleaseChild(&child);
+        created = false;
     }
-    LeaveLaunchLock();
-    return result;
+    if (!created) {
+        phase.store(kPhaseNone);
+        // After the stop no retry would come: the fail closes the run now.
+        if (!run.retried && StopFlag.load() == 0 && IsTransientLaunchError(*error)) {
+            JournalRetry(run.line, run.number, *error, programPath);
+            RetryError[run.index] = *error;
+            RetryRun[run.index] = run.number;
+            return LaunchResult::kGivenUp;
+        }
+        JournalFail(run.line, run.number, *error, programPath);
+        return LaunchResult::kFailed;
+    }
+    uint64_t startMs = MonotonicMilliseconds();
+    RunInProgress[run.index] = RunInfo{run.line, run.number, startMs};
+    ChildPid[run.index].store(child.processId);
+    JournalStart(run.line, run.number, child.processId, JobCommand[run.index]);
+    int32_t creating = kPhaseCreating;
+    if (StopFlag.load() == 0 && phase.compare_exchange_strong(creating, kPhaseRunning)) {
+        return LaunchResult::kCreated;
+    }
+    // Created once the stop was under way: ended before it ran, if it was
+    // still suspended, and closed here, since the sweep never takes it.
+    EndChildAtStop(child);
+    JournalKill(run.line, run.number, child.processId, kStoppedChildExitCode,
+                MonotonicMilliseconds() - startMs);
+    creating = kPhaseCreating;
+    phase.compare_exchange_strong(creating, kPhaseSelfEnded);
+    return LaunchResult::kGivenUp;
 }
 
 }  // namespace
@@ -118,6 +224,7 @@ LaunchResult Launch(const Run& run, const char* programPath, char* commandLine, 
 void CaptureStartPath() {
     size_t length = ReadEnvironmentVariable(kPathName, StartPath, sizeof StartPath);
     if (length == 0 || length >= sizeof StartPath) StartPath[0] = '\0';
+    StartBlockLength = ReadEnvironmentBlock(StartBlock, sizeof StartBlock);
 }
 
 void ComposePathValue(const char* startPath, const char* jobDirectory, char* value,
@@ -158,17 +265,16 @@ void JobWorker(int32_t index) {
     } else if (result == LaunchResult::kCreated) {
         ClearJobWarning(index);
         WaitForChild(child);
-        // The sweep may be terminating this very child: let it finish with
-        // the handle before it is closed. Once it has passed, the run's
-        // closing record is its own.
-        EnterLaunchLock();
-        if (!SweepDone) {
+        // Unless the stop's sweep took the run first, its closing record and
+        // its handles are this worker's.
+        int32_t running = kPhaseRunning;
+        if (RunPhase[index].compare_exchange_strong(running, kPhaseEnded)) {
             JournalEnd(run.line, run.number, child.processId, ChildExitCode(child),
                        MonotonicMilliseconds() - RunInProgress[index].startMs);
+            ReleaseChild(&child);
+            ChildPid[index].store(0);
+            RunPhase[index].store(kPhaseNone);
         }
-        ReleaseChild(&child);
-        ChildPid[index].store(0);
-        LeaveLaunchLock();
     }
     // Last touch of the row: once the mark is clear, the next run may start.
     // After a stop the mark stays, for the sweep.

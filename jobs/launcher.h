@@ -7,8 +7,17 @@
 // The platform's limit for one environment variable's value, zero included.
 constexpr size_t kMaxPathValue = 32767;
 
-// Keeps the PATH this process had at start: every child's PATH is composed
-// from it, so launches do not pile directories onto one another.
+// Every child gets an environment block of its own, made from the one this
+// process had at start, which is never written. The start block and each
+// launch buffer hold at most kEnvironmentBlockSize bytes; kLaunchBuffers
+// creations at once compose theirs, each buffer held only until its
+// creation returns. Past either bound a child gets the start environment
+// as it stands, without its folder on PATH.
+constexpr size_t kEnvironmentBlockSize = 65536;
+constexpr int32_t kLaunchBuffers = 4;
+
+// Keeps the environment and PATH this process had at start: every child's
+// is composed from them, so launches do not pile directories onto one another.
 void CaptureStartPath();
 
 // The PATH value for a child of jobDirectory: startPath, ";" and the

@@ -42,6 +42,20 @@ int32_t SortOldRows(const JobInForce* rows) {
     return count;
 }
 
+// One command, whatever the letter case of its program path: Windows takes
+// the path in any case. ASCII folding, as ProgramOf: the same answer on
+// every machine and for every code page the file may be in.
+bool SameCommand(const char* oldCommand, const char* newCommand) {
+    char oldProgram[kTextSize];
+    char newProgram[kTextSize];
+    ProgramOf(oldCommand, oldProgram);
+    ProgramOf(newCommand, newProgram);
+    if (std::strcmp(oldProgram, newProgram) != 0) return false;
+    // The path is the start of the command: the rest is taken as written.
+    size_t pathLength = std::strlen(oldProgram);
+    return std::strcmp(oldCommand + pathLength, newCommand + pathLength) == 0;
+}
+
 // The n-th time a command stands in the new version is the n-th time it
 // stands in force: taking the first free one in line order pairs them so.
 void MatchByCommand(const JobInForce* rows, int32_t oldCount, const JobVersion& version) {
@@ -49,7 +63,7 @@ void MatchByCommand(const JobInForce* rows, int32_t oldCount, const JobVersion& 
         for (int32_t i = 0; i < oldCount; ++i) {
             int32_t row = OldOrder[i];
             if (OldMatch[row] != kNone) continue;
-            if (std::strcmp(rows[row].command, version.jobs[job].command) != 0) continue;
+            if (!SameCommand(rows[row].command, version.jobs[job].command)) continue;
             OldMatch[row] = job;
             NewMatch[job] = row;
             break;
@@ -57,57 +71,126 @@ void MatchByCommand(const JobInForce* rows, int32_t oldCount, const JobVersion& 
     }
 }
 
-// Among what is left: one program on each side is one job edited; a program
-// that several jobs run pairs only where the line number stayed.
-void MatchInPlace(const JobInForce* rows, int32_t oldCount, const JobVersion& version) {
+constexpr int32_t kMaxWords = static_cast<int32_t>(kTextSize / 2);
+
+// The argument words of a command: what follows its program path, cut at
+// spaces and tabs.
+int32_t ArgumentWords(const char* command, size_t pathLength, const char** words, int32_t* lengths) {
+    int32_t count = 0;
+    const char* c = command + pathLength;
+    while (*c != '\0' && count < kMaxWords) {
+        while (*c == ' ' || *c == '\t') ++c;
+        if (*c == '\0') break;
+        const char* word = c;
+        while (*c != '\0' && *c != ' ' && *c != '\t') ++c;
+        words[count] = word;
+        lengths[count] = static_cast<int32_t>(c - word);
+        ++count;
+    }
+    return count;
+}
+
+// How many argument words two commands of one program have in common, each
+// word counted as often as both have it.
+int32_t WordsInCommon(const char* oldCommand, const char* newCommand, size_t pathLength) {
+    const char* oldWords[kMaxWords];
+    int32_t oldLengths[kMaxWords];
+    const char* newWords[kMaxWords];
+    int32_t newLengths[kMaxWords];
+    bool used[kMaxWords] = {};
+    int32_t oldCount = ArgumentWords(oldCommand, pathLength, oldWords, oldLengths);
+    int32_t newCount = ArgumentWords(newCommand, pathLength, newWords, newLengths);
+    int32_t common = 0;
+    for (int32_t n = 0; n < newCount; ++n) {
+        for (int32_t o = 0; o < oldCount; ++o) {
+            if (used[o] || oldLengths[o] != newLengths[n]) continue;
+            if (std::memcmp(oldWords[o], newWords[n], static_cast<size_t>(newLengths[n])) != 0) continue;
+            used[o] = true;
+            ++common;
+            break;
+        }
+    }
+    return common;
+}
+
+// The best old row for one new job so far.
+struct Pairing {
+    int32_t row;  // kNone: none left
+    int32_t common;
+    int32_t distance;
+};
+
+// More words in common first, then the nearer line.
+bool Better(const Pairing& a, const Pairing& b) {
+    if (b.row == kNone) return a.row != kNone;
+    if (a.row == kNone) return false;
+    if (a.common != b.common) return a.common > b.common;
+    return a.distance < b.distance;
+}
+
+// Among what is left, old rows (retired ones whose run goes on included)
+// and new jobs of one program pair by the most argument words in common;
+// a tie goes to the nearer line, then to the earlier one. A pair with no
+// word in common forms only where the program has one old row and one new
+// job left: one job edited.
+void MatchByWords(const JobInForce* rows, int32_t oldCount, const JobVersion& version) {
     for (int32_t i = 0; i < oldCount; ++i) {
         int32_t row = OldOrder[i];
-        if (OldMatch[row] == kNone && !rows[row].retired) ProgramOf(rows[row].command, OldProgram[row]);
+        if (OldMatch[row] == kNone) ProgramOf(rows[row].command, OldProgram[row]);
     }
     for (int32_t job = 0; job < version.count; ++job) {
         if (NewMatch[job] == kNone) ProgramOf(version.jobs[job].command, NewProgram[job]);
     }
-    // Counted before any pairing of this pass, so that the order of pairing
-    // changes nothing.
-    static int32_t oldSame[kMaxJobs];
-    static int32_t newSame[kMaxJobs];
-    static int32_t onlyOld[kMaxJobs];
+    // Counted before any pairing, so that the order of pairing changes nothing.
+    static bool onlyPair[kMaxJobs];
     for (int32_t job = 0; job < version.count; ++job) {
-        oldSame[job] = newSame[job] = 0;
-        onlyOld[job] = kNone;
+        onlyPair[job] = false;
         if (NewMatch[job] != kNone) continue;
+        int32_t oldSame = 0;
+        int32_t newSame = 0;
         for (int32_t i = 0; i < oldCount; ++i) {
             int32_t row = OldOrder[i];
-            if (OldMatch[row] != kNone || rows[row].retired) continue;
-            if (std::strcmp(OldProgram[row], NewProgram[job]) != 0) continue;
-            ++oldSame[job];
-            onlyOld[job] = row;
+            if (OldMatch[row] == kNone && std::strcmp(OldProgram[row], NewProgram[job]) == 0) ++oldSame;
         }
         for (int32_t other = 0; other < version.count; ++other) {
-            if (NewMatch[other] == kNone && std::strcmp(NewProgram[other], NewProgram[job]) == 0) {
-                ++newSame[job];
-            }
+            if (NewMatch[other] == kNone && std::strcmp(NewProgram[other], NewProgram[job]) == 0) ++newSame;
         }
+        onlyPair[job] = oldSame == 1 && newSame == 1;
     }
-    for (int32_t job = 0; job < version.count; ++job) {
-        if (NewMatch[job] != kNone || oldSame[job] == 0) continue;
-        int32_t partner = kNone;
-        if (oldSame[job] == 1 && newSame[job] == 1) {
-            partner = onlyOld[job];
-        } else {
-            for (int32_t i = 0; i < oldCount && partner == kNone; ++i) {
-                int32_t row = OldOrder[i];
-                if (OldMatch[row] != kNone || rows[row].retired) continue;
-                if (rows[row].line == version.jobs[job].line &&
-                    std::strcmp(OldProgram[row], NewProgram[job]) == 0) {
-                    partner = row;
+    // Each new job's best row, found again only once another job took it:
+    // the pairs are taken best first.
+    static Pairing best[kMaxJobs];
+    static bool known[kMaxJobs];
+    for (int32_t job = 0; job < version.count; ++job) known[job] = false;
+    for (;;) {
+        int32_t chosen = kNone;
+        for (int32_t job = 0; job < version.count; ++job) {
+            if (NewMatch[job] != kNone) continue;
+            if (!known[job]) {
+                const VersionJob& newJob = version.jobs[job];
+                best[job] = Pairing{kNone, 0, 0};
+                size_t pathLength = std::strlen(NewProgram[job]);
+                for (int32_t i = 0; i < oldCount; ++i) {
+                    int32_t row = OldOrder[i];
+                    if (OldMatch[row] != kNone || std::strcmp(OldProgram[row], NewProgram[job]) != 0) continue;
+                    int32_t common = WordsInCommon(rows[row].command, newJob.command, pathLength);
+                    if (common == 0 && !onlyPair[job]) continue;
+                    int32_t distance = rows[row].line - newJob.line;
+                    Pairing candidate{row, common, distance < 0 ? -distance : distance};
+                    if (Better(candidate, best[job])) best[job] = candidate;
                 }
+                known[job] = true;
             }
+            if (chosen == kNone ? best[job].row != kNone : Better(best[job], best[chosen])) chosen = job;
         }
-        if (partner == kNone) continue;
-        OldMatch[partner] = job;
-        NewMatch[job] = partner;
-        NewEdited[job] = true;
+        if (chosen == kNone) return;
+        int32_t row = best[chosen].row;
+        OldMatch[row] = chosen;
+        NewMatch[chosen] = row;
+        NewEdited[chosen] = true;
+        for (int32_t job = 0; job < version.count; ++job) {
+            if (known[job] && best[job].row == row) known[job] = false;
+        }
     }
 }
 
@@ -133,7 +216,7 @@ void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan*
     }
     int32_t oldCount = SortOldRows(rows);
     MatchByCommand(rows, oldCount, version);
-    MatchInPlace(rows, oldCount, version);
+    MatchByWords(rows, oldCount, version);
 
     // Rows that stay taken: every match, and every run that goes on.
     static bool taken[kMaxJobs];
@@ -159,10 +242,11 @@ void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan*
             while (taken[nextFree]) ++nextFree;
             taken[nextFree] = true;
             AddChange(plan, ReloadAction::kAdded, nextFree, job);
+        } else if (NewEdited[job]) {
+            // A retired row taken up by an edit waits for its run as any edit.
+            AddChange(plan, ReloadAction::kEdited, row, job);
         } else if (rows[row].retired) {
             AddChange(plan, ReloadAction::kAdded, row, job);
-        } else if (NewEdited[job]) {
-            AddChange(plan, ReloadAction::kEdited, row, job);
         } else if (rows[row].interval != version.jobs[job].interval) {
             AddChange(plan, ReloadAction::kInterval, row, job);
         } else {

@@ -62,6 +62,6 @@ struct ReloadPlan {
 };
 
 // Decides from the kMaxJobs rows in force and a new version. Rows already
-// retired take part in the match by command only, and make no change of
-// their own when left unmatched.
+// retired take part in the match, and make no change of their own when left
+// unmatched: one taken up by its own command is added, by another an edit.
 void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan* plan);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "jobs/command.h"
 #include "jobs/config.h"
 #include "jobs/job_table.h"
 #include "jobs/journal.h"
@@ -59,6 +60,18 @@ bool IsDue(const JobEntry& row, int32_t index) {
     return row.interval != 0 && row.ElapsedCounter >= row.interval;
 }
 
+// A retry that will never come closes its run with the failure it retried.
+// Only while the row's mark is clear: no worker holds the retry then.
+void CloseRetry(int32_t index) {
+    // The mark first: while it is set, the worker may be writing the retry.
+    if (IsJobRunning(index) || RetryRun[index] == 0) return;
+    char programPath[kTextSize];
+    char commandLine[kTextSize];
+    SplitCommand(JobCommand[index], programPath, commandLine);
+    JournalFail(JobLine[index], RetryRun[index], RetryError[index], programPath);
+    RetryRun[index] = 0;
+}
+
 // All of a row's state anew, the shared slots included. Only once no
 // worker uses the row: its mark is clear.
 void FreeRow(int32_t index) {
@@ -77,6 +90,7 @@ void SettleRow(int32_t index) {
     JobEntry& row = Table.rows[index];
     if (!row.inUse || IsJobRunning(index)) return;
     if (row.retired) {
+        CloseRetry(index);
         FreeRow(index);
         return;
     }
@@ -109,7 +123,8 @@ void Tick() {
         bool idle = !IsJobRunning(i);
         if (idle) SettleRow(i);
         if (!row.inUse || row.retired) continue;
-        if (idle && IsDue(row, i)) {
+        // Once the stop is seen, no worker is started: it would only give up.
+        if (idle && IsDue(row, i) && StopFlag.load() == 0) {
             StartJob(&row, i);
             if (!row.startPending) row.ElapsedCounter = 0;
         }
@@ -132,13 +147,31 @@ void Tell(int32_t line, uint32_t pid, const char* format, ...) {
     JournalReload(line, pid, text);
 }
 
+// One reload's records of changed jobs: so many, then one with the count
+// of the rest, so that a version replacing every job can't flood the queue.
+constexpr int32_t kChangeRecordsPerReload = 64;
+int32_t ChangeRecordsTold;
+
+void TellChange(int32_t line, uint32_t pid, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+void TellChange(int32_t line, uint32_t pid, const char* format, ...) {
+    if (ChangeRecordsTold++ >= kChangeRecordsPerReload) return;
+    char text[kReloadTextSize];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    JournalReload(line, pid, text);
+}
+
 void Retire(int32_t index) {
     const JobEntry& row = Table.rows[index];
     const char* command = row.editWaiting ? row.waitingCommand : JobCommand[index];
     int32_t line = row.editWaiting ? row.waitingLine : JobLine[index];
     uint32_t pid = RunningPid(index);
     if (IsJobRunning(index)) {
-        Tell(line, pid, texts::kReloadRetiredRunningFormat, command, static_cast<unsigned long>(pid));
+        TellChange(line, pid, texts::kReloadRetiredRunningFormat, command, static_cast<unsigned long>(pid));
         // What runs is the command in the shared slot: an edit held for it
         // goes, so that the same command put back takes this run up.
         JobEntry& retired = Table.rows[index];
@@ -146,7 +179,8 @@ void Retire(int32_t index) {
         retired.editWaiting = retired.runAfterEdit = retired.startPending = false;
         return;
     }
-    Tell(line, 0, texts::kReloadRetiredFormat, command);
+    TellChange(line, 0, texts::kReloadRetiredFormat, command);
+    CloseRetry(index);
     FreeRow(index);
 }
 
@@ -161,7 +195,7 @@ void Add(int32_t index, const VersionJob& job) {
         row.interval = job.interval;
         row.ElapsedCounter = 0;
         WriteRow(index, job);
-        Tell(job.line, pid, texts::kReloadTakenUpFormat, job.command,
+        TellChange(job.line, pid, texts::kReloadTakenUpFormat, job.command,
              static_cast<unsigned long>(pid));
         return;
     }
@@ -170,12 +204,17 @@ void Add(int32_t index, const VersionJob& job) {
     row.interval = job.interval;
     std::memcpy(JobCommand[index], job.command, kTextSize);
     JobLine[index] = job.line;
-    Tell(job.line, 0, texts::kReloadAddedFormat, job.command);
+    TellChange(job.line, 0, texts::kReloadAddedFormat, job.command);
     StartJob(&row, index);
 }
 
 void Edit(int32_t index, const VersionJob& job) {
     JobEntry& row = Table.rows[index];
+    if (row.retired) {
+        // Back as an edit while its retired run goes on: it waits for that run.
+        row.retired = false;
+        row.ElapsedCounter = 0;
+    }
     const char* command = row.editWaiting ? row.waitingCommand : JobCommand[index];
     char old[kTextSize];
     std::memcpy(old, command, kTextSize);
@@ -186,9 +225,9 @@ void Edit(int32_t index, const VersionJob& job) {
     row.runAfterEdit = job.interval == 0;
     WriteRow(index, job);
     if (oldInterval == job.interval) {
-        Tell(job.line, 0, texts::kReloadEditedFormat, old, job.command);
+        TellChange(job.line, 0, texts::kReloadEditedFormat, old, job.command);
     } else {
-        Tell(job.line, 0, texts::kReloadEditedIntervalFormat, old, job.command,
+        TellChange(job.line, 0, texts::kReloadEditedIntervalFormat, old, job.command,
              static_cast<long>(job.interval), static_cast<long>(oldInterval));
     }
 }
@@ -201,6 +240,7 @@ void ApplyPlan(bool asked) {
          static_cast<long>(counts[static_cast<int>(ReloadAction::kEdited)]),
          static_cast<long>(counts[static_cast<int>(ReloadAction::kInterval)]),
          static_cast<long>(counts[static_cast<int>(ReloadAction::kUnchanged)]));
+    ChangeRecordsTold = 0;
     // Retired first: a row they free may be the one a new job takes.
     for (int32_t i = 0; i < Plan.changeCount; ++i) {
         const ReloadChange& change = Plan.changes[i];
@@ -216,7 +256,7 @@ void ApplyPlan(bool asked) {
             WriteRow(change.row, job);
             break;
         case ReloadAction::kInterval:
-            Tell(job.line, 0, texts::kReloadIntervalFormat, static_cast<long>(job.interval),
+            TellChange(job.line, 0, texts::kReloadIntervalFormat, static_cast<long>(job.interval),
                  static_cast<long>(row.interval), job.command);
             row.interval = job.interval;
             WriteRow(change.row, job);
@@ -230,6 +270,10 @@ void ApplyPlan(bool asked) {
         case ReloadAction::kRetired:
             break;
         }
+    }
+    if (ChangeRecordsTold > kChangeRecordsPerReload) {
+        Tell(0, 0, texts::kReloadMoreChangesFormat,
+             static_cast<long>(ChangeRecordsTold - kChangeRecordsPerReload));
     }
     Table.count = Version.count;
 }
@@ -317,33 +361,70 @@ void PollConfig() {
     if (steady || asked) TakeVersion(bytes, length, hash, asked);
 }
 
-// Holding the launch lock, no child is being created, and every worker that
-// takes it later sees the StopFlag and gives up: no child outlives this.
-// A run in progress ends with everything it started; a run whose child has
-// ended already leaves what it started alone. Each run found gets its
-// closing record here. Returns how many runs the stop ended.
+// How long the stop waits for creations still in progress, and how often
+// it looks at them meanwhile.
+constexpr uint64_t kCreationWaitMilliseconds = 5000;
+constexpr uint32_t kCreationPollMilliseconds = 50;
+
+// Takes a published run from its worker and ends it; a run whose child has
+// ended already leaves what it started alone. Each run taken gets its
+// closing record here. Returns whether the stop ended it.
+bool SweepRun(int32_t index) {
+    int32_t running = kPhaseRunning;
+    if (!RunPhase[index].compare_exchange_strong(running, kPhaseSwept)) return false;
+    const ChildProcess& child = ProcessRecord[index];
+    const RunInfo& run = RunInProgress[index];
+    uint64_t ms = MonotonicMilliseconds() - run.startMs;
+    if (HasChildEnded(child)) {
+        JournalEnd(run.line, run.run, child.processId, ChildExitCode(child), ms);
+        return false;
+    }
+    if (child.jobObject != nullptr) {
+        TerminateRunJobObject(child.jobObject, kStoppedChildExitCode);
+    } else {
+        TerminateChild(child, kStoppedChildExitCode);
+    }
+    JournalKill(run.line, run.run, child.processId, kStoppedChildExitCode, ms);
+    return true;
+}
+
+// Every run in progress ends at once. A creation still in progress is
+// waited for, at most kCreationWaitMilliseconds: its worker publishes the
+// run, to be ended here, or, seeing the stop, ends its child itself while
+// still suspended. One still not done is left to its worker, which ends it
+// the same way whenever it returns. Returns how many runs the stop ended,
+// those still being created included.
 int32_t TerminateRunningChildren() {
-    EnterLaunchLock();
+    static bool waiting[kMaxJobs];
     int32_t ended = 0;
+    int32_t pending = 0;
     for (int32_t i = 0; i < kMaxJobs; ++i) {
-        const ChildProcess& child = ProcessRecord[i];
-        if (!IsJobRunning(i) || child.process == nullptr) continue;
-        const RunInfo& run = RunInProgress[i];
-        uint64_t ms = MonotonicMilliseconds() - run.startMs;
-        if (HasChildEnded(child)) {
-            JournalEnd(run.line, run.run, child.processId, ChildExitCode(child), ms);
+        waiting[i] = RunPhase[i].load() == kPhaseCreating;
+        if (waiting[i]) ++pending;
+        if (SweepRun(i)) ++ended;
+    }
+    uint64_t startMs = MonotonicMilliseconds();
+    for (;;) {
+        for (int32_t i = 0; i < kMaxJobs && pending > 0; ++i) {
+            if (!waiting[i] || RunPhase[i].load() == kPhaseCreating) continue;
+            waiting[i] = false;
+            --pending;
+            int32_t phase = RunPhase[i].load();
+            if (SweepRun(i) || phase == kPhaseSelfEnded) ++ended;
+        }
+        if (pending == 0 || MonotonicMilliseconds() - startMs >= kCreationWaitMilliseconds) break;
+        SleepMilliseconds(kCreationPollMilliseconds);
+    }
+    for (int32_t i = 0; i < kMaxJobs && pending > 0; ++i) {
+        if (!waiting[i]) continue;
+        int32_t creating = kPhaseCreating;
+        if (RunPhase[i].compare_exchange_strong(creating, kPhaseAbandoned)) {
+            ++ended;
             continue;
         }
-        if (child.jobObject != nullptr) {
-            TerminateRunJobObject(child.jobObject, kStoppedChildExitCode);
-        } else {
-            TerminateChild(child, kStoppedChildExitCode);
-        }
-        JournalKill(run.line, run.run, child.processId, kStoppedChildExitCode, ms);
-        ++ended;
+        int32_t phase = RunPhase[i].load();
+        if (SweepRun(i) || phase == kPhaseSelfEnded) ++ended;
     }
-    SweepDone = true;
-    LeaveLaunchLock();
     return ended;
 }
 
@@ -398,6 +479,7 @@ int RunScheduler(RunEnd* end) {
         // A stop asked during the sleep starts nothing new.
         if (StopFlag.load() == 0) PollConfig();
     }
+    for (int32_t i = 0; i < kMaxJobs; ++i) CloseRetry(i);
     int32_t ended = TerminateRunningChildren();
     JournalRunnerStop(StopText(), ended);
     if (end != nullptr) *end = RunEnd::kStopped;

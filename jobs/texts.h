@@ -116,6 +116,7 @@ constexpr const char kLostDeletedFormat[] = "%lu records lost: the file was dele
 // --- A new version of the configuration, taken while jobs run ----------
 // printf formats of the reload records. The counts of a version applied:
 // added, retired, edited in place, interval changed, unchanged.
+constexpr const char kReloadMoreChangesFormat[] = "and %ld more jobs changed, not listed";
 constexpr const char kReloadAppliedFormat[] =
     "%snew version applied: %ld added, %ld retired, %ld edited in place, %ld interval changed, "
     "%ld unchanged";
@@ -135,6 +136,8 @@ constexpr const char kReloadEditedIntervalFormat[] =
     "edited in place: %s; new command: %s; interval %ld, was %ld";
 constexpr const char kReloadIntervalFormat[] = "interval %ld, was %ld: %s";
 // A version that can't be taken: the format warnings' summary, or the rows.
+constexpr const char kReloadRejectionsHeldBackFormat[] =
+    "Rejected versions of Config File (cycle_launch.txt) held back: %ld";
 constexpr const char kReloadRejectedFormat[] = "%s; new version rejected, the jobs in force stay";
 constexpr const char kReloadTooManyRowsFormat[] =
     "Config File (cycle_launch.txt): the new version needs %ld rows, more than the %ld there "

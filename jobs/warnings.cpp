@@ -88,6 +88,14 @@ void TellHeldBackOnItsOwn(int32_t) {
 // A rejected version of the configuration being told. Under the report lock.
 bool TellingRejection;
 char Rejection[kReportSize];
+// The rejected versions of the current window. Under the report lock.
+struct RejectionReports {
+    bool windowOpen;
+    uint64_t windowStartMs;
+    int32_t told;
+    int32_t heldBack;
+};
+RejectionReports Rejections;
 
 void WriteWarningLine(const char* text);
 
@@ -269,22 +277,55 @@ void ComposeFormatSummary(const FormatErrors& errors, char* text, size_t size) {
     AppendText(text, size, &used, "%s", texts::kFormatErrorListEnd, 0);
 }
 
+namespace {
+
+// Hands text to the rejection's own thread, if that is free. Under the
+// report lock; false when the text must wait.
+bool HandRejection(const char* text) {
+    if (TellingRejection) return false;
+    TellingRejection = true;
+    std::snprintf(Rejection, sizeof Rejection, "%s", text);
+    return true;
+}
+
+void StartTellingRejection() {
+    if (StartThread(TellRejectionOnItsOwn, 0)) return;
+    EnterReportLock();
+    TellingRejection = false;
+    LeaveReportLock();
+}
+
+// Under the report lock. A passed window with nothing held back closes; one
+// that held something back stays until its count is told.
+void CloseRejectionWindowIfPassed(uint64_t nowMs) {
+    if (Rejections.windowOpen && Rejections.heldBack == 0 &&
+        nowMs - Rejections.windowStartMs >= kRejectionWindowMilliseconds) {
+        Rejections = RejectionReports{};
+    }
+}
+
+}  // namespace
+
 void RaiseReloadRejected(const char* text) {
     // Told from the scheduler's thread, which must not wait for the event
     // log's process nor for a console: on a thread of its own. One at a
     // time; the journal has each of them anyway.
+    uint64_t nowMs = MonotonicMilliseconds();
     EnterReportLock();
-    bool free = !TellingRejection;
-    if (free) {
-        TellingRejection = true;
-        std::snprintf(Rejection, sizeof Rejection, "%s", text);
+    CloseRejectionWindowIfPassed(nowMs);
+    if (!Rejections.windowOpen) {
+        Rejections.windowOpen = true;
+        Rejections.windowStartMs = nowMs;
+    }
+    // One still on its way counts as held back: none goes untold.
+    bool handed = Rejections.told < kRejectionsPerWindow && HandRejection(text);
+    if (handed) {
+        ++Rejections.told;
+    } else {
+        ++Rejections.heldBack;
     }
     LeaveReportLock();
-    if (free && !StartThread(TellRejectionOnItsOwn, 0)) {
-        EnterReportLock();
-        TellingRejection = false;
-        LeaveReportLock();
-    }
+    if (handed) StartTellingRejection();
 }
 
 void RaiseRefusal(const char* text) {
@@ -310,6 +351,28 @@ void RaiseUnsafeAllowed(const char* text) {
                       static_cast<uint32_t>(WarningEvent::kUnsafePermissionsAllowed), text);
     if (Target != Audience::kAdministrator) std::fprintf(stderr, texts::kWarningLineFormat, text);
 }
+
+namespace {
+
+// At a tick: once the window has passed, the count of what it held back,
+// in one entry that opens the next window.
+void ReportHeldBackRejections(uint64_t nowMs) {
+    EnterReportLock();
+    bool due = Rejections.windowOpen && Rejections.heldBack > 0 &&
+               nowMs - Rejections.windowStartMs >= kRejectionWindowMilliseconds;
+    bool handed = false;
+    if (due) {
+        char text[kReportSize];
+        std::snprintf(text, sizeof text, texts::kReloadRejectionsHeldBackFormat,
+                      static_cast<long>(Rejections.heldBack));
+        handed = HandRejection(text);
+        if (handed) Rejections = RejectionReports{true, nowMs, 1, 0};
+    }
+    LeaveReportLock();
+    if (handed) StartTellingRejection();
+}
+
+}  // namespace
 
 void RaiseJournalNotice(const char* text) {
     if (Target != Audience::kPerson) {
@@ -366,8 +429,9 @@ void RaiseJobWarning(int32_t job, const char* text, const char* reason) {
 void ClearJobWarning(int32_t job) { LaunchWarningReported[job] = false; }
 
 void ReportHeldBackWarnings() {
-    if (Target == Audience::kPerson) return;
     uint64_t nowMs = MonotonicMilliseconds();
+    ReportHeldBackRejections(nowMs);
+    if (Target == Audience::kPerson) return;
     ReportPlan plan = {};
     EnterReportLock();
     RenewWindowIfPassed(nowMs, false, &plan);

@@ -39,6 +39,12 @@ constexpr int32_t kConsoleBoxesPerWindow = 1;
 constexpr int32_t kStandardErrorLines = 64;
 constexpr uint32_t kWarningsFlushMs = 500;
 
+// Rejected versions of the configuration, told apart from launch warnings:
+// at most so many in a window of an hour, then one entry with the count of
+// what the window held back, once it has passed.
+constexpr uint64_t kRejectionWindowMilliseconds = 3600000;
+constexpr int32_t kRejectionsPerWindow = 6;
+
 // Set before the scheduler starts, before any worker exists; the
 // foreground's is the default. The foreground asks the platform here,
 // once, whether anyone can see its boxes.
@@ -85,5 +91,5 @@ void RaiseJobWarning(int32_t job, const char* text, const char* reason);
 void ClearJobWarning(int32_t job);
 
 // Called at every tick: once the window of the limits has passed, tells how
-// many launch warnings were held back in it.
+// many launch warnings, and rejected versions, were held back in it.
 void ReportHeldBackWarnings();

@@ -16,12 +16,13 @@ struct ChildProcess {
 
 // Starts programPath (taken as it is: no search, no extension added) with
 // commandLine, windowless and detached from any console, handles not
-// inherited, in workingDirectory or, when that is null, in ours. A child
-// created suspended runs only once ResumeChild lets it.
+// inherited, in workingDirectory or, when that is null, in ours, with the
+// environment block given (see ReadEnvironmentBlock) or, when that is null,
+// ours. A child created suspended runs only once ResumeChild lets it.
 // On failure *child is left without a process and *error holds the
 // platform's reason.
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 bool suspended, ChildProcess* child, uint32_t* error);
+                 const char* environment, bool suspended, ChildProcess* child, uint32_t* error);
 
 // False with the platform's reason in *error.
 bool ResumeChild(const ChildProcess& child, uint32_t* error);

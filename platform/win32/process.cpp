@@ -7,12 +7,14 @@ constexpr DWORD kChildCreationFlags = CREATE_NO_WINDOW | DETACHED_PROCESS;
 }
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 bool suspended, ChildProcess* child, uint32_t* error) {
+                 const char* environment, bool suspended, ChildProcess* child, uint32_t* error) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION created = {};
     DWORD flags = kChildCreationFlags | (suspended ? CREATE_SUSPENDED : 0);
-    if (!CreateProcessA(programPath, commandLine, nullptr, nullptr, FALSE, flags, nullptr,
+    // The block is only read: its copy is the child's.
+    void* block = const_cast<char*>(environment);
+    if (!CreateProcessA(programPath, commandLine, nullptr, nullptr, FALSE, flags, block,
                         workingDirectory, &startup, &created)) {
         *error = GetLastError();
         *child = ChildProcess{};

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <direct.h>
 
 #include "platform/clock.h"
@@ -57,6 +58,23 @@ size_t ReadEnvironmentVariable(const char* name, char* buffer, size_t size) {
 
 bool WriteEnvironmentVariable(const char* name, const char* value) {
     return SetEnvironmentVariableA(name, value) != 0;
+}
+
+size_t ReadEnvironmentBlock(char* buffer, size_t size) {
+    char* block = GetEnvironmentStringsA();
+    if (block == nullptr) return 0;
+    // Up to the zero that ends the last text, then the block's own zero.
+    size_t length = 0;
+    while (block[length] != '\0') length += std::strlen(block + length) + 1;
+    size_t copied = length + 1 < 2 ? 2 : length + 1;
+    if (copied > size) {
+        copied = 0;
+    } else {
+        std::memcpy(buffer, block, length);
+        std::memset(buffer + length, 0, copied - length);
+    }
+    FreeEnvironmentStringsA(block);
+    return copied;
 }
 
 bool GetExecutablePath(char* buffer, size_t size) {

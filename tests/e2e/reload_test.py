@@ -68,15 +68,16 @@ class ReloadTest(ReloadCase):
         # a second after that run ends, long before the stop.
         gone = f"1,{probe} gone sleep=8000"
         back = f"0,{probe} back sleep=forever"
-        edit_old = f"0,{probe} edit-old sleep=12000"
-        edit_new = f"0,{probe} edit-new sleep=300"
+        edit_old = f"0,{probe} edit-old sleep=12000 nightly"
+        edit_new = f"0,{probe} edit-new sleep=300 nightly"
         added = f"1,{probe} added sleep=200"
         self.write_config("\n".join([keep, gone, back, edit_old]) + "\n")
         self.start_runner()
         self.wait_for(lambda: len(self.probe_events(kind="start")) >= 4, 30, "the first runs")
 
         # Lines 2 and 3 go, line 4 is edited where it stands, line 5 is new.
-        # Every job runs one program: only the line number makes an edit.
+        # Every job runs one program: the edit is the line that keeps a word
+        # of the old one.
         saved = self.save_emptied_then_written("\n".join([keep, "", "", edit_new, added]) + "\n")
         first = self.wait_for(lambda: self.probe_events(kind="start", tag="added"), 10,
                               "the new job")[0]

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,6 +68,7 @@ struct World {
     std::vector<std::string> handleErrors;
     std::vector<std::string> directories;
     int fileReads = 0;
+    int environmentWrites = 0;
     std::map<std::string, std::string> environment;
     int transientFailuresLeft = 0;
     // The journal's writer: its wait, a wake-up not yet taken, and its word
@@ -152,6 +154,8 @@ void Reset(const Options& options) {
     }
     world.journalFiles.clear();
     if (options.hasPath) world.environment["PATH"] = options.path;
+    for (const auto& [name, value] : options.environment) world.environment[name] = value;
+    world.environmentWrites = 0;
 }
 
 void Finish() {
@@ -191,6 +195,11 @@ std::vector<std::string> ConsoleMessages() {
 std::vector<std::string> HandleErrors() {
     std::lock_guard<std::mutex> guard(world.mutex);
     return world.handleErrors;
+}
+
+int EnvironmentWrites() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    return world.environmentWrites;
 }
 
 int FileReads() {
@@ -268,9 +277,24 @@ void ShowWarningBox(const char*, const char* text) {
     BlockUntil(lock, world.nowMs + 1);
 }
 
+// PATH as the child sees it: from its own block, else from ours.
+std::string PathOf(const char* environment) {
+    if (environment == nullptr) {
+        return world.environment.count("PATH") ? world.environment["PATH"] : "";
+    }
+    for (const char* entry = environment; *entry != '\0'; entry += std::strlen(entry) + 1) {
+        if (strncasecmp(entry, "PATH=", 5) == 0) return entry + 5;
+    }
+    return "";
+}
+
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 bool suspended, ChildProcess* child, uint32_t* error) {
-    std::lock_guard<std::mutex> guard(world.mutex);
+                 const char* environment, bool suspended, ChildProcess* child, uint32_t* error) {
+    std::unique_lock<std::mutex> guard(world.mutex);
+    // A creation that hangs, as one of a program on a server that is off.
+    for (const auto& [program, ms] : world.options.slowCreations) {
+        if (program == programPath) BlockUntil(guard, world.nowMs + ms);
+    }
     *child = ChildProcess{};
     const auto& missing = world.options.missingPrograms;
     const fake::Options& o = world.options;
@@ -285,7 +309,7 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     }
     world.launches.push_back(fake::Launch{world.nowMs, job, programPath, commandLine,
                                     workingDirectory ? workingDirectory : "",
-                                    world.environment.count("PATH") ? world.environment["PATH"] : "",
+                                    PathOf(environment),
                                     exists, false, false, 0, -1, exists && suspended, false,
                                     exists && world.options.childrenStartDescendants, false,
                                     0});
@@ -490,7 +514,19 @@ size_t ReadEnvironmentVariable(const char* name, char* buffer, size_t size) {
 bool WriteEnvironmentVariable(const char* name, const char* value) {
     std::lock_guard<std::mutex> guard(world.mutex);
     world.environment[name] = value;
+    ++world.environmentWrites;
     return true;
+}
+
+size_t ReadEnvironmentBlock(char* buffer, size_t size) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    std::string block;
+    for (const auto& [name, value] : world.environment) block += name + "=" + value + '\0';
+    if (block.empty()) block += '\0';
+    block += '\0';
+    if (block.size() > size) return 0;
+    std::memcpy(buffer, block.data(), block.size());
+    return block.size();
 }
 
 bool GetExecutablePath(char* buffer, size_t size) {

@@ -84,6 +84,9 @@ struct Options {
     // Exit codes of programs that end by themselves; 0 for others.
     std::vector<std::pair<std::string, uint32_t>> exitCodes;
     int transientFailures = 0;  // the next N creations fail for want of resources
+    // Creations of these programs take so many ms, as on a server that is off.
+    std::vector<std::pair<std::string, int64_t>> slowCreations;
+    std::vector<std::pair<std::string, std::string>> environment;  // beside PATH
     // Files in the program folder that a reader holds: they can't be
     // written, moved or deleted.
     std::vector<std::string> heldFiles;
@@ -128,5 +131,6 @@ std::vector<std::string> ConsoleMessages();  // boxes sent, which block nobody
 std::vector<std::string> HandleErrors();  // handles used after closing, twice closed...
 std::vector<std::string> ChangedDirectories();
 int FileReads();
+int EnvironmentWrites();  // of our own environment
 
 }  // namespace fake

@@ -156,6 +156,54 @@ TEST_F(ConfigWatchTest, TheServiceTellsARejectedVersionInOneEvent) {
     EXPECT_TRUE(fake::ConsoleMessages().empty());
 }
 
+// A version rejected every 10 s for five minutes: six events in the hour,
+// then one with the count of the others once the hour has passed.
+TEST_F(ConfigWatchTest, RejectedVersionsAreCappedAnHourAtATime) {
+    WriteConfig("2,C:\\a.exe\n");
+    for (int k = 0; k < 30; ++k) {
+        options_.configSaves.push_back({kSaved + 10000 * k, "2,C:\\a.exe\nno comma " + std::to_string(k) + "\n"});
+    }
+    options_.stopAtMs = 6000 + 3600000 + 2000;
+    role_ = WarningRole::kService;
+    Run();
+    std::vector<fake::Event> events = fake::Events();
+    // Each told at its taking, unless the one before was still on its way:
+    // then it is counted among those held back.
+    ASSERT_GE(events.size(), 2u);
+    ASSERT_LE(events.size(), 7u);
+    for (size_t i = 0; i + 1 < events.size(); ++i) {
+        EXPECT_EQ(events[i].id, static_cast<uint32_t>(WarningEvent::kReloadRejected));
+        EXPECT_LT(events[i].ms, 6000 + 6 * 10000);
+    }
+    EXPECT_EQ(events.back().ms, 6000 + 3600000);
+    EXPECT_EQ(events.back().text, "Rejected versions of Config File (cycle_launch.txt) held back: " +
+                                      std::to_string(30 - (events.size() - 1)));
+    // The journal keeps every one of them.
+    int rejected = 0;
+    for (const std::string& told : Reloads()) rejected += told.find("rejected") != std::string::npos;
+    EXPECT_EQ(rejected, 30);
+}
+
+// A version that replaces every job tells the first changes one by one and
+// the rest in one count.
+TEST_F(ConfigWatchTest, OneReloadTellsAtMostSixtyFourChangedJobs) {
+    std::string before;
+    std::string after;
+    for (int k = 0; k < 100; ++k) {
+        before += "9,C:\\old" + std::to_string(k) + ".exe\n";
+        after += "9,C:\\new" + std::to_string(k) + ".exe\n";
+    }
+    WriteConfig(before);
+    options_.configSaves = {{kSaved, after}};
+    options_.stopAtMs = 8000;
+    Run();
+    std::vector<std::string> told = Reloads();
+    ASSERT_EQ(told.size(), 1u + 64u + 1u);
+    EXPECT_EQ(told[0], Applied(100, 100, 0, 0, 0));
+    EXPECT_EQ(told.back(), "||and 136 more jobs changed, not listed");
+    EXPECT_EQ(StartsOf("new99.exe"), Starts{6000}) << "a change not listed is still made";
+}
+
 // A removed job's run goes on and is never started again; the stop still
 // ends it. Back while that run goes on, the job takes it up.
 TEST_F(ConfigWatchTest, ARetiredRunGoesOnAndIsTakenUpWhenItsJobComesBack) {
@@ -206,6 +254,52 @@ TEST_F(ConfigWatchTest, ARunEditedThenRetiredIsTakenUpByItsOwnCommand) {
     Run();
     EXPECT_EQ(LaunchesOf("x.exe a").size(), 1u) << "a second run beside the first";
     EXPECT_TRUE(LaunchesOf("x.exe b").empty());
+}
+
+// A line of the same program inserted above a running job, and the job's
+// own line edited in the same save: the edit is the line that kept the
+// job's words, and waits for its run; the inserted line is new.
+TEST_F(ConfigWatchTest, AnInsertedLineOfTheSameProgramNeverRunsTheJobTwice) {
+    WriteConfig("5,C:\\ps.exe -f backup.ps1\n");
+    options_.childSeconds = 8;
+    options_.configSaves = {{kSaved, "5,C:\\ps.exe -f report.ps1\n5,C:\\ps.exe -f backup.ps1 -full\n"}};
+    options_.stopAtMs = 18000;
+    Run();
+    ASSERT_EQ(LaunchesOf("ps.exe -f backup.ps1").size(), 1u);
+    int64_t backupEnd = LaunchesOf("ps.exe -f backup.ps1")[0].endMs;
+    EXPECT_EQ(backupEnd, 8000);
+    EXPECT_EQ(StartsOf("ps.exe -f report.ps1"), Starts{6000});
+    Starts full = StartsOf("ps.exe -f backup.ps1 -full");
+    ASSERT_FALSE(full.empty());
+    EXPECT_GE(full[0], backupEnd) << "the edit ran beside the run it edits";
+}
+
+// Edited, removed, then the edit put back while the old command still
+// runs: the edit takes up the retired row and waits for that run.
+TEST_F(ConfigWatchTest, AnEditPutBackAfterItsRemovalWaitsForTheOldRun) {
+    WriteConfig("1,C:\\x.exe a\n1,C:\\other.exe\n");
+    options_.childSeconds = 100;
+    options_.briefPrograms = {"C:\\other.exe"};
+    options_.configSaves = {{kSaved, "1,C:\\x.exe b\n1,C:\\other.exe\n"},
+                            {8500, "1,C:\\other.exe\n"},
+                            {14500, "1,C:\\other.exe\n1,C:\\x.exe b\n"}};
+    options_.stopAtMs = 24000;
+    Run();
+    EXPECT_EQ(LaunchesOf("x.exe a").size(), 1u);
+    EXPECT_TRUE(LaunchesOf("x.exe b").empty()) << "the edit ran beside the old run";
+    EXPECT_EQ(Records("kill").size(), 1u);
+}
+
+// A fix of the program path's letter case alone is no edit: a one-shot job
+// does not run again, and the row takes the new spelling.
+TEST_F(ConfigWatchTest, AProgramPathInAnotherCaseRunsNothingAgain) {
+    WriteConfig("0,C:\\Tools\\init.exe\n");
+    options_.childSeconds = 1;
+    options_.configSaves = {{kSaved, "0,c:\\tools\\init.exe\n"}};
+    options_.stopAtMs = 12000;
+    Run();
+    EXPECT_EQ(fake::Launches().size(), 1u);
+    EXPECT_EQ(Reloads(), std::vector<std::string>{Applied(0, 0, 0, 0, 1)});
 }
 
 // A file left with no job at all (a byte-order mark, blank lines) is not

@@ -212,6 +212,69 @@ TEST_F(JournalTest, ASecondTransientFailureFailsTheLaunch) {
     EXPECT_EQ(fake::Launches().size(), 2u) << "an interval-0 job is not tried a third time";
 }
 
+// A retry that never comes still closes its run: the stop at the next
+// tick, or the job removed before it.
+TEST_F(JournalTest, ARetryNeverTakenIsClosedByAFail) {
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.transientFailures = 1;
+    options_.stopAtMs = 1000;
+    Run();
+    auto records = Records();
+    EXPECT_EQ(Events(records), (std::vector<std::string>{"runner", "retry", "fail", "runner"}));
+    EXPECT_EQ(records[1][3], records[2][3]) << "the fail closes the retried run";
+    EXPECT_EQ(records[2][5], "1359");
+    EXPECT_EQ(fake::Launches().size(), 1u);
+}
+
+// --- A creation that hangs --------------------------------------------------
+
+std::vector<int64_t> StartsOf(const std::string& program) {
+    std::vector<int64_t> starts;
+    for (const auto& launch : fake::Launches()) {
+        if (launch.program == program) starts.push_back(launch.startMs);
+    }
+    return starts;
+}
+
+// A program on a server that is off takes 30 s to fail or start: the
+// other jobs keep their rhythm, and the stop waits 5 s for it, no more.
+TEST_F(JournalTest, AHungCreationHoldsUpOnlyItsOwnJob) {
+    WriteConfig("1,\\\\nas\\share\\sync.exe\n1,C:\\t\\a.exe\n");
+    options_.slowCreations = {{"\\\\nas\\share\\sync.exe", 30000}};
+    options_.stopAtMs = 8000;
+    Run();
+    EXPECT_EQ(StartsOf("C:\\t\\a.exe"), (std::vector<int64_t>{0, 2000, 4000, 6000}));
+    EXPECT_LE(fake::NowMs(), 8000 + 5000 + 50) << "the stop waited past its bound";
+    auto records = Records();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back()[7], "stop: Ctrl+C; 1 runs ended by the stop") << "the creation in progress";
+    fake::Finish();
+    // Created once the stop had given up on it: ended before it ever ran.
+    auto syncs = StartsOf("\\\\nas\\share\\sync.exe");
+    ASSERT_EQ(syncs.size(), 1u);
+    for (const auto& launch : fake::Launches()) {
+        if (launch.program != "\\\\nas\\share\\sync.exe") continue;
+        EXPECT_TRUE(launch.terminated);
+        EXPECT_TRUE(launch.suspended);
+    }
+}
+
+// Done within the stop's wait, the child is ended while still suspended,
+// journaled as a kill, and counted by the stop record.
+TEST_F(JournalTest, AChildCreatedDuringTheStopIsKilledBeforeItRuns) {
+    WriteConfig("0,C:\\t\\slow.exe\n");
+    options_.slowCreations = {{"C:\\t\\slow.exe", 3000}};
+    options_.stopAtMs = 1000;
+    Run();
+    auto records = Records();
+    EXPECT_EQ(Events(records), (std::vector<std::string>{"runner", "start", "kill", "runner"}));
+    EXPECT_EQ(records.back()[7], "stop: Ctrl+C; 1 runs ended by the stop");
+    ASSERT_EQ(fake::Launches().size(), 1u);
+    EXPECT_TRUE(fake::Launches()[0].terminated);
+    EXPECT_TRUE(fake::Launches()[0].suspended) << "it ran after the stop";
+    EXPECT_EQ(fake::NowMs(), 3000);
+}
+
 TEST(TransientLaunchErrorTest, OnlyErrorsThatSayNothingOfTheProgram) {
     for (uint32_t error : {8u, 14u, 1359u, 1450u, 1455u}) EXPECT_TRUE(IsTransientLaunchError(error)) << error;
     for (uint32_t error : {2u, 3u, 5u, 193u, 267u}) EXPECT_FALSE(IsTransientLaunchError(error)) << error;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -96,11 +98,12 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"C:\\a.exe", 5, 1, true, true}},
                      "7,C:\\a.exe\n",
                      {"added row 0 line 1"}},
-        // A retired row is matched by its very command only.
-        DecisionCase{"RetiredIsNeverEditedInPlace",
+        // A retired row whose run goes on is paired as any other: an edit
+        // of it waits for that run.
+        DecisionCase{"RetiredIsTakenUpAsAnEdit",
                      {{"C:\\a.exe -x", 5, 1, true, true}},
                      "5,C:\\a.exe -y\n",
-                     {"added row 1 line 1"}},
+                     {"edited row 0 line 1"}},
         DecisionCase{"NewTakesTheFirstFreeRow",
                      {{"C:\\x.exe", 5, 1, true, false}, {nullptr, 0, 0, false, false}, kB},
                      "5,C:\\x.exe\n5,C:\\b.exe\n5,C:\\c.exe\n",
@@ -129,18 +132,48 @@ INSTANTIATE_TEST_SUITE_P(
                      {"interval row 0 line 1", "retired row 1"}},
         DecisionCase{"DuplicateAdded", {kA}, "5,C:\\a.exe\n5,C:\\a.exe\n",
                      {"unchanged row 0 line 1", "added row 1 line 2"}},
-        // Several jobs of one program pair only where the line number stayed.
+        // Several jobs of one program pair by the most argument words in
+        // common, a tie by the nearer line, then the earlier one.
         DecisionCase{"SharedProgramEditedOnItsLines",
                      {{"C:\\ps.exe -f x.ps1", 5, 1, false, false},
                       {"C:\\ps.exe -f y.ps1", 5, 2, false, false}},
                      "5,C:\\ps.exe -f x2.ps1\n5,C:\\ps.exe -f y2.ps1\n",
                      {"edited row 0 line 1", "edited row 1 line 2"}},
-        DecisionCase{"SharedProgramMovedIsNotGuessed",
+        DecisionCase{"SharedProgramTieGoesToTheNearerLine",
                      {{"C:\\ps.exe -f x.ps1", 5, 1, false, false},
                       {"C:\\ps.exe -f y.ps1", 5, 2, false, false}},
-                     // Idle, the retired row is free for the new job at once.
                      "\n5,C:\\ps.exe -f x2.ps1\n5,C:\\ps.exe -f y2.ps1\n",
-                     {"edited row 1 line 2", "added row 0 line 3", "retired row 0"}},
+                     {"edited row 1 line 2", "edited row 0 line 3"}},
+        DecisionCase{"SharedProgramTieOnDistanceGoesToTheEarlierLine",
+                     {{"C:\\ps.exe -f x.ps1", 5, 2, false, false}},
+                     "5,C:\\ps.exe -f a.ps1\n\n5,C:\\ps.exe -f b.ps1\n",
+                     {"edited row 0 line 1", "added row 1 line 3"}},
+        // A line inserted above a running job of the same program, and the
+        // job's own line edited: the edit is the one with the job's words.
+        DecisionCase{"InsertedAboveAndEditedPairsByWords",
+                     {{"C:\\ps.exe -f backup.ps1", 5, 1, true, false}},
+                     "5,C:\\ps.exe -f report.ps1\n5,C:\\ps.exe -f backup.ps1 -full\n",
+                     {"added row 1 line 1", "edited row 0 line 2"}},
+        DecisionCase{"MostWordsInCommonWinOverTheNearerLine",
+                     {{"C:\\ps.exe -f a.ps1 -q", 5, 1, false, false},
+                      {"C:\\ps.exe -f b.ps1 -q", 5, 2, false, false}},
+                     "5,C:\\ps.exe -f b.ps1 -v\n5,C:\\ps.exe -f a.ps1 -v\n",
+                     {"edited row 1 line 1", "edited row 0 line 2"}},
+        // No word in common, and more than one of the program: not guessed.
+        DecisionCase{"SharedProgramWithNoWordInCommonIsNotPaired",
+                     {{"C:\\ps.exe x.ps1", 5, 1, true, false},
+                      {"C:\\ps.exe y.ps1", 5, 2, true, false}},
+                     "5,C:\\ps.exe x2.ps1\n5,C:\\ps.exe y2.ps1\n",
+                     {"added row 2 line 1", "added row 3 line 2", "retired row 0", "retired row 1"}},
+        // The program path in another letter case is the same command.
+        DecisionCase{"CaseOfTheProgramPathAloneChangesNothing",
+                     {{"C:\\Tools\\init.exe", 0, 1, false, false}},
+                     "0,c:\\tools\\INIT.exe\n",
+                     {"unchanged row 0 line 1"}},
+        DecisionCase{"CaseOfAnArgumentIsAnEdit",
+                     {{"C:\\a.exe -X", 5, 1, false, false}},
+                     "5,c:\\A.exe -x\n",
+                     {"edited row 0 line 1"}},
         DecisionCase{"LineEndsOnlyChanged", {kA, kB}, "5,C:\\a.exe\r\n5,C:\\b.exe\r\n",
                      {"unchanged row 0 line 1", "unchanged row 1 line 2"}},
         DecisionCase{"SpacesTheReaderDropsChangeNothing", {kA}, " 5 ,  C:\\a.exe\n",
@@ -181,6 +214,130 @@ TEST(ReloadRowLimitTest, AVersionNeedingMoreRowsThanAreFreeIsRejectedWhole) {
     EXPECT_EQ(Decide(running, Jobs("old", 1000) + Jobs("more", 25)),
               std::vector<std::string>{"rejected: needs 1025 rows"});
     EXPECT_EQ(Decide({}, Jobs("new", 1025)), std::vector<std::string>{"rejected: needs 1025 rows"});
+}
+
+std::vector<std::string> WordsOf(const std::string& command) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : command + " ") {
+        if (c != ' ') {
+            word += c;
+        } else if (!word.empty()) {
+            words.push_back(word);
+            word.clear();
+        }
+    }
+    return words;
+}
+
+bool SameProgramWithAWordInCommon(const std::string& a, const std::string& b) {
+    std::vector<std::string> wordsA = WordsOf(a);
+    std::vector<std::string> wordsB = WordsOf(b);
+    if (wordsA.empty() || wordsB.empty()) return false;
+    std::string programA = wordsA[0];
+    std::string programB = wordsB[0];
+    for (char& c : programA) c = static_cast<char>(std::tolower(c));
+    for (char& c : programB) c = static_cast<char>(std::tolower(c));
+    if (programA != programB) return false;
+    for (size_t i = 1; i < wordsA.size(); ++i) {
+        for (size_t j = 1; j < wordsB.size(); ++j) {
+            if (wordsA[i] == wordsB[j]) return true;
+        }
+    }
+    return false;
+}
+
+// Random tables in force and random versions, of few programs and few
+// words, so that pairing has choices to make. After every decision: each
+// row and each new job in one change at most, every row in force accounted
+// for, no run going on handed to another job, and no running job left
+// beside a new line it shares a word with, unless that line went elsewhere.
+TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
+    const char* const programs[] = {"C:\\ps.exe", "c:\\PS.exe", "C:\\cmd.exe", "C:\\x.exe"};
+    const char* const words[] = {"-f", "a.ps1", "b.ps1", "-full", "/c", "x"};
+    std::mt19937 random(20);
+    static char commands[64][kTextSize];
+    static JobInForce inForce[kMaxJobs];
+    auto version = std::make_unique<JobVersion>();
+    auto plan = std::make_unique<ReloadPlan>();
+    auto command = [&](char* text) {
+        std::string built = programs[random() % 4];
+        int32_t count = static_cast<int32_t>(random() % 3);
+        for (int32_t w = 0; w < count; ++w) built += std::string(" ") + words[random() % 6];
+        std::snprintf(text, kTextSize, "%s", built.c_str());
+    };
+    for (int32_t step = 0; step < 3000; ++step) {
+        int32_t rows = static_cast<int32_t>(random() % 8);
+        for (int32_t i = 0; i < kMaxJobs; ++i) inForce[i] = JobInForce{false, false, false, 0, 0, ""};
+        for (int32_t i = 0; i < rows; ++i) {
+            command(commands[i]);
+            bool retired = random() % 4 == 0;
+            bool running = retired || random() % 2 == 0;
+            inForce[i] = JobInForce{random() % 5 != 0, retired, running, 5, i + 1, commands[i]};
+        }
+        std::string config;
+        int32_t lines = static_cast<int32_t>(random() % 8);
+        for (int32_t j = 0; j < lines; ++j) {
+            char text[kTextSize];
+            command(text);
+            config += std::string("5,") + text + "\n";
+        }
+        ParseJobVersion(config.data(), config.size(), version.get());
+        DecideReload(inForce, *version, plan.get());
+        ASSERT_EQ(plan->verdict, ReloadVerdict::kApply);
+        std::vector<int> rowTaken(kMaxJobs, 0);
+        std::vector<int> rowRetired(kMaxJobs, 0);
+        std::vector<int> jobSeen(version->count, 0);
+        for (int32_t c = 0; c < plan->changeCount; ++c) {
+            const ReloadChange& change = plan->changes[c];
+            const JobInForce& row = inForce[change.row];
+            if (change.action == ReloadAction::kRetired) {
+                ++rowRetired[change.row];
+                ASSERT_FALSE(row.retired) << step;
+                continue;
+            }
+            ++rowTaken[change.row];
+            ++jobSeen[change.newJob];
+            // A run going on is never handed to a job that isn't it.
+            if (change.action == ReloadAction::kAdded && row.inUse && row.running) {
+                ASSERT_TRUE(row.retired) << step;
+                char a[kTextSize];
+                char b[kTextSize];
+                std::snprintf(a, kTextSize, "%s", row.command);
+                std::snprintf(b, kTextSize, "%s", version->jobs[change.newJob].command);
+                for (char* p = a; *p != '\0' && *p != ' '; ++p) *p = static_cast<char>(std::tolower(*p));
+                for (char* p = b; *p != '\0' && *p != ' '; ++p) *p = static_cast<char>(std::tolower(*p));
+                ASSERT_STREQ(a, b) << step;
+            }
+        }
+        for (int32_t i = 0; i < kMaxJobs; ++i) {
+            ASSERT_LE(rowTaken[i], 1) << step;
+            ASSERT_LE(rowRetired[i], 1) << step;
+            if (inForce[i].inUse && !inForce[i].retired) {
+                ASSERT_EQ(rowTaken[i] + rowRetired[i] - (rowRetired[i] && rowTaken[i] ? 1 : 0), 1)
+                    << "row lost " << step;
+            }
+            // A row retired while its run goes on is never taken by a new job.
+            if (rowRetired[i] == 1 && rowTaken[i] == 1) {
+                ASSERT_FALSE(inForce[i].running) << step;
+            }
+        }
+        for (int32_t j = 0; j < version->count; ++j) ASSERT_EQ(jobSeen[j], 1) << "job lost " << step;
+        // A run left going on beside a new line of its program that shares
+        // a word with it: that line is this job, and would run twice.
+        for (int32_t c = 0; c < plan->changeCount; ++c) {
+            const ReloadChange& added = plan->changes[c];
+            if (added.action != ReloadAction::kAdded || inForce[added.row].inUse) continue;
+            const std::string line = version->jobs[added.newJob].command;
+            for (int32_t i = 0; i < rows; ++i) {
+                const JobInForce& row = inForce[i];
+                bool leftGoing = row.inUse && row.running && rowTaken[i] == 0;
+                if (!leftGoing) continue;
+                ASSERT_FALSE(SameProgramWithAWordInCommon(row.command, line))
+                    << step << ": " << row.command << " beside " << line;
+            }
+        }
+    }
 }
 
 }  // namespace

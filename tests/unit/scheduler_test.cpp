@@ -84,10 +84,12 @@ TEST_F(SchedulerTest, ChildRunsInItsProgramsDirectoryWithItOnPath) {
             EXPECT_EQ(launch.directory, "C:\\tools\\");
             EXPECT_EQ(launch.path, "C:\\Windows;C:\\tools\\");
         } else {
-            // No backslash: no directory of its own, and PATH as it stands.
+            // No backslash: no directory of its own, and the PATH of the
+            // start, not the one composed for another job.
             EXPECT_EQ(launch.program, "job.exe");
             EXPECT_EQ(launch.commandLine, "job.exe x");
             EXPECT_EQ(launch.directory, "");
+            EXPECT_EQ(launch.path, "C:\\Windows");
         }
     }
 }
@@ -100,6 +102,7 @@ TEST_F(SchedulerTest, PathDoesNotGrowFromLaunchToLaunch) {
         EXPECT_EQ(launch.path, "C:\\Windows;" + launch.directory);
     }
     EXPECT_EQ(StartsOf(0).size(), 5u);
+    EXPECT_EQ(fake::EnvironmentWrites(), 0) << "each child gets a block of its own";
 }
 
 TEST_F(SchedulerTest, WithoutPathChildrenGetTheDefaultSearchList) {
