@@ -50,21 +50,10 @@ char StartPath[kMaxPathValue];
 char StartBlock[kEnvironmentBlockSize];
 size_t StartBlockLength;
 
-// A child's block is composed in one of these and held only until its
-// creation returns. Taken by an exchange, never waited for.
-char LaunchBuffers[kLaunchBuffers][kEnvironmentBlockSize];
-std::atomic<int32_t> LaunchBufferTaken[kLaunchBuffers];
-
-int32_t TakeLaunchBuffer() {
-    for (int32_t i = 0; i < kLaunchBuffers; ++i) {
-        if (LaunchBufferTaken[i].exchange(1) == 0) return i;
-    }
-    return -1;
-}
-
-void GiveBackLaunchBuffer(int32_t buffer) {
-    if (buffer >= 0) LaunchBufferTaken[buffer].store(0);
-}
+// A child's block is composed in its row's buffer: a row has one worker at
+// a time, so no launch ever waits for another's buffer. Only the pages a
+// block touches are ever committed.
+char LaunchBuffers[kMaxJobs][kEnvironmentBlockSize];
 
 bool IsPathEntry(const char* entry) {
     const char name[] = "PATH=";
@@ -83,6 +72,11 @@ bool ComposeBlock(char* block, const char* pathPrefix, const char* separator,
     size_t used = 0;
     bool written = false;
     auto writePath = [&]() {
+        // The platform's limit for one variable's value.
+        if (std::strlen(pathPrefix) + std::strlen(separator) + std::strlen(jobDirectory) >=
+            kMaxPathValue) {
+            return false;
+        }
         int length = std::snprintf(block + used, kEnvironmentBlockSize - used, "%s%s%s%s", kPathName,
                                    "=", pathPrefix, separator);
         if (length < 0 || used + static_cast<size_t>(length) >= kEnvironmentBlockSize) return false;
@@ -111,17 +105,12 @@ bool ComposeBlock(char* block, const char* pathPrefix, const char* separator,
 // The environment block of a child: exactly the start one for a program
 // without a folder, else the start one with the folder after the start
 // PATH. Null (ours, as it was at start) where none can be had.
-const char* ChildEnvironment(const char* jobDirectory, int32_t* buffer) {
-    *buffer = -1;
+const char* ChildEnvironment(const char* jobDirectory, int32_t index) {
     if (StartBlockLength == 0) return nullptr;
     if (jobDirectory == nullptr) return StartBlock;
-    *buffer = TakeLaunchBuffer();
-    if (*buffer < 0) return nullptr;
-    char* block = LaunchBuffers[*buffer];
+    char* block = LaunchBuffers[index];
     if (StartPath[0] != '\0' && ComposeBlock(block, StartPath, ";", jobDirectory)) return block;
     if (ComposeBlock(block, texts::kDefaultSearchList, "", jobDirectory)) return block;
-    GiveBackLaunchBuffer(*buffer);
-    *buffer = -1;
     return nullptr;
 }
 
@@ -177,12 +166,10 @@ LaunchResult Launch(const Run& run, const char* programPath, char* commandLine, 
     }
     ChildProcess& child = ProcessRecord[run.index];
     const char* directory = lastBackslash != nullptr ? jobDirectory : nullptr;
-    int32_t buffer = -1;
-    const char* environment = ChildEnvironment(directory, &buffer);
+    const char* environment = ChildEnvironment(directory, run.index);
     bool suspended = false;
     bool created = CreateChildInItsJobObject(programPath, commandLine, directory, environment,
                                              &child, &suspended, error);
-    GiveBackLaunchBuffer(buffer);
     if (created && suspended && StopFlag.load() == 0 && !ResumeChild(child, error)) {
         // Never to run, it would only hold its job object.
         TerminateChild(child, kStoppedChildExitCode);

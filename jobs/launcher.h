@@ -9,12 +9,11 @@ constexpr size_t kMaxPathValue = 32767;
 
 // Every child gets an environment block of its own, made from the one this
 // process had at start, which is never written. The start block and each
-// launch buffer hold at most kEnvironmentBlockSize bytes; kLaunchBuffers
-// creations at once compose theirs, each buffer held only until its
-// creation returns. Past either bound a child gets the start environment
-// as it stands, without its folder on PATH.
-constexpr size_t kEnvironmentBlockSize = 65536;
-constexpr int32_t kLaunchBuffers = 4;
+// row's launch buffer hold at most kEnvironmentBlockSize bytes (Windows XP's
+// bound for a whole block); past it, and where PATH would pass
+// kMaxPathValue even with the default search list, a child gets the start
+// environment as it stands, without its folder on PATH.
+constexpr size_t kEnvironmentBlockSize = 32768;
 
 // Keeps the environment and PATH this process had at start: every child's
 // is composed from them, so launches do not pile directories onto one another.

@@ -399,8 +399,13 @@ int32_t TerminateRunningChildren() {
     int32_t ended = 0;
     int32_t pending = 0;
     for (int32_t i = 0; i < kMaxJobs; ++i) {
-        waiting[i] = RunPhase[i].load() == kPhaseCreating;
-        if (waiting[i]) ++pending;
+        int32_t phase = RunPhase[i].load();
+        waiting[i] = phase == kPhaseCreating;
+        if (waiting[i]) {
+            ++pending;
+        } else if (phase == kPhaseSelfEnded) {
+            ++ended;  // its worker saw the stop first and ended it itself
+        }
         if (SweepRun(i)) ++ended;
     }
     uint64_t startMs = MonotonicMilliseconds();

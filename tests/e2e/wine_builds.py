@@ -25,6 +25,7 @@ Nothing outside that namespace sees the entry (Linux 6.7 and later).
 
 CYCLE_LAUNCH_WINE64_ONLY=1 takes the 64-bit-only path on any machine.
 """
+import errno
 import functools
 import os
 import platform
@@ -139,14 +140,21 @@ def how_32():
     failure = _start_32_bit_loader()
     if failure is None:
         return "native", None
-    if _emulation_failure() is None:
+    # Only where the kernel itself refuses them: a loader that failed any
+    # other way on a busy machine must not turn a native run into one with
+    # the emulation's allowances.
+    if _kernel_refuses_32_bit() and _emulation_failure() is None:
         return "emulated", None
     return "none", f"{NO_32_BIT} ({failure}), and {_emulation_failure()}"
 
 
+def _kernel_refuses_32_bit():
+    return os.strerror(errno.ENOEXEC) in (_start_32_bit_loader() or "")
+
+
 def needs_qemu():
     """True where only emulation could run the 32-bit build."""
-    return not forced_64_only() and not inside_emulation() and _start_32_bit_loader() is not None
+    return not forced_64_only() and not inside_emulation() and _kernel_refuses_32_bit()
 
 
 def why_not_32():

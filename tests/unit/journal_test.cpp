@@ -259,6 +259,25 @@ TEST_F(JournalTest, AHungCreationHoldsUpOnlyItsOwnJob) {
     }
 }
 
+// Creations that overlap, more of them than any small pool of buffers:
+// each child still gets its own folder after the start PATH.
+TEST_F(JournalTest, OverlappingCreationsEachGetTheirOwnFolderOnPath) {
+    std::string config;
+    for (int i = 0; i < 8; ++i) {
+        std::string program = "C:\\t" + std::to_string(i) + "\\slow.exe";
+        config += "0," + program + "\n";
+        options_.slowCreations.push_back({program, 500});
+    }
+    WriteConfig(config);
+    options_.stopAtMs = 3000;
+    Run();
+    ASSERT_EQ(fake::Launches().size(), 8u);
+    for (const auto& launch : fake::Launches()) {
+        std::string folder = launch.program.substr(0, launch.program.rfind('\\') + 1);
+        EXPECT_EQ(launch.path, "C:\\Windows;" + folder) << launch.program;
+    }
+}
+
 // Done within the stop's wait, the child is ended while still suspended,
 // journaled as a kill, and counted by the stop record.
 TEST_F(JournalTest, AChildCreatedDuringTheStopIsKilledBeforeItRuns) {
