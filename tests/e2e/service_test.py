@@ -107,10 +107,14 @@ class ServiceRunTest(ServiceCase):
         with open(os.path.join(self.folder, "cycle_launch.service.log"), "rb") as f:
             records = [line.split("\t") for line in f.read()[3:].decode("utf-8").split("\r\n")[1:-1]]
         self.assertTrue(records[0][7].startswith("service, version "), records[0])
-        [kill] = [r for r in records if r[1] == "kill"]
+        # The quick job may be in a run of its own when the stop comes.
+        kills = [r for r in records if r[1] == "kill"]
+        [kill] = [r for r in kills if r[2] == "2"]
         self.assertEqual((kill[2], kill[4], kill[5]), ("2", str(killed.pid), "2"))
+        self.assertLessEqual(len(kills), 2)
         self.assertEqual(records[-1][1:], ["runner", "", "", "", "", "",
-                                           "stop: the service manager's stop; 1 runs ended by the stop"])
+                                           f"stop: the service manager's stop; {len(kills)} runs "
+                                           "ended by the stop"])
 
 
 
