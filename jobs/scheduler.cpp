@@ -138,13 +138,17 @@ uint32_t RunningPid(int32_t index) { return ChildPid[index].load(); }
 
 void Tell(int32_t line, uint32_t pid, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
-void Tell(int32_t line, uint32_t pid, const char* format, ...) {
+void TellArguments(int32_t line, uint32_t pid, const char* format, va_list arguments) {
     char text[kReloadTextSize];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    JournalReload(line, pid, text);
+}
+
+void Tell(int32_t line, uint32_t pid, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
+    TellArguments(line, pid, format, arguments);
     va_end(arguments);
-    JournalReload(line, pid, text);
 }
 
 // One reload's records of changed jobs: so many, then one with the count
@@ -157,12 +161,10 @@ void TellChange(int32_t line, uint32_t pid, const char* format, ...)
 
 void TellChange(int32_t line, uint32_t pid, const char* format, ...) {
     if (ChangeRecordsTold++ >= kChangeRecordsPerReload) return;
-    char text[kReloadTextSize];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
+    TellArguments(line, pid, format, arguments);
     va_end(arguments);
-    JournalReload(line, pid, text);
 }
 
 void Retire(int32_t index) {
