@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/job_table.h"
+#include "jobs/job_types.h"
 
 namespace {
 

@@ -99,14 +99,17 @@ int32_t ParseInterval(const char* text) {
     return value < -INT32_MAX ? INT32_MAX : static_cast<int32_t>(-value);
 }
 
-int32_t LoadJobTable(JobTable* table) {
+int32_t LoadJobTable(ConfigLoad* table, JobVersion* jobs) {
+    jobs->count = 0;
+    jobs->tooManyJobs = false;
+    jobs->jobsPastTheLimit = 0;
+    jobs->formatErrors = FormatErrors{};
     table->count = 0;
     table->fileFound = false;
     table->readError = 0;
     table->encoding = ConfigEncoding::kAnsi;
     table->formatErrors = FormatErrors{};
     table->configHash = 0;
-    for (JobEntry& row : table->rows) row = JobEntry{};
 
     char programDirectory[kTextSize];
     if (!GetExecutablePath(programDirectory, sizeof programDirectory)) {
@@ -147,12 +150,11 @@ int32_t LoadJobTable(JobTable* table) {
             CountFormatError(&table->formatErrors, piece.line);
             continue;
         }
-        JobEntry& row = table->rows[table->count];
-        row.interval = ParseInterval(intervalText);
-        row.inUse = true;
-        std::memcpy(JobCommand[table->count], commandText, kTextSize);
-        JobLine[table->count] = piece.line;
-        ++table->count;
+        VersionJob& job = jobs->jobs[table->count];
+        job.interval = ParseInterval(intervalText);
+        job.line = piece.line;
+        std::memcpy(job.command, commandText, kTextSize);
+        jobs->count = ++table->count;
     }
     if (table->formatErrors.count > 0) RaiseFormatWarnings(table->formatErrors);
     return table->count;

@@ -4,8 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "jobs/job_table.h"
-#include "jobs/reload.h"
+#include "jobs/job_types.h"
 
 // Removes the carriage returns and line feeds at the end of line.
 void TrimLineEnd(char* line);
@@ -19,12 +18,12 @@ int ParseConfigLine(const char* line, char* intervalText, char* commandText);
 // limits of int32_t instead of wrapping around.
 int32_t ParseInterval(const char* text);
 
-// Fills table (and the shared command slots and line numbers) from the
+// Fills jobs, and load with what was found of the file, from the
 // configuration file in the program's directory, which it makes current.
 // Reads at most the file's first MiB. Warns once for a file it can't read,
 // and once, at the end, for all the malformed lines. Returns the row count;
 // 0 when the file can't be read or yields no job.
-int32_t LoadJobTable(JobTable* table);
+int32_t LoadJobTable(ConfigLoad* load, JobVersion* jobs);
 
 // Reads the configuration file once, without waiting for anyone, into a
 // buffer of this unit's, which stays valid until the next read. False with

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "jobs/job_table.h"
+#include "jobs/job_types.h"
 
 // A character's ANSI form: one byte, two in the double-byte code pages, up
 // to four where the ANSI code page is UTF-8.

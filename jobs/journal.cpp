@@ -405,16 +405,20 @@ void SayNoJournal(const char* name, uint32_t error) {
     RaiseJournalNotice(text);
 }
 
-void EnqueueText(JournalEvent event, int32_t line, int32_t run, uint32_t pid, const char* text) {
+// at: when it happened, where that was not just now.
+void EnqueueText(JournalEvent event, int32_t line, int32_t run, uint32_t pid, const char* text,
+                 const LocalTime* at = nullptr) {
     Record record = NewRecord(event, line, run, pid);
+    if (at != nullptr) record.time = *at;
     std::snprintf(record.text, sizeof record.text, "%s", text);
     Enqueue(record);
 }
 
 // How a run ended: its exit code and how long it ran.
 void EnqueueResult(JournalEvent event, int32_t line, int32_t run, uint32_t pid,
-                   uint32_t exitCode, uint64_t ms) {
+                   uint32_t exitCode, uint64_t ms, const LocalTime& at) {
     Record record = NewRecord(event, line, run, pid);
+    record.time = at;
     record.hasResult = true;
     record.result = exitCode;
     record.hasMs = true;
@@ -424,8 +428,9 @@ void EnqueueResult(JournalEvent event, int32_t line, int32_t run, uint32_t pid,
 
 // Why a launch failed: the system's error, whose message the writer adds.
 void EnqueueFailure(JournalEvent event, int32_t line, int32_t run, uint32_t error,
-                    const char* programPath) {
+                    const char* programPath, const LocalTime& at) {
     Record record = NewRecord(event, line, run, 0);
+    record.time = at;
     record.hasResult = record.resultIsError = true;
     record.result = error;
     std::snprintf(record.text, sizeof record.text, "%s", programPath);
@@ -515,7 +520,7 @@ int32_t NextRunNumber() {
 
 void SetLastRunNumber(int32_t last) { RunCounter.store(last); }
 
-void JournalRunnerStart(const JobTable& table) {
+void JournalRunnerStart(const ConfigLoad& table) {
     Record record = NewRecord(JournalEvent::kRunner, 0, 0, 0);
     char* text = record.text;
     size_t size = sizeof record.text;
@@ -560,24 +565,29 @@ void JournalRunnerStop(const char* cause, int32_t killed) {
     Enqueue(record);
 }
 
-void JournalStart(int32_t line, int32_t run, uint32_t pid, const char* command) {
-    EnqueueText(JournalEvent::kStart, line, run, pid, command);
+void JournalStart(int32_t line, int32_t run, uint32_t pid, const char* command,
+                  const LocalTime& at) {
+    EnqueueText(JournalEvent::kStart, line, run, pid, command, &at);
 }
 
-void JournalEnd(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms) {
-    EnqueueResult(JournalEvent::kEnd, line, run, pid, exitCode, ms);
+void JournalEnd(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms,
+                const LocalTime& at) {
+    EnqueueResult(JournalEvent::kEnd, line, run, pid, exitCode, ms, at);
 }
 
-void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms) {
-    EnqueueResult(JournalEvent::kKill, line, run, pid, exitCode, ms);
+void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms,
+                 const LocalTime& at) {
+    EnqueueResult(JournalEvent::kKill, line, run, pid, exitCode, ms, at);
 }
 
-void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programPath) {
-    EnqueueFailure(JournalEvent::kFail, line, run, error, programPath);
+void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programPath,
+                 const LocalTime& at) {
+    EnqueueFailure(JournalEvent::kFail, line, run, error, programPath, at);
 }
 
-void JournalRetry(int32_t line, int32_t run, uint32_t error, const char* programPath) {
-    EnqueueFailure(JournalEvent::kRetry, line, run, error, programPath);
+void JournalRetry(int32_t line, int32_t run, uint32_t error, const char* programPath,
+                  const LocalTime& at) {
+    EnqueueFailure(JournalEvent::kRetry, line, run, error, programPath, at);
 }
 
 void JournalReload(int32_t line, uint32_t pid, const char* text) {

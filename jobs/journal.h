@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "jobs/job_table.h"
+#include "jobs/job_types.h"
+#include "platform/clock.h"
 
 enum class JournalRole { kForeground, kService };
 
@@ -35,17 +36,24 @@ int32_t NextRunNumber();
 void SetLastRunNumber(int32_t last);
 
 // The runner's first record, after the load.
-void JournalRunnerStart(const JobTable& table);
+void JournalRunnerStart(const ConfigLoad& load);
 // A record of the runner's own between those two.
 void JournalRunnerNote(const char* text);
 // Its last record: why it stops, and how many runs the stop ended.
 void JournalRunnerStop(const char* cause, int32_t killed);
 
-void JournalStart(int32_t line, int32_t run, uint32_t pid, const char* command);
-void JournalEnd(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms);
-void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms);
-void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programPath);
-void JournalRetry(int32_t line, int32_t run, uint32_t error, const char* programPath);
+// A run's records, each stamped with the time of its event (at), which
+// may be a moment before the record is made.
+void JournalStart(int32_t line, int32_t run, uint32_t pid, const char* command,
+                  const LocalTime& at);
+void JournalEnd(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms,
+                const LocalTime& at);
+void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms,
+                 const LocalTime& at);
+void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programPath,
+                 const LocalTime& at);
+void JournalRetry(int32_t line, int32_t run, uint32_t error, const char* programPath,
+                  const LocalTime& at);
 // What a new version of the configuration did, or why it was not taken.
 // line and pid 0 where there is none.
 void JournalReload(int32_t line, uint32_t pid, const char* text);

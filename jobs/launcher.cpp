@@ -33,15 +33,6 @@ constexpr uint32_t kTransientErrors[] = {
     1455,  // ERROR_COMMITMENT_LIMIT
 };
 
-enum class LaunchResult { kCreated, kFailed, kGivenUp };
-
-// What a worker knows of its run.
-struct Run {
-    int32_t index;
-    int32_t line;
-    int32_t number;
-    bool retried;  // its first try failed for want of resources
-};
 constexpr size_t kLaunchWarningSize = 1024;
 
 char StartPath[kMaxPathValue];
@@ -145,65 +136,11 @@ void EndChildAtStop(const ChildProcess& child) {
     }
 }
 
-// Creates the child with no lock held: a creation that hangs holds up its
-// own job alone. The stop's sweep learns of it through the row's phase.
-LaunchResult Launch(const Run& run, const char* programPath, char* commandLine, uint32_t* error) {
-    const char* lastBackslash = std::strrchr(programPath, '\\');
-    char jobDirectory[kTextSize] = "";
-    if (lastBackslash != nullptr) {
-        size_t length = static_cast<size_t>(lastBackslash - programPath) + 1;
-        std::memcpy(jobDirectory, programPath, length);
-        jobDirectory[length] = '\0';
-    }
-
-    std::atomic<int32_t>& phase = RunPhase[run.index];
-    // Told before the stop is looked at: a sweep that missed this creation
-    // was not yet under way, and this worker sees its stop.
-    phase.store(kPhaseCreating);
-    if (StopFlag.load() != 0) {
-        phase.store(kPhaseNone);
-        return LaunchResult::kGivenUp;  // no child, and nothing to warn about
-    }
-    ChildProcess& child = ProcessRecord[run.index];
-    const char* directory = lastBackslash != nullptr ? jobDirectory : nullptr;
-    const char* environment = ChildEnvironment(directory, run.index);
-    bool suspended = false;
-    bool created = CreateChildInItsJobObject(programPath, commandLine, directory, environment,
-                                             &child, &suspended, error);
-    if (created && suspended && StopFlag.load() == 0 && !ResumeChild(child, error)) {
-        // Never to run, it would only hold its job object.
-        TerminateChild(child, kStoppedChildExitCode);
-        ReleaseChild(&child);
-        created = false;
-    }
-    if (!created) {
-        phase.store(kPhaseNone);
-        // After the stop no retry would come: the fail closes the run now.
-        if (!run.retried && StopFlag.load() == 0 && IsTransientLaunchError(*error)) {
-            JournalRetry(run.line, run.number, *error, programPath);
-            RetryError[run.index] = *error;
-            RetryRun[run.index] = run.number;
-            return LaunchResult::kGivenUp;
-        }
-        JournalFail(run.line, run.number, *error, programPath);
-        return LaunchResult::kFailed;
-    }
-    uint64_t startMs = MonotonicMilliseconds();
-    RunInProgress[run.index] = RunInfo{run.line, run.number, startMs};
-    ChildPid[run.index].store(child.processId);
-    JournalStart(run.line, run.number, child.processId, JobCommand[run.index]);
-    int32_t creating = kPhaseCreating;
-    if (StopFlag.load() == 0 && phase.compare_exchange_strong(creating, kPhaseRunning)) {
-        return LaunchResult::kCreated;
-    }
-    // Created once the stop was under way: ended before it ran, if it was
-    // still suspended, and closed here, since the sweep never takes it.
-    EndChildAtStop(child);
-    JournalKill(run.line, run.number, child.processId, kStoppedChildExitCode,
-                MonotonicMilliseconds() - startMs);
-    creating = kPhaseCreating;
-    phase.compare_exchange_strong(creating, kPhaseSelfEnded);
-    return LaunchResult::kGivenUp;
+// A step of the run told to the scheduler: the first one out of launching
+// only while the stop has not given up waiting for it.
+bool PublishFirst(RowRun& run, int32_t progress) {
+    int32_t launching = kProgressLaunching;
+    return run.progress.compare_exchange_strong(launching, progress);
 }
 
 }  // namespace
@@ -233,37 +170,68 @@ bool IsTransientLaunchError(uint32_t error) {
 }
 
 void JobWorker(int32_t index) {
+    RowRun& run = Rows[index].run;
     char programPath[kTextSize];
     char commandLine[kTextSize];
-    SplitCommand(JobCommand[index], programPath, commandLine);
-    Run run{index, JobLine[index], RetryRun[index], RetryRun[index] != 0};
-    if (!run.retried) run.number = NextRunNumber();
-    RetryRun[index] = 0;
-
+    SplitCommand(run.command, programPath, commandLine);
+    const char* lastBackslash = std::strrchr(programPath, '\\');
+    char jobDirectory[kTextSize] = "";
+    if (lastBackslash != nullptr) {
+        size_t length = static_cast<size_t>(lastBackslash - programPath) + 1;
+        std::memcpy(jobDirectory, programPath, length);
+        jobDirectory[length] = '\0';
+    }
+    // A stop that came first: no child, and nothing to warn about.
+    if (StopFlag.load() != 0) {
+        PublishFirst(run, kProgressNotStarted);
+        return;
+    }
+    const char* directory = lastBackslash != nullptr ? jobDirectory : nullptr;
+    const char* environment = ChildEnvironment(directory, index);
+    // Created in the run's own record, which the scheduler reads only once
+    // told of it.
+    ChildProcess& child = run.child;
+    bool suspended = false;
     uint32_t error = 0;
-    LaunchResult result = Launch(run, programPath, commandLine, &error);
-    ChildProcess& child = ProcessRecord[index];
-    if (result == LaunchResult::kFailed) {
+    bool created = CreateChildInItsJobObject(programPath, commandLine, directory, environment,
+                                             &child, &suspended, &error);
+    if (created && suspended && StopFlag.load() == 0 && !ResumeChild(child, &error)) {
+        // Never to run, it would only hold its job object.
+        TerminateChild(child, kStoppedChildExitCode);
+        ReleaseChild(&child);
+        created = false;
+    }
+    if (!created) {
+        run.error = error;
+        run.failedAt = ReadLocalTime();
+        // After the stop no retry would come: the fail closes the run now.
+        if (!run.retried && StopFlag.load() == 0 && IsTransientLaunchError(error)) {
+            PublishFirst(run, kProgressRetry);
+            return;
+        }
+        if (!PublishFirst(run, kProgressFailed)) return;
         char warning[kLaunchWarningSize];
         std::snprintf(warning, sizeof warning, texts::kLaunchErrorFormat, programPath);
         char reason[kTextSize];
         DescribeSystemError(error, reason, sizeof reason);
         RaiseJobWarning(index, warning, reason);
-    } else if (result == LaunchResult::kCreated) {
-        ClearJobWarning(index);
-        WaitForChild(child);
-        // Unless the stop's sweep took the run first, its closing record and
-        // its handles are this worker's.
-        int32_t running = kPhaseRunning;
-        if (RunPhase[index].compare_exchange_strong(running, kPhaseEnded)) {
-            JournalEnd(run.line, run.number, child.processId, ChildExitCode(child),
-                       MonotonicMilliseconds() - RunInProgress[index].startMs);
-            ReleaseChild(&child);
-            ChildPid[index].store(0);
-            RunPhase[index].store(kPhaseNone);
-        }
+        run.progress.store(kProgressWarningDone);
+        return;
     }
-    // Last touch of the row: once the mark is clear, the next run may start.
-    // After a stop the mark stays, for the sweep.
-    if (StopFlag.load() == 0) RunningMark[index].store(0);
+    run.createdMs = MonotonicMilliseconds();
+    run.createdAt = ReadLocalTime();
+    // Created once the stop was under way: ended before it ran, if it was
+    // still suspended. One the stop gave up on is told to nobody.
+    if (StopFlag.load() != 0 || !PublishFirst(run, kProgressCreated)) {
+        EndChildAtStop(child);
+        PublishFirst(run, kProgressSelfEnded);
+        return;
+    }
+    ClearJobWarning(index);
+    WaitForChild(child);
+    run.exitCode = ChildExitCode(child);
+    run.endMs = MonotonicMilliseconds();
+    run.endAt = ReadLocalTime();
+    // The last touch of the run: the scheduler closes its handles.
+    run.progress.store(kProgressEnded);
 }

@@ -29,7 +29,8 @@ void ComposePathValue(const char* startPath, const char* jobDirectory, char* val
 // system lacked something for a moment: such a launch is tried once more.
 bool IsTransientLaunchError(uint32_t error);
 
-// Splits the job's command, starts its child in the program's directory with
-// that directory on its PATH, waits for it, and marks the job idle again
-// unless a stop has been asked for.
+// The worker of one run of a row: splits the run's command, starts its
+// child in the program's directory with that directory on its PATH, waits
+// for it, and tells each step through the run's progress word. It takes
+// no lock and closes no handle of the run: the scheduler does, once told.
 void JobWorker(int32_t index);

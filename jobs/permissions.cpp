@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "jobs/config.h"
-#include "jobs/job_table.h"
+#include "jobs/job_types.h"
 #include "jobs/journal.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"

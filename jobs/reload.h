@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "jobs/job_table.h"
+#include "jobs/job_types.h"
 
 // One row of the table in force.
 struct JobInForce {
@@ -15,23 +15,6 @@ struct JobInForce {
     int32_t interval;
     int32_t line;
     const char* command;  // as read; the latest one written, edits awaiting included
-};
-
-// One job of a new version.
-struct VersionJob {
-    int32_t line;
-    int32_t interval;
-    char command[kTextSize];
-};
-
-// A new version of the configuration as read at a reload: blank lines
-// carry no job and are left out.
-struct JobVersion {
-    int32_t count;
-    VersionJob jobs[kMaxJobs];
-    bool tooManyJobs;  // job lines past the last row
-    int32_t jobsPastTheLimit;  // ...and how many
-    FormatErrors formatErrors;
 };
 
 enum class ReloadAction : uint8_t {

@@ -7,11 +7,13 @@
 
 #include "jobs/command.h"
 #include "jobs/config.h"
+#include "jobs/config_reader.h"
 #include "jobs/job_table.h"
 #include "jobs/journal.h"
 #include "jobs/launcher.h"
 #include "jobs/reload.h"
 #include "jobs/texts.h"
+#include "jobs/transitions.h"
 #include "jobs/warnings.h"
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -24,117 +26,229 @@ constexpr uint32_t kTickMilliseconds = 1000;
 // How often the configuration file is read for a new version.
 constexpr uint64_t kPollMilliseconds = 2000;
 constexpr size_t kReloadTextSize = 640;
+// How long the stop waits for creations still in progress, and how often
+// it looks at them meanwhile.
+constexpr uint64_t kCreationWaitMilliseconds = 5000;
+constexpr uint32_t kCreationPollMilliseconds = 50;
 
-JobTable Table;
-
-// What the polls have seen of the file. A version is taken once the same
-// bytes were read twice in a row: an editor's save in progress is not.
-struct FileWatch {
-    uint64_t lastPollMs;
-    uint64_t appliedHash;
-    bool hasCandidate;
-    uint64_t candidateHash;
-    bool hasRejected;  // told once; the same bytes again are not told again
-    uint64_t rejectedHash;
-    bool rejectedForRows;  // ...but decided again: rows free up
-};
-FileWatch Watch;
-
+ConfigLoad Load;
+JobVersion Loaded;
 JobInForce InForce[kMaxJobs];
-JobVersion Version;
 ReloadPlan Plan;
+// Runs the stop ended, for its record.
+int32_t StoppedRuns;
+// Transitions asked for that the table does not have: a fault, counted.
+int32_t RefusedEvents;
 
-void StartJob(JobEntry* row, int32_t index) {
-    RunningMark[index].store(1);
-    if (StartThread(JobWorker, index)) {
-        row->startPending = false;
+bool HoldsWorker(RowState state) {
+    switch (state) {
+    case RowState::kLaunching:
+    case RowState::kRunning:
+    case RowState::kWarning:
+    case RowState::kRetired:
+    case RowState::kEditWaiting:
+    case RowState::kStopping:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The run has a child that its worker still waits for.
+bool HasLiveChild(const RowRun& run) { return run.seen == kProgressCreated; }
+
+void RecordTermination(Row& row) {
+    RowRun& run = row.run;
+    const ChildProcess& child = run.child;
+    uint64_t ms = MonotonicMilliseconds() - run.createdMs;
+    if (HasChildEnded(child)) {
+        // Ended by itself a moment ago: what it started is left alone.
+        JournalEnd(run.line, run.number, child.processId, ChildExitCode(child), ms, ReadLocalTime());
         return;
     }
-    // No worker: leave the job idle and try again at the next tick.
-    RunningMark[index].store(0);
-    row->startPending = true;
+    if (child.jobObject != nullptr) {
+        TerminateRunJobObject(child.jobObject, kStoppedChildExitCode);
+    } else {
+        TerminateChild(child, kStoppedChildExitCode);
+    }
+    JournalKill(run.line, run.number, child.processId, kStoppedChildExitCode, ms, ReadLocalTime());
+    ++StoppedRuns;
 }
 
-bool IsDue(const JobEntry& row, int32_t index) {
-    if (row.startPending || RetryRun[index] != 0) return true;
-    return row.interval != 0 && row.ElapsedCounter >= row.interval;
+void EndAtLimit(Row& row) {
+    RowRun& run = row.run;
+    run.endedAtLimit.store(1);
+    if (run.child.jobObject != nullptr) {
+        TerminateRunJobObject(run.child.jobObject, kLimitExitCode);
+    } else {
+        TerminateChild(run.child, kLimitExitCode);
+    }
 }
 
-// A retry that will never come closes its run with the failure it retried.
-// Only while the row's mark is clear: no worker holds the retry then.
-void CloseRetry(int32_t index) {
-    // The mark first: while it is set, the worker may be writing the retry.
-    if (IsJobRunning(index) || RetryRun[index] == 0) return;
+void FreeRow(Row& row) {
+    RowRun& run = row.run;
+    row.line = row.interval = row.limit = row.idle = 0;
+    row.command[0] = '\0';
+    run.number = run.line = 0;
+    run.retried = false;
+    run.command[0] = '\0';
+    run.child = ChildProcess{};
+    run.progress.store(kProgressLaunching);
+    run.endedAtLimit.store(0);
+    run.seen = kProgressLaunching;
+}
+
+// The one place a row's state changes. Returns false, changing nothing,
+// for an event its state has no transition for.
+bool Apply(int32_t index, RowEvent event) {
+    Row& row = Rows[index];
+    RowRun& run = row.run;
+    const Transition* transition = FindTransition(row.state, event);
+    if (transition == nullptr) {
+        ++RefusedEvents;
+        return false;
+    }
+    uint16_t actions = transition->actions;
+    RowState next = transition->to;
     char programPath[kTextSize];
     char commandLine[kTextSize];
-    SplitCommand(JobCommand[index], programPath, commandLine);
-    JournalFail(JobLine[index], RetryRun[index], RetryError[index], programPath);
-    RetryRun[index] = 0;
+    if (actions & (kActRecordFail | kActRecordRetry | kActCloseRetry)) {
+        SplitCommand(run.command, programPath, commandLine);
+    }
+    if (actions & kActRecordStart) {
+        JournalStart(run.line, run.number, run.child.processId, run.command, run.createdAt);
+    }
+    if (actions & kActRecordFail) JournalFail(run.line, run.number, run.error, programPath, run.failedAt);
+    if (actions & kActRecordRetry) {
+        JournalRetry(run.line, run.number, run.error, programPath, run.failedAt);
+    }
+    // Open while a retry was told, or asked for and not told.
+    if ((actions & kActCloseRetry) && (run.retried || run.seen == kProgressRetry)) {
+        JournalFail(run.line, run.number, run.error, programPath, run.failedAt);
+    }
+    if (actions & kActRecordEnd) {
+        uint64_t ms = run.endMs - run.createdMs;
+        if (run.endedAtLimit.load() != 0) {
+            JournalEnd(run.line, run.number, run.child.processId, run.exitCode, ms, run.endAt);
+        } else {
+            JournalEnd(run.line, run.number, run.child.processId, run.exitCode, ms, run.endAt);
+        }
+        // Only now, once its worker is done with them.
+        ReleaseChild(&run.child);
+    }
+    if (actions & kActRecordKill) {
+        JournalKill(run.line, run.number, run.child.processId, kStoppedChildExitCode,
+                    MonotonicMilliseconds() - run.createdMs, ReadLocalTime());
+    }
+    if ((actions & kActTerminate) && HasLiveChild(run)) RecordTermination(row);
+    if (actions & kActEndAtLimit) EndAtLimit(row);
+    if (actions & kActCountStopped) ++StoppedRuns;
+    if (actions & kActLandEdit) {
+        // Waits its interval like any other idle job; one of interval 0
+        // would never run its new command, so it runs it once now.
+        if (row.interval == 0) next = RowState::kDue;
+    }
+    if (actions & kActResumeRun) {
+        next = run.seen == kProgressCreated  ? RowState::kRunning
+               : run.seen == kProgressFailed ? RowState::kWarning
+                                             : RowState::kLaunching;
+    }
+    if (actions & kActFree) {
+        FreeRow(row);
+        ClearJobWarning(index);
+    }
+    row.state = next;
+    return true;
 }
 
-// All of a row's state anew, the shared slots included. Only once no
-// worker uses the row: its mark is clear.
-void FreeRow(int32_t index) {
-    Table.rows[index] = JobEntry{};
-    std::memset(JobCommand[index], 0, kTextSize);
-    JobLine[index] = 0;
-    ProcessRecord[index] = ChildProcess{};
-    LaunchWarningReported[index] = false;
-    RunInProgress[index] = RunInfo{};
-    RetryRun[index] = 0;
+// The next step of a run that the scheduler has not acted on: an end seen
+// at once implies the creation before it, a warning down its failure.
+int32_t NextStep(int32_t seen, int32_t progress) {
+    if (seen == kProgressLaunching && progress == kProgressEnded) return kProgressCreated;
+    if (seen == kProgressLaunching && progress == kProgressWarningDone) return kProgressFailed;
+    return progress;
 }
 
-// Once a row's run has ended (a retry of it included), what a reload held
-// back takes effect: a retired row is freed, an edit is written.
-void SettleRow(int32_t index) {
-    JobEntry& row = Table.rows[index];
-    if (!row.inUse || IsJobRunning(index)) return;
-    if (row.retired) {
-        CloseRetry(index);
-        FreeRow(index);
+RowEvent EventOf(int32_t step) {
+    switch (step) {
+    case kProgressCreated: return RowEvent::kCreated;
+    case kProgressEnded: return RowEvent::kEnded;
+    case kProgressFailed: return RowEvent::kFailed;
+    case kProgressWarningDone: return RowEvent::kWarningDone;
+    case kProgressRetry: return RowEvent::kRetryAsked;
+    case kProgressNotStarted: return RowEvent::kNotStarted;
+    case kProgressSelfEnded: return RowEvent::kSelfEnded;
+    default: return RowEvent::kAbandoned;
+    }
+}
+
+// What the row's worker told since the last look, in order.
+void TakeReports(int32_t index) {
+    Row& row = Rows[index];
+    if (!HoldsWorker(row.state)) return;
+    RowRun& run = row.run;
+    int32_t progress = run.progress.load();
+    while (run.seen != progress && HoldsWorker(row.state)) {
+        int32_t step = NextStep(run.seen, progress);
+        run.seen = step;
+        Apply(index, EventOf(step));
+    }
+}
+
+// A worker for the row's run: a new attempt, or the retry of its last.
+void StartRun(int32_t index) {
+    Row& row = Rows[index];
+    RowRun& run = row.run;
+    bool retry = row.state == RowState::kRetryPending;
+    if (!retry) run.number = NextRunNumber();
+    run.retried = retry;
+    run.line = row.line;
+    std::memcpy(run.command, row.command, kTextSize);
+    run.child = ChildProcess{};
+    run.endedAtLimit.store(0);
+    run.seen = kProgressLaunching;
+    run.progress.store(kProgressLaunching);
+    if (!StartThread(JobWorker, index)) {
+        // No worker: tried again at the next tick.
+        Apply(index, RowEvent::kNoWorker);
         return;
     }
-    if (!row.editWaiting || RetryRun[index] != 0) return;
-    std::memcpy(JobCommand[index], row.waitingCommand, kTextSize);
-    JobLine[index] = row.waitingLine;
-    row.editWaiting = false;
-    // Only now: a start before it would run the old command.
-    if (row.runAfterEdit) row.startPending = true;
-    row.runAfterEdit = false;
+    Apply(index, RowEvent::kStarted);
+    row.idle = 0;
 }
 
-// A reload's command and line for a row: at once where no worker can be
-// reading them, else once its run has ended.
-void WriteRow(int32_t index, const VersionJob& job) {
-    JobEntry& row = Table.rows[index];
-    std::memcpy(row.waitingCommand, job.command, kTextSize);
-    row.waitingLine = job.line;
-    row.editWaiting = true;
-    SettleRow(index);
+bool IsDue(const Row& row) {
+    switch (row.state) {
+    case RowState::kDue:
+    case RowState::kRetryPending:
+        return true;
+    case RowState::kIdle:
+        return row.interval != 0 && row.idle >= row.interval;
+    default:
+        return false;
+    }
+}
+
+bool IsPastLimit(const Row& row, uint64_t nowMs) {
+    const RowRun& run = row.run;
+    if (row.limit <= 0 || !HasLiveChild(run) || run.endedAtLimit.load() != 0) return false;
+    return nowMs - run.createdMs >= static_cast<uint64_t>(row.limit) * 1000u;
 }
 
 void Tick() {
     // Often enough for a clock widened from 32 bits to see every wrap.
-    MonotonicMilliseconds();
+    uint64_t nowMs = MonotonicMilliseconds();
     for (int32_t i = 0; i < kMaxJobs; ++i) {
-        JobEntry& row = Table.rows[i];
-        // Read once: a worker may clear the mark at any moment, and a row
-        // settled as running must not be started as idle in this pass.
-        bool idle = !IsJobRunning(i);
-        if (idle) SettleRow(i);
-        if (!row.inUse || row.retired) continue;
+        Row& row = Rows[i];
+        TakeReports(i);
+        if (row.state == RowState::kFree) continue;
+        if (IsPastLimit(row, nowMs)) Apply(i, RowEvent::kLimit);
         // Once the stop is seen, no worker is started: it would only give up.
-        if (idle && IsDue(row, i) && StopFlag.load() == 0) {
-            StartJob(&row, i);
-            if (!row.startPending) row.ElapsedCounter = 0;
-        }
-        if (!IsJobRunning(i) && row.ElapsedCounter < INT32_MAX) ++row.ElapsedCounter;
-        if (row.interval == 0) row.ElapsedCounter = 0;
+        if (IsDue(row) && StopFlag.load() == 0) StartRun(i);
+        if (row.state == RowState::kIdle && row.idle < INT32_MAX) ++row.idle;
+        if (row.interval == 0) row.idle = 0;
     }
 }
-
-// The pid of a row's run in progress, 0 while it has no child.
-uint32_t RunningPid(int32_t index) { return ChildPid[index].load(); }
 
 void Tell(int32_t line, uint32_t pid, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
@@ -168,73 +282,63 @@ void TellChange(int32_t line, uint32_t pid, const char* format, ...) {
 }
 
 void Retire(int32_t index) {
-    const JobEntry& row = Table.rows[index];
-    const char* command = row.editWaiting ? row.waitingCommand : JobCommand[index];
-    int32_t line = row.editWaiting ? row.waitingLine : JobLine[index];
-    uint32_t pid = RunningPid(index);
-    if (IsJobRunning(index)) {
-        TellChange(line, pid, texts::kReloadRetiredRunningFormat, command, static_cast<unsigned long>(pid));
-        // What runs is the command in the shared slot: an edit held for it
-        // goes, so that the same command put back takes this run up.
-        JobEntry& retired = Table.rows[index];
-        retired.retired = true;
-        retired.editWaiting = retired.runAfterEdit = retired.startPending = false;
-        return;
+    Row& row = Rows[index];
+    bool held = HoldsWorker(row.state);
+    uint32_t pid = HasLiveChild(row.run) ? row.run.child.processId : 0;
+    if (held) {
+        // What runs is the run's own command: an edit held for it goes, so
+        // that the same command put back takes this run up.
+        std::memcpy(row.command, row.run.command, kTextSize);
+        TellChange(row.line, pid, texts::kReloadRetiredRunningFormat, row.command,
+                   static_cast<unsigned long>(pid));
+    } else {
+        TellChange(row.line, 0, texts::kReloadRetiredFormat, row.command);
     }
-    TellChange(line, 0, texts::kReloadRetiredFormat, command);
-    CloseRetry(index);
-    FreeRow(index);
+    Apply(index, RowEvent::kRetired);
 }
 
-void StartJob(JobEntry* row, int32_t index);
+void WriteJob(Row& row, const VersionJob& job) {
+    std::memcpy(row.command, job.command, kTextSize);
+    row.line = job.line;
+    row.interval = job.interval;
+    row.limit = job.limit;
+}
 
 void Add(int32_t index, const VersionJob& job) {
-    JobEntry& row = Table.rows[index];
-    if (row.inUse && IsJobRunning(index)) {
+    Row& row = Rows[index];
+    if (row.state == RowState::kRetired) {
         // Back while its retired run goes on: that run is this job's.
-        uint32_t pid = RunningPid(index);
-        row.retired = false;
-        row.interval = job.interval;
-        row.ElapsedCounter = 0;
-        WriteRow(index, job);
+        uint32_t pid = HasLiveChild(row.run) ? row.run.child.processId : 0;
+        WriteJob(row, job);
+        row.idle = 0;
+        Apply(index, RowEvent::kTakenUp);
         TellChange(job.line, pid, texts::kReloadTakenUpFormat, job.command,
-             static_cast<unsigned long>(pid));
+                   static_cast<unsigned long>(pid));
         return;
     }
-    FreeRow(index);
-    row.inUse = true;
-    row.interval = job.interval;
-    std::memcpy(JobCommand[index], job.command, kTextSize);
-    JobLine[index] = job.line;
+    FreeRow(row);
+    WriteJob(row, job);
+    Apply(index, RowEvent::kAdded);
     TellChange(job.line, 0, texts::kReloadAddedFormat, job.command);
-    StartJob(&row, index);
+    StartRun(index);
 }
 
 void Edit(int32_t index, const VersionJob& job) {
-    JobEntry& row = Table.rows[index];
-    if (row.retired) {
-        // Back as an edit while its retired run goes on: it waits for that run.
-        row.retired = false;
-        row.ElapsedCounter = 0;
-    }
-    const char* command = row.editWaiting ? row.waitingCommand : JobCommand[index];
+    Row& row = Rows[index];
     char old[kTextSize];
-    std::memcpy(old, command, kTextSize);
+    std::memcpy(old, row.command, kTextSize);
     int32_t oldInterval = row.interval;
-    row.interval = job.interval;
-    // Waits its interval like any other idle job; one of interval 0 would
-    // never run its new command, so it runs it once, when the edit lands.
-    row.runAfterEdit = job.interval == 0;
-    WriteRow(index, job);
+    WriteJob(row, job);
+    Apply(index, RowEvent::kEdited);
     if (oldInterval == job.interval) {
         TellChange(job.line, 0, texts::kReloadEditedFormat, old, job.command);
     } else {
         TellChange(job.line, 0, texts::kReloadEditedIntervalFormat, old, job.command,
-             static_cast<long>(job.interval), static_cast<long>(oldInterval));
+                   static_cast<long>(job.interval), static_cast<long>(oldInterval));
     }
 }
 
-void ApplyPlan(bool asked) {
+void ApplyPlan(const JobVersion& version, bool asked) {
     const int32_t* counts = Plan.counts;
     Tell(0, 0, texts::kReloadAppliedFormat, asked ? texts::kReloadByParamChange : "",
          static_cast<long>(counts[static_cast<int>(ReloadAction::kAdded)]),
@@ -251,17 +355,17 @@ void ApplyPlan(bool asked) {
     for (int32_t i = 0; i < Plan.changeCount; ++i) {
         const ReloadChange& change = Plan.changes[i];
         if (change.action == ReloadAction::kRetired) continue;
-        const VersionJob& job = Version.jobs[change.newJob];
-        JobEntry& row = Table.rows[change.row];
+        const VersionJob& job = version.jobs[change.newJob];
+        Row& row = Rows[change.row];
         switch (change.action) {
         case ReloadAction::kUnchanged:
-            WriteRow(change.row, job);
+            // Its line may have moved, its program's spelling changed.
+            WriteJob(row, job);
             break;
         case ReloadAction::kInterval:
             TellChange(job.line, 0, texts::kReloadIntervalFormat, static_cast<long>(job.interval),
-                 static_cast<long>(row.interval), job.command);
-            row.interval = job.interval;
-            WriteRow(change.row, job);
+                       static_cast<long>(row.interval), job.command);
+            WriteJob(row, job);
             break;
         case ReloadAction::kEdited:
             Edit(change.row, job);
@@ -277,14 +381,13 @@ void ApplyPlan(bool asked) {
         Tell(0, 0, texts::kReloadMoreChangesFormat,
              static_cast<long>(ChangeRecordsTold - kChangeRecordsPerReload));
     }
-    Table.count = Version.count;
 }
 
-void RejectVersion() {
+void RejectVersion(const JobVersion& version) {
     char text[kReloadTextSize];
     if (Plan.verdict == ReloadVerdict::kFormatErrors) {
         char summary[kReloadTextSize / 2];
-        ComposeFormatSummary(Version.formatErrors, summary, sizeof summary);
+        ComposeFormatSummary(version.formatErrors, summary, sizeof summary);
         std::snprintf(text, sizeof text, texts::kReloadRejectedFormat, summary);
     } else {
         std::snprintf(text, sizeof text, texts::kReloadTooManyRowsFormat,
@@ -294,145 +397,64 @@ void RejectVersion() {
     JournalReload(0, 0, text);
 }
 
-void TakeVersion(const char* bytes, size_t length, uint64_t hash, bool asked) {
-    ParseJobVersion(bytes, length, &Version);
+// A version the reader handed over: decided against the rows in force,
+// then applied whole or rejected whole.
+void TakeVersion() {
+    const ReadVersion* read = TakeReadVersion();
+    if (read == nullptr) return;
     for (int32_t i = 0; i < kMaxJobs; ++i) {
-        const JobEntry& row = Table.rows[i];
-        InForce[i] = JobInForce{row.inUse, row.retired, IsJobRunning(i), row.interval,
-                                row.editWaiting ? row.waitingLine : JobLine[i],
-                                row.editWaiting ? row.waitingCommand : JobCommand[i]};
+        const Row& row = Rows[i];
+        InForce[i] = JobInForce{row.state != RowState::kFree, row.state == RowState::kRetired,
+                                HoldsWorker(row.state), row.interval, row.line, row.command};
     }
-    if (Version.count == 0 && Version.formatErrors.count == 0) {
-        // No job at all (a mark, blank lines): as an empty file, not ready.
-        Watch.hasCandidate = false;
-        if (asked) JournalReload(0, 0, texts::kReloadEmpty);
-        return;
-    }
-    DecideReload(InForce, Version, &Plan);
+    DecideReload(InForce, read->version, &Plan);
     if (Plan.verdict != ReloadVerdict::kApply) {
         // Told once per version, unless asked for; one that lacked rows is
         // decided again as runs end and free theirs.
-        if (asked || !Watch.hasRejected || Watch.rejectedHash != hash) RejectVersion();
-        Watch.hasRejected = true;
-        Watch.rejectedHash = hash;
-        Watch.rejectedForRows = Plan.verdict == ReloadVerdict::kTooManyRows;
+        if (read->tellRejection) RejectVersion(read->version);
+        ReturnReadVersion(Plan.verdict == ReloadVerdict::kTooManyRows
+                              ? VersionVerdict::kRejectedForRows
+                              : VersionVerdict::kRejected);
         return;
     }
-    ApplyPlan(asked);
-    Watch.appliedHash = hash;
-    Watch.hasCandidate = false;
-}
-
-// Between ticks, on the scheduler's thread: reads the file every
-// kPollMilliseconds, or at once when the service manager asked, and never
-// waits for anyone holding it.
-void PollConfig() {
-    bool asked = ReloadRequest.exchange(0) != 0;
-    uint64_t nowMs = MonotonicMilliseconds();
-    if (!asked && nowMs - Watch.lastPollMs < kPollMilliseconds) return;
-    Watch.lastPollMs = nowMs;
-    const char* bytes = nullptr;
-    size_t length = 0;
-    uint32_t error = 0;
-    if (!ReadConfigOnce(&bytes, &length, &error)) {
-        Watch.hasCandidate = false;
-        if (asked) {
-            char message[kTextSize];
-            DescribeSystemError(error, message, sizeof message);
-            Tell(0, 0, texts::kReloadUnreadableFormat, static_cast<unsigned long>(error), message);
-        }
-        return;
-    }
-    if (length == 0) {
-        Watch.hasCandidate = false;
-        if (asked) JournalReload(0, 0, texts::kReloadEmpty);
-        return;
-    }
-    uint64_t hash = HashConfigBytes(bytes, length);
-    bool known = hash == Watch.appliedHash ||
-                 (Watch.hasRejected && hash == Watch.rejectedHash && !Watch.rejectedForRows);
-    if (known) {
-        // Two reads alike in a row means two in a row, nothing between.
-        Watch.hasCandidate = false;
-        if (asked) JournalReload(0, 0, texts::kReloadNothingNew);
-        return;
-    }
-    bool steady = Watch.hasCandidate && Watch.candidateHash == hash;
-    Watch.hasCandidate = true;
-    Watch.candidateHash = hash;
-    if (steady || asked) TakeVersion(bytes, length, hash, asked);
-}
-
-// How long the stop waits for creations still in progress, and how often
-// it looks at them meanwhile.
-constexpr uint64_t kCreationWaitMilliseconds = 5000;
-constexpr uint32_t kCreationPollMilliseconds = 50;
-
-// Takes a published run from its worker and ends it; a run whose child has
-// ended already leaves what it started alone. Each run taken gets its
-// closing record here. Returns whether the stop ended it.
-bool SweepRun(int32_t index) {
-    int32_t running = kPhaseRunning;
-    if (!RunPhase[index].compare_exchange_strong(running, kPhaseSwept)) return false;
-    const ChildProcess& child = ProcessRecord[index];
-    const RunInfo& run = RunInProgress[index];
-    uint64_t ms = MonotonicMilliseconds() - run.startMs;
-    if (HasChildEnded(child)) {
-        JournalEnd(run.line, run.run, child.processId, ChildExitCode(child), ms);
-        return false;
-    }
-    if (child.jobObject != nullptr) {
-        TerminateRunJobObject(child.jobObject, kStoppedChildExitCode);
-    } else {
-        TerminateChild(child, kStoppedChildExitCode);
-    }
-    JournalKill(run.line, run.run, child.processId, kStoppedChildExitCode, ms);
-    return true;
+    ApplyPlan(read->version, read->asked);
+    Load.count = read->version.count;
+    ReturnReadVersion(VersionVerdict::kApplied);
 }
 
 // Every run in progress ends at once. A creation still in progress is
-// waited for, at most kCreationWaitMilliseconds: its worker publishes the
-// run, to be ended here, or, seeing the stop, ends its child itself while
-// still suspended. One still not done is left to its worker, which ends it
-// the same way whenever it returns. Returns how many runs the stop ended,
-// those still being created included.
-int32_t TerminateRunningChildren() {
-    static bool waiting[kMaxJobs];
-    int32_t ended = 0;
-    int32_t pending = 0;
+// waited for, at most kCreationWaitMilliseconds: its worker either tells
+// of its child, ended here, or, seeing the stop, ends it itself while
+// still suspended. One still not done is left to its worker, which ends
+// it the same way whenever it returns. Every attempt still open gets its
+// closing record.
+void StopRows() {
     for (int32_t i = 0; i < kMaxJobs; ++i) {
-        int32_t phase = RunPhase[i].load();
-        waiting[i] = phase == kPhaseCreating;
-        if (waiting[i]) {
-            ++pending;
-        } else if (phase == kPhaseSelfEnded) {
-            ++ended;  // its worker saw the stop first and ended it itself
-        }
-        if (SweepRun(i)) ++ended;
+        TakeReports(i);
+        Apply(i, RowEvent::kStop);
     }
     uint64_t startMs = MonotonicMilliseconds();
     for (;;) {
-        for (int32_t i = 0; i < kMaxJobs && pending > 0; ++i) {
-            if (!waiting[i] || RunPhase[i].load() == kPhaseCreating) continue;
-            waiting[i] = false;
-            --pending;
-            int32_t phase = RunPhase[i].load();
-            if (SweepRun(i) || phase == kPhaseSelfEnded) ++ended;
+        bool waiting = false;
+        for (int32_t i = 0; i < kMaxJobs; ++i) {
+            if (Rows[i].state != RowState::kStopping) continue;
+            TakeReports(i);
+            waiting = waiting || Rows[i].run.seen == kProgressLaunching;
         }
-        if (pending == 0 || MonotonicMilliseconds() - startMs >= kCreationWaitMilliseconds) break;
+        if (!waiting || MonotonicMilliseconds() - startMs >= kCreationWaitMilliseconds) break;
         SleepMilliseconds(kCreationPollMilliseconds);
     }
-    for (int32_t i = 0; i < kMaxJobs && pending > 0; ++i) {
-        if (!waiting[i]) continue;
-        int32_t creating = kPhaseCreating;
-        if (RunPhase[i].compare_exchange_strong(creating, kPhaseAbandoned)) {
-            ++ended;
-            continue;
+    for (int32_t i = 0; i < kMaxJobs; ++i) {
+        RowRun& run = Rows[i].run;
+        if (Rows[i].state != RowState::kStopping || run.seen != kProgressLaunching) continue;
+        int32_t launching = kProgressLaunching;
+        if (run.progress.compare_exchange_strong(launching, kProgressAbandoned)) {
+            run.seen = kProgressAbandoned;
+            Apply(i, RowEvent::kAbandoned);
+        } else {
+            TakeReports(i);
         }
-        int32_t phase = RunPhase[i].load();
-        if (SweepRun(i) || phase == kPhaseSelfEnded) ++ended;
     }
-    return ended;
 }
 
 const char* StopText() {
@@ -448,47 +470,60 @@ const char* StopText() {
 
 }  // namespace
 
-bool IsJobRunning(int32_t index) { return RunningMark[index].load() == 1; }
+bool IsJobRunning(int32_t index) { return HoldsWorker(Rows[index].state); }
 
 void OnStopSignal(int) {
     StopCause.store(kStopBySignal);
     StopFlag.store(1);
 }
 
-uint32_t ConfigReadError() { return Table.readError; }
+uint32_t ConfigReadError() { return Load.readError; }
+
+int32_t RefusedTransitions() { return RefusedEvents; }
 
 int RunScheduler(RunEnd* end) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
+    StoppedRuns = 0;
+    RefusedEvents = 0;
 
-    int32_t count = LoadJobTable(&Table);
-    JournalRunnerStart(Table);
+    int32_t count = LoadJobTable(&Load, &Loaded);
+    JournalRunnerStart(Load);
     if (count == 0) {
-        bool read = Table.fileFound && Table.readError == 0;
+        bool read = Load.fileFound && Load.readError == 0;
         JournalRunnerStop(read ? texts::kStopNoJobs : texts::kStopNoConfiguration, 0);
         if (end != nullptr) *end = read ? RunEnd::kNoJobs : RunEnd::kNoConfigFile;
         return 1;
     }
     CaptureStartPath();
 
-    if (StopFlag.load() == 0) {
-        for (int32_t i = 0; i < Table.count; ++i) {
-            if (!IsJobRunning(i)) StartJob(&Table.rows[i], i);
-        }
+    for (int32_t i = 0; i < count; ++i) {
+        FreeRow(Rows[i]);
+        WriteJob(Rows[i], Loaded.jobs[i]);
+        Apply(i, RowEvent::kAdded);
+        if (StopFlag.load() == 0) StartRun(i);
     }
-    for (int32_t i = 0; i < Table.count; ++i) Table.rows[i].ElapsedCounter = 0;
-    Watch = FileWatch{MonotonicMilliseconds(), Table.configHash, false, 0, false, 0, false};
+    for (int32_t i = 0; i < count; ++i) Rows[i].idle = 0;
+    bool reading = StartConfigReader(Load.configHash);
+    uint64_t lastAskMs = MonotonicMilliseconds();
 
     while (StopFlag.load() == 0) {
         SleepMilliseconds(kTickMilliseconds);
         ReportHeldBackWarnings();
         Tick();
         // A stop asked during the sleep starts nothing new.
-        if (StopFlag.load() == 0) PollConfig();
+        if (StopFlag.load() != 0 || !reading) continue;
+        TakeVersion();
+        bool asked = ReloadRequest.exchange(0) != 0;
+        uint64_t nowMs = MonotonicMilliseconds();
+        if (asked || nowMs - lastAskMs >= kPollMilliseconds) {
+            lastAskMs = nowMs;
+            AskConfigRead(asked);
+        }
     }
-    for (int32_t i = 0; i < kMaxJobs; ++i) CloseRetry(i);
-    int32_t ended = TerminateRunningChildren();
-    JournalRunnerStop(StopText(), ended);
+    if (reading) StopConfigReader();
+    StopRows();
+    JournalRunnerStop(StopText(), StoppedRuns);
     if (end != nullptr) *end = RunEnd::kStopped;
     return 0;
 }

@@ -13,6 +13,8 @@ enum class RunEnd { kStopped, kNoConfigFile, kNoJobs };
 // null, receives which.
 int RunScheduler(RunEnd* end);
 
+// A worker holds the row: its run is being created, goes on, or its
+// warning is up.
 bool IsJobRunning(int32_t index);
 
 // The platform's error that kept the last run from reading an existing
@@ -24,3 +26,9 @@ void OnStopSignal(int signal);
 
 // Exit code of a child terminated at stop.
 constexpr uint32_t kStoppedChildExitCode = 2;
+// ...and of a run ended at its time limit: ERROR_TIMEOUT.
+constexpr uint32_t kLimitExitCode = 1460;
+
+// Events the last scheduler run met in a state with no transition for
+// them: none, unless the engine is at fault.
+int32_t RefusedTransitions();

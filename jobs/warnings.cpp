@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "jobs/job_table.h"
+#include "jobs/job_types.h"
 #include "jobs/texts.h"
 #include "platform/admin_report.h"
 #include "platform/clock.h"
@@ -11,6 +11,12 @@
 #include "platform/threads.h"
 
 namespace {
+
+// A job's launch warning has been reported to an administrator and not yet
+// followed by a successful start. Touched only by the row's worker, and by
+// the scheduler when no worker holds the row.
+bool LaunchWarningReported[kMaxJobs];
+
 
 enum class Audience {
     kPerson,          // a box that waits for OK

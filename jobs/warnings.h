@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "jobs/job_table.h"
+#include "jobs/job_types.h"
 
 // The warning's message in the executable's message table (event ID).
 enum class WarningEvent : uint32_t {

@@ -17,6 +17,11 @@ bool StartWriterThread(ThreadBody body);
 void EnterLaunchLock();
 void LeaveLaunchLock();
 
+// The configuration reader's wake-up call from the scheduler, and its wait
+// for it, which has no time limit.
+void WakeConfigReader();
+void WaitForConfigReadRequest();
+
 // The journal's queue: a lock held only to copy a record in or out, and the
 // writer's wake-up call.
 void EnterJournalLock();

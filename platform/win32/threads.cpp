@@ -18,6 +18,7 @@ struct Locks {
     HANDLE journalWork;
     HANDLE journalDrained;
     HANDLE warningsWritten;
+    HANDLE configRead;
     Locks() {
         InitializeCriticalSection(&launch);
         InitializeCriticalSection(&report);
@@ -27,6 +28,7 @@ struct Locks {
         journalWork = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         journalDrained = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         warningsWritten = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        configRead = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     }
 } Shared;
 
@@ -71,6 +73,9 @@ void WakeJournalWriter() { SetEvent(Shared.journalWork); }
 bool WaitForJournalWork(uint32_t timeoutMs) {
     return WaitForSingleObject(Shared.journalWork, timeoutMs) == WAIT_OBJECT_0;
 }
+
+void WakeConfigReader() { SetEvent(Shared.configRead); }
+void WaitForConfigReadRequest() { WaitForSingleObject(Shared.configRead, INFINITE); }
 
 void SignalJournalDrained() { SetEvent(Shared.journalDrained); }
 

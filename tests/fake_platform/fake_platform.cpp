@@ -74,6 +74,8 @@ struct World {
     // The journal's writer: its wait, a wake-up not yet taken, and its word
     // that the queue is written out.
     Blocked* journalWaiter = nullptr;
+    Blocked* readerWaiter = nullptr;  // the configuration reader's wait
+    bool readerWake = false;
     bool journalWake = false;
     bool journalDrained = false;
     bool warningsWritten = false;
@@ -142,6 +144,8 @@ void Reset(const Options& options) {
     world.environment.clear();
     world.transientFailuresLeft = options.transientFailures;
     world.journalWaiter = nullptr;
+    world.readerWaiter = nullptr;
+    world.readerWake = false;
     world.journalWake = false;
     world.journalDrained = false;
     world.warningsWritten = false;
@@ -305,7 +309,7 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
                    std::find(missing.begin(), missing.end(), programPath) == missing.end());
     int32_t job = -1;
     for (int32_t i = 0; i < kMaxJobs; ++i) {
-        if (child == &ProcessRecord[i]) job = i;
+        if (child == &Rows[i].run.child) job = i;
     }
     world.launches.push_back(fake::Launch{world.nowMs, job, programPath, commandLine,
                                     workingDirectory ? workingDirectory : "",
@@ -757,6 +761,22 @@ bool WaitForJournalWork(uint32_t timeoutMs) {
     bool woken = world.journalWake;
     world.journalWake = false;
     return woken;
+}
+
+void WakeConfigReader() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    world.readerWake = true;
+    if (world.readerWaiter != nullptr && !world.readerWaiter->released) {
+        Release(world.readerWaiter);
+        world.changed.notify_all();
+    }
+}
+
+// Woken by the scheduler, or by the end of the case.
+void WaitForConfigReadRequest() {
+    std::unique_lock<std::mutex> lock(world.mutex);
+    if (!world.readerWake) BlockUntil(lock, fake::kNever, &world.readerWaiter);
+    world.readerWake = false;
 }
 
 void SignalJournalDrained() {

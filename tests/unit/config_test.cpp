@@ -104,20 +104,21 @@ class LoaderTest : public ProgramFolderTest {
 protected:
     int32_t Load() {
         fake::Reset(options_);
-        return LoadJobTable(&table_);
+        return LoadJobTable(&table_, &jobs_);
     }
 
-    JobTable table_;
+    ConfigLoad table_;
+    JobVersion jobs_;
 };
 
 TEST_F(LoaderTest, ReadsEveryLineIntoARowAndMakesTheProgramDirectoryCurrent) {
     WriteConfig("10,C:\\a.exe\r\n-3,C:\\b.exe x\n0,C:\\c.exe");
     ASSERT_EQ(Load(), 3);
-    EXPECT_EQ(table_.rows[0].interval, 10);
-    EXPECT_STREQ(JobCommand[0], "C:\\a.exe");
-    EXPECT_EQ(table_.rows[1].interval, -3);
-    EXPECT_STREQ(JobCommand[1], "C:\\b.exe x");
-    EXPECT_STREQ(JobCommand[2], "C:\\c.exe");
+    EXPECT_EQ(jobs_.jobs[0].interval, 10);
+    EXPECT_STREQ(jobs_.jobs[0].command, "C:\\a.exe");
+    EXPECT_EQ(jobs_.jobs[1].interval, -3);
+    EXPECT_STREQ(jobs_.jobs[1].command, "C:\\b.exe x");
+    EXPECT_STREQ(jobs_.jobs[2].command, "C:\\c.exe");
     EXPECT_EQ(fake::ChangedDirectories(), std::vector<std::string>{"C:\\jobs\\"});
     EXPECT_TRUE(fake::Warnings().empty());
 }
@@ -127,7 +128,7 @@ TEST_F(LoaderTest, StopsAtTheJobLimit) {
     for (int i = 0; i < 1030; ++i) lines += std::to_string(i) + ",C:\\job.exe\n";
     WriteConfig(lines);
     ASSERT_EQ(Load(), kMaxJobs);
-    EXPECT_EQ(table_.rows[kMaxJobs - 1].interval, kMaxJobs - 1);
+    EXPECT_EQ(jobs_.jobs[kMaxJobs - 1].interval, kMaxJobs - 1);
 }
 
 TEST_F(LoaderTest, EmptyFileLoadsNothingQuietly) {
@@ -139,20 +140,20 @@ TEST_F(LoaderTest, EmptyFileLoadsNothingQuietly) {
 TEST_F(LoaderTest, CtrlZEndsTheText) {
     WriteConfig("1,C:\\a.exe\r\n2,C:\\b.exe\x1A\r\n3,C:\\c.exe\r\n");
     ASSERT_EQ(Load(), 2);
-    EXPECT_STREQ(JobCommand[1], "C:\\b.exe");
+    EXPECT_STREQ(jobs_.jobs[1].command, "C:\\b.exe");
 }
 
 TEST_F(LoaderTest, ALoneCarriageReturnIsNoLineEnd) {
     WriteConfig("1,C:\\a.exe\r2,C:\\b.exe\n");
     ASSERT_EQ(Load(), 1);
-    EXPECT_STREQ(JobCommand[0], "C:\\a.exe\r2,C:\\b.exe");
+    EXPECT_STREQ(jobs_.jobs[0].command, "C:\\a.exe\r2,C:\\b.exe");
 }
 
 TEST_F(LoaderTest, MalformedLinesWarnOnceEachAndYieldNoRow) {
     WriteConfig("no comma\n5,C:\\a.exe\n\n6,C:\\b.exe\n\n");
     ASSERT_EQ(Load(), 2);
-    EXPECT_STREQ(JobCommand[0], "C:\\a.exe");
-    EXPECT_STREQ(JobCommand[1], "C:\\b.exe");
+    EXPECT_STREQ(jobs_.jobs[0].command, "C:\\a.exe");
+    EXPECT_STREQ(jobs_.jobs[1].command, "C:\\b.exe");
     EXPECT_EQ(fake::Warnings(), std::vector<std::string>(
                                     3, "Config File (cycle_launch.txt) Format Error"));
 }
@@ -166,8 +167,8 @@ TEST_F(LoaderTest, OnlyMalformedLinesLoadNothing) {
 TEST_F(LoaderTest, ALoneCommaGivesAnEmptyCommand) {
     WriteConfig(",\n");
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(table_.rows[0].interval, 0);
-    EXPECT_STREQ(JobCommand[0], "");
+    EXPECT_EQ(jobs_.jobs[0].interval, 0);
+    EXPECT_STREQ(jobs_.jobs[0].command, "");
 }
 
 TEST_F(LoaderTest, ALongLineIsReadAsSeveralLines) {
@@ -175,9 +176,9 @@ TEST_F(LoaderTest, ALongLineIsReadAsSeveralLines) {
     std::string first = "1,C:\\" + std::string(250, 'a');
     WriteConfig(first + "2,C:\\b.exe\n3,C:\\c.exe\n");
     ASSERT_EQ(Load(), 3);
-    EXPECT_EQ(std::string(JobCommand[0]), first.substr(2));
-    EXPECT_EQ(table_.rows[1].interval, 2);
-    EXPECT_STREQ(JobCommand[2], "C:\\c.exe");
+    EXPECT_EQ(std::string(jobs_.jobs[0].command), first.substr(2));
+    EXPECT_EQ(jobs_.jobs[1].interval, 2);
+    EXPECT_STREQ(jobs_.jobs[2].command, "C:\\c.exe");
 }
 
 // Editors number lines from 1 and end them at LF; the pieces of a long
@@ -186,7 +187,7 @@ TEST_F(LoaderTest, JobsAndFormatErrorsKeepTheirLineNumbers) {
     WriteConfig("garbage\n1,C:\\a.exe\r\n\n2,C:\\" + std::string(300, 'b') +
                 "\r\n3,C:\\c.exe\r4,x\n5,C:\\e.exe");
     ASSERT_EQ(Load(), 4);
-    EXPECT_EQ(std::vector<int32_t>(JobLine, JobLine + 4), (std::vector<int32_t>{2, 4, 5, 6}));
+    EXPECT_EQ((std::vector<int32_t>{jobs_.jobs[0].line, jobs_.jobs[1].line, jobs_.jobs[2].line, jobs_.jobs[3].line}), (std::vector<int32_t>{2, 4, 5, 6}));
     EXPECT_EQ(table_.formatErrors.count, 3);
     EXPECT_EQ(std::vector<int32_t>(table_.formatErrors.lines, table_.formatErrors.lines + 3),
               (std::vector<int32_t>{1, 3, 4}));
@@ -196,7 +197,7 @@ TEST_F(LoaderTest, FormatErrorsListTheFirstLinesAndCountThemAll) {
     std::string lines(30, '\n');
     WriteConfig(lines + "1,C:\\a.exe\n");
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(JobLine[0], 31);
+    EXPECT_EQ(jobs_.jobs[0].line, 31);
     EXPECT_EQ(table_.formatErrors.count, 30);
     std::vector<int32_t> first;
     for (int32_t line = 1; line <= kListedFormatErrors; ++line) first.push_back(line);
@@ -292,12 +293,12 @@ class EncodingTest : public LoaderTest, public testing::WithParamInterface<Encod
 TEST_P(EncodingTest, EveryEncodingGivesTheSameJobTable) {
     WriteConfig(GetParam().bytes);
     ASSERT_EQ(Load(), 3);
-    EXPECT_EQ(table_.rows[0].interval, 5);
-    EXPECT_STREQ(JobCommand[0], "C:\\T\xEBst\\job.exe -q");
-    EXPECT_EQ(table_.rows[1].interval, 0);
-    EXPECT_STREQ(JobCommand[1], "C:\\tools\\other.exe");
-    EXPECT_EQ(table_.rows[2].interval, -1);
-    EXPECT_STREQ(JobCommand[2], "C:\\T\xEBst\\b.exe x");
+    EXPECT_EQ(jobs_.jobs[0].interval, 5);
+    EXPECT_STREQ(jobs_.jobs[0].command, "C:\\T\xEBst\\job.exe -q");
+    EXPECT_EQ(jobs_.jobs[1].interval, 0);
+    EXPECT_STREQ(jobs_.jobs[1].command, "C:\\tools\\other.exe");
+    EXPECT_EQ(jobs_.jobs[2].interval, -1);
+    EXPECT_STREQ(jobs_.jobs[2].command, "C:\\T\xEBst\\b.exe x");
     EXPECT_TRUE(fake::Warnings().empty());
     EXPECT_EQ(table_.encoding, GetParam().encoding);
 }
@@ -337,13 +338,13 @@ TEST_F(LoaderTest, AMarkAloneOrBeforeCtrlZIsAnEmptyFile) {
 TEST_F(LoaderTest, CtrlZEndsUtf16TextToo) {
     WriteConfig(Utf16(u"1,C:\\a.exe\r\n2,C:\\b.exe\x1A\r\n3,C:\\c.exe\r\n"));
     ASSERT_EQ(Load(), 2);
-    EXPECT_STREQ(JobCommand[1], "C:\\b.exe");
+    EXPECT_STREQ(jobs_.jobs[1].command, "C:\\b.exe");
 }
 
 TEST_F(LoaderTest, AHalfCharacterAtTheEndOfUtf16IsAMalformedLine) {
     WriteConfig(Utf16(u"1,C:\\a.exe\r\n2,C:\\b.exe") + "x");
     ASSERT_EQ(Load(), 1);
-    EXPECT_STREQ(JobCommand[0], "C:\\a.exe");
+    EXPECT_STREQ(jobs_.jobs[0].command, "C:\\a.exe");
     EXPECT_EQ(fake::Warnings(), std::vector<std::string>{kFormatError});
 }
 
@@ -351,15 +352,15 @@ TEST_F(LoaderTest, AUtf16LineIsCutAfter255CharactersAsAnAnsiLineIs) {
     std::string line = "1,C:\\" + std::string(300, 'a') + "\r\n2,C:\\b.exe\r\n";
     WriteConfig(line);
     ASSERT_EQ(Load(), 2);
-    std::string ansiFirst = JobCommand[0];
-    std::string ansiSecond = JobCommand[1];
+    std::string ansiFirst = jobs_.jobs[0].command;
+    std::string ansiSecond = jobs_.jobs[1].command;
     auto ansiWarnings = fake::Warnings();
 
     WriteConfig(Utf16(std::u16string(line.begin(), line.end())));
     ASSERT_EQ(Load(), 2);
-    EXPECT_EQ(JobCommand[0], ansiFirst);
+    EXPECT_EQ(jobs_.jobs[0].command, ansiFirst);
     EXPECT_EQ(ansiFirst.size(), 253u);
-    EXPECT_EQ(JobCommand[1], ansiSecond);
+    EXPECT_EQ(jobs_.jobs[1].command, ansiSecond);
     EXPECT_EQ(fake::Warnings(), ansiWarnings);
 }
 
@@ -382,9 +383,9 @@ TEST_F(LoaderTest, ALineWithACharacterWithoutAnsiFormWarnsAndYieldsNoRow) {
     for (const std::string& bytes : cases) {
         WriteConfig(bytes);
         ASSERT_EQ(Load(), 2) << testing::PrintToString(bytes);
-        EXPECT_STREQ(JobCommand[0], "C:\\a.exe");
-        EXPECT_STREQ(JobCommand[1], "C:\\c.exe");
-        EXPECT_EQ(table_.rows[1].interval, 3);
+        EXPECT_STREQ(jobs_.jobs[0].command, "C:\\a.exe");
+        EXPECT_STREQ(jobs_.jobs[1].command, "C:\\c.exe");
+        EXPECT_EQ(jobs_.jobs[1].interval, 3);
         EXPECT_EQ(fake::Warnings(), std::vector<std::string>{kFormatError});
     }
 }
@@ -395,7 +396,7 @@ TEST_F(LoaderTest, ALostCharacterAfterALoneCrEndingAPieceCostsOnlyItsOwnPiece) {
     std::string first = "1,C:\\" + std::string(249, 'a');
     WriteConfig(first + "\r\xCE\xA9,C:\\b.exe\n");
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(std::string(JobCommand[0]), first.substr(2));
+    EXPECT_EQ(std::string(jobs_.jobs[0].command), first.substr(2));
     EXPECT_EQ(fake::Warnings(), std::vector<std::string>{kFormatError});
 }
 
@@ -403,11 +404,11 @@ TEST_F(LoaderTest, AnAsciiFileStaysAnsiAndItsBytesAreKept) {
     // Valid UTF-8, but nothing beyond ASCII: nothing to convert.
     WriteConfig("1,C:\\a.exe x\n");
     ASSERT_EQ(Load(), 1);
-    EXPECT_STREQ(JobCommand[0], "C:\\a.exe x");
+    EXPECT_STREQ(jobs_.jobs[0].command, "C:\\a.exe x");
     // Not UTF-8 at all (0xC3 then no continuation): every byte as it is.
     WriteConfig("1,C:\\\xC3(\\a.exe\n");
     ASSERT_EQ(Load(), 1);
-    EXPECT_STREQ(JobCommand[0], "C:\\\xC3(\\a.exe");
+    EXPECT_STREQ(jobs_.jobs[0].command, "C:\\\xC3(\\a.exe");
     EXPECT_TRUE(fake::Warnings().empty());
 }
 

@@ -18,8 +18,8 @@ namespace {
 using Starts = std::vector<int64_t>;
 using Fields = std::vector<std::string>;
 
-// The file is read at 2, 4, 6 s...: a save at 2.5 s is read at 4 and 6 s
-// and taken at 6 s.
+// The file is read at 2, 4, 6 s..., off the tick: a save at 2.5 s is read
+// at 4 and 6 s and taken at the tick after, 7 s.
 constexpr int64_t kSaved = 2500;
 
 class ConfigWatchTest : public ProgramFolderTest {
@@ -105,10 +105,10 @@ const std::string kWhole = "2,C:\\a.exe\n5,C:\\b.exe\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SaveTest,
-    testing::Values(SaveCase{"AtOnce", {{kSaved, kWhole}}, 6000},
-                    SaveCase{"EmptyThenFull", {{kSaved, ""}, {4500, kWhole}}, 8000},
-                    SaveCase{"HalfALineThenTheWhole", {{kSaved, "2,C:\\a.exe\n5,C:\\b"}, {4500, kWhole}}, 8000},
-                    SaveCase{"MissingThenThere", {{kSaved, fake::kDeleted}, {4500, kWhole}}, 8000}),
+    testing::Values(SaveCase{"AtOnce", {{kSaved, kWhole}}, 7000},
+                    SaveCase{"EmptyThenFull", {{kSaved, ""}, {4500, kWhole}}, 9000},
+                    SaveCase{"HalfALineThenTheWhole", {{kSaved, "2,C:\\a.exe\n5,C:\\b"}, {4500, kWhole}}, 9000},
+                    SaveCase{"MissingThenThere", {{kSaved, fake::kDeleted}, {4500, kWhole}}, 9000}),
     [](const testing::TestParamInfo<SaveCase>& info) { return info.param.name; });
 
 TEST_F(ConfigWatchTest, TheSameBytesSavedAgainWriteNothing) {
@@ -138,7 +138,7 @@ TEST_F(ConfigWatchTest, AMalformedVersionIsToldOnceAndTheTableKept) {
                                                    "3||added: C:\\b.exe"}));
     EXPECT_EQ(standardError, "Cycle_launch: " + rejected + "\n");
     EXPECT_TRUE(fake::Warnings().empty()) << "a box holds up the scheduler";
-    EXPECT_EQ(StartsOf("b.exe"), Starts{14000});
+    EXPECT_EQ(StartsOf("b.exe"), Starts{15000});
     EXPECT_EQ(StartsOf("a.exe"), (Starts{0, 3000, 6000, 9000, 12000, 15000}));
 }
 
@@ -151,7 +151,7 @@ TEST_F(ConfigWatchTest, TheServiceTellsARejectedVersionInOneEvent) {
     std::vector<fake::Event> events = fake::Events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].id, static_cast<uint32_t>(WarningEvent::kReloadRejected));
-    EXPECT_EQ(events[0].ms, 6000);
+    EXPECT_EQ(events[0].ms, 7000);
     EXPECT_NE(events[0].text.find("(count 2; lines 2, 3)"), std::string::npos) << events[0].text;
     EXPECT_TRUE(fake::ConsoleMessages().empty());
 }
@@ -163,7 +163,7 @@ TEST_F(ConfigWatchTest, RejectedVersionsAreCappedAnHourAtATime) {
     for (int k = 0; k < 30; ++k) {
         options_.configSaves.push_back({kSaved + 10000 * k, "2,C:\\a.exe\nno comma " + std::to_string(k) + "\n"});
     }
-    options_.stopAtMs = 6000 + 3600000 + 2000;
+    options_.stopAtMs = 7000 + 3600000 + 2000;
     role_ = WarningRole::kService;
     Run();
     std::vector<fake::Event> events = fake::Events();
@@ -173,9 +173,9 @@ TEST_F(ConfigWatchTest, RejectedVersionsAreCappedAnHourAtATime) {
     ASSERT_LE(events.size(), 7u);
     for (size_t i = 0; i + 1 < events.size(); ++i) {
         EXPECT_EQ(events[i].id, static_cast<uint32_t>(WarningEvent::kReloadRejected));
-        EXPECT_LT(events[i].ms, 6000 + 6 * 10000);
+        EXPECT_LT(events[i].ms, 7000 + 6 * 10000);
     }
-    EXPECT_EQ(events.back().ms, 6000 + 3600000);
+    EXPECT_EQ(events.back().ms, 7000 + 3600000);
     EXPECT_EQ(events.back().text, "Rejected versions of Config File (cycle_launch.txt) held back: " +
                                       std::to_string(30 - (events.size() - 1)));
     // The journal keeps every one of them.
@@ -201,7 +201,7 @@ TEST_F(ConfigWatchTest, OneReloadTellsAtMostSixtyFourChangedJobs) {
     ASSERT_EQ(told.size(), 1u + 64u + 1u);
     EXPECT_EQ(told[0], Applied(100, 100, 0, 0, 0));
     EXPECT_EQ(told.back(), "||and 136 more jobs changed, not listed");
-    EXPECT_EQ(StartsOf("new99.exe"), Starts{6000}) << "a change not listed is still made";
+    EXPECT_EQ(StartsOf("new99.exe"), Starts{7000}) << "a change not listed is still made";
 }
 
 // A removed job's run goes on and is never started again; the stop still
@@ -268,7 +268,7 @@ TEST_F(ConfigWatchTest, AnInsertedLineOfTheSameProgramNeverRunsTheJobTwice) {
     ASSERT_EQ(LaunchesOf("ps.exe -f backup.ps1").size(), 1u);
     int64_t backupEnd = LaunchesOf("ps.exe -f backup.ps1")[0].endMs;
     EXPECT_EQ(backupEnd, 8000);
-    EXPECT_EQ(StartsOf("ps.exe -f report.ps1"), Starts{6000});
+    EXPECT_EQ(StartsOf("ps.exe -f report.ps1"), Starts{7000});
     Starts full = StartsOf("ps.exe -f backup.ps1 -full");
     ASSERT_FALSE(full.empty());
     EXPECT_GE(full[0], backupEnd) << "the edit ran beside the run it edits";
@@ -320,11 +320,11 @@ TEST_F(ConfigWatchTest, ARetiredRunThatEndsLeavesItsRowToANewJob) {
     options_.childSeconds = 8;  // ends at 8 s, while retired
     options_.briefPrograms = {"C:\\c.exe"};
     options_.configSaves = {{kSaved, "1,C:\\b.exe\n"}, {8500, "1,C:\\b.exe\n-1,C:\\c.exe\n"}};
-    options_.stopAtMs = 16000;
+    options_.stopAtMs = 17000;
     Run();
     EXPECT_EQ(StartsOf("ends.exe"), Starts{0});
     // c.exe takes the freed row 0 and restarts after every run.
-    EXPECT_EQ(StartsOf("c.exe"), (Starts{12000, 13000, 14000, 15000}));
+    EXPECT_EQ(StartsOf("c.exe"), (Starts{13000, 14000, 15000, 16000}));
     ASSERT_EQ(LaunchesOf("c.exe").size(), 4u);
     EXPECT_EQ(LaunchesOf("c.exe")[0].job, 0);
     std::vector<Fields> ends = Records("end");
@@ -362,18 +362,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         EditCase{"WaitsItsInterval", "3,C:\\job.exe -old\n", "3,C:\\job.exe -new\n", {0}, {8000}},
         EditCase{"IntervalZeroRunsOnceAfterTheOldRun", "0,C:\\job.exe -old\n",
-                 "0,C:\\job.exe -new\n", {0}, {5000}},
+                 "0,C:\\job.exe -new\n", {0}, {6000}},
         EditCase{"MovedToAnotherLine", "3,C:\\job.exe -old\n", "\n\n3,C:\\job.exe -new\n", {0}, {8000}}),
     [](const testing::TestParamInfo<EditCase>& info) { return info.param.name; });
 
-// The idle count goes on: a job idle for 4 s whose interval drops to 3 is
+// The idle count goes on: a job idle for 5 s whose interval drops to 3 is
 // due at the next tick.
 TEST_F(ConfigWatchTest, AChangedIntervalKeepsTheIdleCount) {
     WriteConfig("10,C:\\a.exe\n");
     options_.configSaves = {{500, "3,C:\\a.exe\n"}};
-    options_.stopAtMs = 10000;
+    options_.stopAtMs = 11000;
     Run();
-    EXPECT_EQ(StartsOf("a.exe"), (Starts{0, 5000, 9000}));
+    EXPECT_EQ(StartsOf("a.exe"), (Starts{0, 6000, 10000}));
     EXPECT_EQ(Reloads(), (std::vector<std::string>{Applied(0, 0, 0, 1, 0),
                                                    "1||interval 3, was 10: C:\\a.exe"}));
 }
@@ -410,20 +410,21 @@ TEST_F(ConfigWatchTest, ANewJobInAFreedRowWarnsAnew) {
     for (const auto& event : fake::Events()) {
         if (event.id == static_cast<uint32_t>(WarningEvent::kLaunchError)) launchEvents.push_back(event.ms);
     }
-    EXPECT_EQ(launchEvents, (std::vector<int64_t>{0, 6000}));
+    EXPECT_EQ(launchEvents, (std::vector<int64_t>{0, 7000}));
     ASSERT_FALSE(LaunchesOf("gone2.exe").empty());
     EXPECT_EQ(LaunchesOf("gone2.exe")[0].job, 0);
 }
 
-// The service manager's paramchange reads the file at the next tick and
-// takes it without a second read; one that finds nothing new says so.
+// The service manager's paramchange has the file read at the next tick and
+// taken at the one after, without a second read; one that finds nothing
+// new says so.
 TEST_F(ConfigWatchTest, AParamChangeTakesTheFileAtOnce) {
     WriteConfig("2,C:\\a.exe\n");
     options_.configSaves = {{2200, kWhole}};
     options_.reloadRequestsAtMs = {2300, 5300};
     options_.stopAtMs = 7000;
     Run();
-    EXPECT_EQ(StartsOf("b.exe"), Starts{3000});
+    EXPECT_EQ(StartsOf("b.exe"), Starts{4000});
     EXPECT_EQ(Reloads(),
               (std::vector<std::string>{"||paramchange: new version applied: 1 added, 0 retired, 0 "
                                         "edited in place, 0 interval changed, 1 unchanged",

@@ -375,7 +375,7 @@ TEST_F(JournalTest, AFileDeletedWhileOpenIsMadeAnew) {
     // after the deletion: nothing had been written to the deleted one since.
     auto records = Records();
     ASSERT_FALSE(records.empty());
-    EXPECT_EQ(records.front()[1], "end");
+    EXPECT_EQ(records.front()[1], "start");
     EXPECT_EQ(records.back()[7], "stop: Ctrl+C; 0 runs ended by the stop");
 }
 

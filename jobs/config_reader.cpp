@@ -1,0 +1,146 @@
+#include "jobs/config_reader.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "jobs/config.h"
+#include "jobs/journal.h"
+#include "jobs/texts.h"
+#include "platform/system.h"
+#include "platform/threads.h"
+
+namespace {
+
+// Who may touch the version: the reader while free, the scheduler while
+// ready or taken, the reader again once judged.
+enum SlotState : int32_t { kSlotFree, kSlotReady, kSlotTaken, kSlotJudged };
+
+ReadVersion Slot;
+std::atomic<int32_t> SlotHolder{kSlotFree};
+std::atomic<int32_t> Verdict{0};
+std::atomic<int32_t> AskedByManager{0};
+std::atomic<int32_t> Quit{0};
+
+// What the reads have seen of the file; the reader's alone.
+struct FileWatch {
+    uint64_t appliedHash;
+    bool hasCandidate;
+    uint64_t candidateHash;
+    bool hasRejected;  // told once; the same bytes again are not told again
+    uint64_t rejectedHash;
+    bool rejectedForRows;  // ...but decided again: rows free up
+};
+FileWatch Watch;
+
+void TakeVerdict() {
+    if (SlotHolder.load() != kSlotJudged) return;
+    switch (static_cast<VersionVerdict>(Verdict.load())) {
+    case VersionVerdict::kApplied:
+        Watch.appliedHash = Slot.hash;
+        Watch.hasCandidate = false;
+        break;
+    case VersionVerdict::kRejected:
+    case VersionVerdict::kRejectedForRows:
+        Watch.hasRejected = true;
+        Watch.rejectedHash = Slot.hash;
+        Watch.rejectedForRows = static_cast<VersionVerdict>(Verdict.load()) ==
+                                VersionVerdict::kRejectedForRows;
+        break;
+    }
+    SlotHolder.store(kSlotFree);
+}
+
+void TellUnreadable(uint32_t error) {
+    char message[kTextSize];
+    DescribeSystemError(error, message, sizeof message);
+    char text[2 * kTextSize];
+    std::snprintf(text, sizeof text, texts::kReloadUnreadableFormat,
+                  static_cast<unsigned long>(error), message);
+    JournalReload(0, 0, text);
+}
+
+void ReadOnce(bool asked) {
+    const char* bytes = nullptr;
+    size_t length = 0;
+    uint32_t error = 0;
+    if (!ReadConfigOnce(&bytes, &length, &error)) {
+        Watch.hasCandidate = false;
+        if (asked) TellUnreadable(error);
+        return;
+    }
+    if (length == 0) {
+        Watch.hasCandidate = false;
+        if (asked) JournalReload(0, 0, texts::kReloadEmpty);
+        return;
+    }
+    uint64_t hash = HashConfigBytes(bytes, length);
+    bool known = hash == Watch.appliedHash ||
+                 (Watch.hasRejected && hash == Watch.rejectedHash && !Watch.rejectedForRows);
+    if (known) {
+        // Two reads alike in a row means two in a row, nothing between.
+        Watch.hasCandidate = false;
+        if (asked) JournalReload(0, 0, texts::kReloadNothingNew);
+        return;
+    }
+    bool steady = Watch.hasCandidate && Watch.candidateHash == hash;
+    Watch.hasCandidate = true;
+    Watch.candidateHash = hash;
+    if (!steady && !asked) return;
+    ParseJobVersion(bytes, length, &Slot.version);
+    if (Slot.version.count == 0 && Slot.version.formatErrors.count == 0) {
+        // No job at all (a mark, blank lines): as an empty file, not ready.
+        Watch.hasCandidate = false;
+        if (asked) JournalReload(0, 0, texts::kReloadEmpty);
+        return;
+    }
+    Slot.hash = hash;
+    Slot.asked = asked;
+    Slot.tellRejection = asked || !Watch.hasRejected || Watch.rejectedHash != hash;
+    SlotHolder.store(kSlotReady);
+}
+
+void ReaderBody(int32_t) {
+    for (;;) {
+        WaitForConfigReadRequest();
+        if (Quit.load() != 0) return;
+        TakeVerdict();
+        bool asked = AskedByManager.exchange(0) != 0;
+        if (SlotHolder.load() != kSlotFree) {
+            // The last version is not judged yet: a request waits for the next call.
+            if (asked) AskedByManager.store(1);
+            continue;
+        }
+        ReadOnce(asked);
+    }
+}
+
+}  // namespace
+
+bool StartConfigReader(uint64_t appliedHash) {
+    Watch = FileWatch{appliedHash, false, 0, false, 0, false};
+    SlotHolder.store(kSlotFree);
+    AskedByManager.store(0);
+    Quit.store(0);
+    return StartThread(ReaderBody, 0);
+}
+
+void AskConfigRead(bool asked) {
+    if (asked) AskedByManager.store(1);
+    WakeConfigReader();
+}
+
+const ReadVersion* TakeReadVersion() {
+    int32_t ready = kSlotReady;
+    if (!SlotHolder.compare_exchange_strong(ready, kSlotTaken)) return nullptr;
+    return &Slot;
+}
+
+void ReturnReadVersion(VersionVerdict verdict) {
+    Verdict.store(static_cast<int32_t>(verdict));
+    SlotHolder.store(kSlotJudged);
+}
+
+void StopConfigReader() {
+    Quit.store(1);
+    WakeConfigReader();
+}
