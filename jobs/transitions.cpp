@@ -44,8 +44,14 @@ constexpr Transition kTransitions[] = {
     {S::kEditWaiting, E::kEnded, S::kIdle, kActRecordEnd | kActLandEdit},
     {S::kStopping, E::kEnded, S::kStopping, kActNothing},  // recorded when the stop took it
 
-    // Only at the stop: the worker looks at the StopFlag, never at the state.
+    // Only at the stop, which the worker may see before the scheduler does.
+    {S::kLaunching, E::kNotStarted, S::kStopping, kActCloseRetry},
+    {S::kRetired, E::kNotStarted, S::kStopping, kActCloseRetry},
+    {S::kEditWaiting, E::kNotStarted, S::kStopping, kActCloseRetry},
     {S::kStopping, E::kNotStarted, S::kStopping, kActCloseRetry},
+    {S::kLaunching, E::kSelfEnded, S::kStopping, kActRecordStart | kActRecordKill | kActCountStopped},
+    {S::kRetired, E::kSelfEnded, S::kStopping, kActRecordStart | kActRecordKill | kActCountStopped},
+    {S::kEditWaiting, E::kSelfEnded, S::kStopping, kActRecordStart | kActRecordKill | kActCountStopped},
     {S::kStopping, E::kSelfEnded, S::kStopping, kActRecordStart | kActRecordKill | kActCountStopped},
 
     // A new version.
@@ -83,17 +89,29 @@ constexpr Transition kTransitions[] = {
     {S::kWarning, E::kStop, S::kStopping, kActNothing},
     {S::kRetired, E::kStop, S::kStopping, kActTerminate},
     {S::kEditWaiting, E::kStop, S::kStopping, kActTerminate},
+    {S::kStopping, E::kStop, S::kStopping, kActNothing},
     {S::kStopping, E::kAbandoned, S::kStopping, kActCountStopped},
 };
+
+constexpr int32_t kTransitionCount = static_cast<int32_t>(sizeof kTransitions / sizeof kTransitions[0]);
+// Counted on the scheduler's thread alone.
+uint32_t Visits[kTransitionCount];
 
 }  // namespace
 
 const Transition* FindTransition(RowState from, RowEvent event) {
-    for (const Transition& transition : kTransitions) {
-        if (transition.from == from && transition.event == event) return &transition;
+    for (int32_t i = 0; i < kTransitionCount; ++i) {
+        const Transition& transition = kTransitions[i];
+        if (transition.from != from || transition.event != event) continue;
+        ++Visits[i];
+        return &transition;
     }
     return nullptr;
 }
+
+int32_t TransitionCount() { return kTransitionCount; }
+const Transition& TransitionAt(int32_t index) { return kTransitions[index]; }
+uint32_t TransitionVisits(int32_t index) { return Visits[index]; }
 
 const char* RowStateName(RowState state) {
     static const char* const kNames[kRowStates] = {

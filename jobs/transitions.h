@@ -55,5 +55,11 @@ struct Transition {
 // which is a fault of the caller's.
 const Transition* FindTransition(RowState from, RowEvent event);
 
+// The table itself, and how often each entry was taken since the process
+// began: what the randomized tests show they reach.
+int32_t TransitionCount();
+const Transition& TransitionAt(int32_t index);
+uint32_t TransitionVisits(int32_t index);
+
 const char* RowStateName(RowState state);
 const char* RowEventName(RowEvent event);

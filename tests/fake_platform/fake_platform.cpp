@@ -323,7 +323,7 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
         *error = kFileNotFound;
         return false;
     }
-    if (world.transientFailuresLeft > 0) {
+    if (world.transientFailuresLeft > 0 && world.nowMs >= world.options.transientFailuresFromMs) {
         --world.transientFailuresLeft;
         world.launches.back().created = false;
         world.handleOpen.back() = false;
@@ -346,6 +346,9 @@ void WaitForChild(const ChildProcess& child) {
     const auto& brief = world.options.briefPrograms;
     bool isBrief = std::find(brief.begin(), brief.end(), world.launches[index].program) != brief.end();
     int64_t seconds = isBrief ? 0 : world.options.childSeconds;
+    for (const auto& [program, programSeconds] : world.options.programSeconds) {
+        if (program == world.launches[index].program) seconds = programSeconds;
+    }
     if (!world.launches[index].terminated) {
         BlockUntil(lock, world.launches[index].startMs + seconds * 1000,
                    &world.waitingWorker[index]);
@@ -484,7 +487,7 @@ void ReleaseJobObject(void* job) {
 
 bool StartThread(ThreadBody body, int32_t argument) {
     std::lock_guard<std::mutex> guard(world.mutex);
-    if (world.options.failThreadStarts > 0) {
+    if (world.options.failThreadStarts > 0 && world.nowMs >= world.options.threadStartsFailFromMs) {
         --world.options.failThreadStarts;
         return false;
     }
@@ -548,9 +551,14 @@ bool ChangeDirectory(const char* path) {
 }
 
 bool ReadWholeFile(const char* name, char* buffer, size_t size, size_t* length, uint32_t* error) {
-    std::lock_guard<std::mutex> guard(world.mutex);
+    std::unique_lock<std::mutex> guard(world.mutex);
     ++world.fileReads;
     const fake::Options& o = world.options;
+    // A read that stalls, as one a scanner holds up, on a thread of ours.
+    if (onWorker && o.readsStallFromMs >= 0 && world.nowMs >= o.readsStallFromMs &&
+        world.nowMs < o.readsStallFromMs + o.readStallMs) {
+        BlockUntil(guard, o.readsStallFromMs + o.readStallMs);
+    }
     struct stat info;
     if (stat(name, &info) != 0) {
         *error = errno == ENOENT ? kErrorFileNotFound : kErrorAccessDenied;

@@ -68,6 +68,7 @@ struct Options {
     std::string path = "C:\\Windows";
     int64_t childSeconds = 0;  // how long each child runs...
     std::vector<std::string> briefPrograms;  // ...but these, which end at once
+    std::vector<std::pair<std::string, int64_t>> programSeconds;  // ...and these, so long
     std::vector<std::string> missingPrograms;
     int64_t missingUntilMs = -1;     // from then on the missing programs exist...
     int64_t missingAgainFromMs = -1;  // ...and from then on they are gone again
@@ -77,13 +78,15 @@ struct Options {
     bool jobObjectsMissing = false;  // no job object can be created
     bool resumeFails = false;        // no suspended child can be let run
     bool desktopSeen = true;         // a person can see the foreground's boxes
-    int failThreadStarts = 0;        // the next N thread starts fail
+    int failThreadStarts = 0;        // the next N thread starts fail...
+    int64_t threadStartsFailFromMs = 0;  // ...from then on
     int64_t stopAtMs = -1;           // StopFlag set during the sleep reaching it
     bool stopOnLoaderWarning = false;
     int32_t utcOffsetMinutes = 60;   // local time's lead over UTC
     // Exit codes of programs that end by themselves; 0 for others.
     std::vector<std::pair<std::string, uint32_t>> exitCodes;
-    int transientFailures = 0;  // the next N creations fail for want of resources
+    int transientFailures = 0;  // the next N creations fail for want of resources...
+    int64_t transientFailuresFromMs = 0;  // ...from then on
     // Creations of these programs take so many ms, as on a server that is off.
     std::vector<std::pair<std::string, int64_t>> slowCreations;
     std::vector<std::pair<std::string, std::string>> environment;  // beside PATH
@@ -106,6 +109,9 @@ struct Options {
     // bytes replace it, or with kDeleted it is gone.
     std::vector<std::pair<int64_t, std::string>> configSaves;
     std::vector<int64_t> reloadRequestsAtMs;  // the service manager's paramchange
+    // Reads of a thread of ours that begin in this span end with it.
+    int64_t readsStallFromMs = -1;
+    int64_t readStallMs = 0;
     // Files and folders, by full path, that everyone may write, as a folder
     // under C:\ is left; all others belong to SYSTEM, which alone may write.
     std::vector<std::string> unsafePaths;
