@@ -63,6 +63,7 @@ extern uint32_t RetryError[kMaxJobs];
 // Owned by one scheduler run and touched by the scheduler thread alone.
 struct JobEntry {
     int32_t interval;
+    int32_t limit;  // seconds a run may take before it is ended; 0: no limit
     int32_t ElapsedCounter;  // idle ticks since the job last ended
     bool startPending;  // start at the next tick: its last start failed, or an edit asks
     bool inUse;
