@@ -11,6 +11,10 @@
 
 enum class JournalRole { kForeground, kService };
 
+// Exit code of a run ended at its limit (ERROR_TIMEOUT). A program may exit
+// with it too: the limit record tells the two apart.
+constexpr uint32_t kLimitExitCode = 1460;
+
 // Records in the queue: room for every job to fail at once, twice over.
 constexpr int32_t kJournalQueueRecords = 2048;
 // The live file rolls once it has passed this; four older files are kept.
@@ -43,6 +47,9 @@ void JournalRunnerStop(const char* cause, int32_t killed);
 
 void JournalStart(int32_t line, int32_t run, uint32_t pid, const char* command);
 void JournalEnd(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms);
+// A run ended at its limit: in place of its end record.
+void JournalLimit(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms,
+                  int32_t limitSeconds);
 void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms);
 void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programPath);
 void JournalRetry(int32_t line, int32_t run, uint32_t error, const char* programPath);
