@@ -14,6 +14,9 @@
 namespace {
 
 constexpr char kSpace = ' ';
+// An older runner's interval ends here too, so a line with a limit still
+// reads as its interval there.
+constexpr char kLimitSeparator = '/';
 
 // The most of the file that is read: far more than 1024 lines of 255
 // characters, even in UTF-16. The rest is not read, as lines past the one
@@ -99,6 +102,43 @@ int32_t ParseInterval(const char* text) {
     return value < -INT32_MAX ? INT32_MAX : static_cast<int32_t>(-value);
 }
 
+bool ParseIntervalField(const char* text, int32_t* interval, int32_t* limitSeconds) {
+    char field[kTextSize];
+    size_t length = 0;
+    for (; *text != '\0' && length + 1 < sizeof field; ++text) {
+        if (*text != kSpace) field[length++] = *text;
+    }
+    field[length] = '\0';
+
+    char* slash = std::strchr(field, kLimitSeparator);
+    int32_t limit = 0;
+    if (slash != nullptr) {
+        *slash = '\0';
+        const char* digits = slash + 1;
+        if (*digits == '\0') return false;
+        int64_t value = 0;
+        for (; *digits != '\0'; ++digits) {
+            if (*digits < '0' || *digits > '9') return false;
+            value = value * 10 + (*digits - '0');
+            if (value > INT32_MAX) return false;
+        }
+        if (value == 0) return false;
+        limit = static_cast<int32_t>(value);
+    }
+    *interval = ParseInterval(field);
+    *limitSeconds = limit;
+    return true;
+}
+
+void FormatIntervalField(int32_t interval, int32_t limitSeconds, char* text, size_t size) {
+    if (limitSeconds > 0) {
+        std::snprintf(text, size, "%ld%c%ld", static_cast<long>(interval), kLimitSeparator,
+                      static_cast<long>(limitSeconds));
+    } else {
+        std::snprintf(text, size, "%ld", static_cast<long>(interval));
+    }
+}
+
 int32_t LoadJobTable(ConfigLoad* table, JobVersion* jobs) {
     jobs->count = 0;
     jobs->tooManyJobs = false;
@@ -146,12 +186,16 @@ int32_t LoadJobTable(ConfigLoad* table, JobVersion* jobs) {
     while (table->count < kMaxJobs && ReadConfigPiece(&text, line, sizeof line, &piece)) {
         TrimLineEnd(line);
         // Run nothing whose name or arguments lost a character on the way.
-        if (piece.lostCharacter || ParseConfigLine(line, intervalText, commandText) != 0) {
+        int32_t interval = 0;
+        int32_t limit = 0;
+        if (piece.lostCharacter || ParseConfigLine(line, intervalText, commandText) != 0 ||
+            !ParseIntervalField(intervalText, &interval, &limit)) {
             CountFormatError(&table->formatErrors, piece.line);
             continue;
         }
         VersionJob& job = jobs->jobs[table->count];
-        job.interval = ParseInterval(intervalText);
+        job.interval = interval;
+        job.limit = limit;
         job.line = piece.line;
         std::memcpy(job.command, commandText, kTextSize);
         jobs->count = ++table->count;
@@ -189,7 +233,10 @@ void ParseJobVersion(const char* bytes, size_t length, JobVersion* version) {
     while (ReadConfigPiece(&text, line, sizeof line, &piece)) {
         TrimLineEnd(line);
         if (!piece.lostCharacter && IsBlank(line)) continue;
-        if (piece.lostCharacter || ParseConfigLine(line, intervalText, commandText) != 0) {
+        int32_t interval = 0;
+        int32_t limit = 0;
+        if (piece.lostCharacter || ParseConfigLine(line, intervalText, commandText) != 0 ||
+            !ParseIntervalField(intervalText, &interval, &limit)) {
             CountFormatError(&version->formatErrors, piece.line);
             continue;
         }
@@ -200,7 +247,8 @@ void ParseJobVersion(const char* bytes, size_t length, JobVersion* version) {
         }
         VersionJob& job = version->jobs[version->count++];
         job.line = piece.line;
-        job.interval = ParseInterval(intervalText);
+        job.interval = interval;
+        job.limit = limit;
         std::memcpy(job.command, commandText, kTextSize);
     }
 }

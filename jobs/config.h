@@ -18,6 +18,17 @@ int ParseConfigLine(const char* line, char* intervalText, char* commandText);
 // limits of int32_t instead of wrapping around.
 int32_t ParseInterval(const char* text);
 
+// The interval field, "<interval>[/<limit>]", with or without its spaces:
+// the interval read by ParseInterval up to the first slash, and after it a
+// run's limit in seconds, 1 to INT32_MAX, in digits alone. limitSeconds is
+// 0 without a slash. False, with neither output written, for a malformed
+// limit.
+bool ParseIntervalField(const char* text, int32_t* interval, int32_t* limitSeconds);
+
+// The interval field as an administrator writes it: "60", or "60/600"
+// with a limit.
+void FormatIntervalField(int32_t interval, int32_t limitSeconds, char* text, size_t size);
+
 // Fills jobs, and load with what was found of the file, from the
 // configuration file in the program's directory, which it makes current.
 // Reads at most the file's first MiB. Warns once for a file it can't read,

@@ -58,8 +58,10 @@ struct RowRun {
     uint64_t endMs;
     LocalTime endAt;
     std::atomic<int32_t> progress;
-    // Set by the scheduler when it ended the run at its limit: the worker
-    // tells the administrator, the end is recorded as the limit's.
+    // Set by the scheduler when it ended the run at its limit, after the
+    // limit met: the worker tells the administrator, the end is recorded
+    // as the limit's.
+    int32_t limit;
     std::atomic<int32_t> endedAtLimit;
     // The scheduler's own: the last progress it acted on.
     int32_t seen;

@@ -17,7 +17,20 @@
 
 namespace {
 
-enum class JournalEvent : uint8_t { kRunner, kStart, kEnd, kFail, kRetry, kKill, kLost, kReload };
+enum class JournalEvent : uint8_t {
+    kRunner,
+    kStart,
+    kEnd,
+    kFail,
+    kRetry,
+    kKill,
+    kLost,
+    kReload,
+    kLimit,
+};
+static_assert(sizeof texts::kJournalEvents / sizeof texts::kJournalEvents[0] ==
+                  static_cast<size_t>(JournalEvent::kLimit) + 1,
+              "a name for every event");
 
 // Room for an edit's old and new command.
 constexpr size_t kRecordText = 640;
@@ -415,15 +428,20 @@ void EnqueueText(JournalEvent event, int32_t line, int32_t run, uint32_t pid, co
 }
 
 // How a run ended: its exit code and how long it ran.
-void EnqueueResult(JournalEvent event, int32_t line, int32_t run, uint32_t pid,
-                   uint32_t exitCode, uint64_t ms, const LocalTime& at) {
+Record ResultRecord(JournalEvent event, int32_t line, int32_t run, uint32_t pid,
+                    uint32_t exitCode, uint64_t ms, const LocalTime& at) {
     Record record = NewRecord(event, line, run, pid);
     record.time = at;
     record.hasResult = true;
     record.result = exitCode;
     record.hasMs = true;
     record.ms = ms;
-    Enqueue(record);
+    return record;
+}
+
+void EnqueueResult(JournalEvent event, int32_t line, int32_t run, uint32_t pid,
+                   uint32_t exitCode, uint64_t ms, const LocalTime& at) {
+    Enqueue(ResultRecord(event, line, run, pid, exitCode, ms, at));
 }
 
 // Why a launch failed: the system's error, whose message the writer adds.
@@ -573,6 +591,14 @@ void JournalStart(int32_t line, int32_t run, uint32_t pid, const char* command,
 void JournalEnd(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms,
                 const LocalTime& at) {
     EnqueueResult(JournalEvent::kEnd, line, run, pid, exitCode, ms, at);
+}
+
+void JournalLimit(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms,
+                  int32_t limitSeconds, const LocalTime& at) {
+    Record record = ResultRecord(JournalEvent::kLimit, line, run, pid, exitCode, ms, at);
+    std::snprintf(record.text, sizeof record.text, texts::kJournalLimitFormat,
+                  static_cast<long>(limitSeconds));
+    Enqueue(record);
 }
 
 void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms,

@@ -12,6 +12,10 @@
 
 enum class JournalRole { kForeground, kService };
 
+// Exit code of a run ended at its limit (ERROR_TIMEOUT). A program may exit
+// with it too: the limit record tells the two apart.
+constexpr uint32_t kLimitExitCode = 1460;
+
 // Records in the queue: room for every job to fail at once, twice over.
 constexpr int32_t kJournalQueueRecords = 2048;
 // The live file rolls once it has passed this; four older files are kept.
@@ -48,6 +52,9 @@ void JournalStart(int32_t line, int32_t run, uint32_t pid, const char* command,
                   const LocalTime& at);
 void JournalEnd(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms,
                 const LocalTime& at);
+// A run ended at its limit: in place of its end record.
+void JournalLimit(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms,
+                  int32_t limitSeconds, const LocalTime& at);
 void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uint64_t ms,
                  const LocalTime& at);
 void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programPath,

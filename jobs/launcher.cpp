@@ -232,6 +232,9 @@ void JobWorker(int32_t index) {
     run.exitCode = ChildExitCode(child);
     run.endMs = MonotonicMilliseconds();
     run.endAt = ReadLocalTime();
+    // Told here, never on the scheduler's thread: the event log is another
+    // process.
+    if (run.endedAtLimit.load() != 0) RaiseLimitWarning(run.line, programPath, run.limit);
     // The last touch of the run: the scheduler closes its handles.
     run.progress.store(kProgressEnded);
 }

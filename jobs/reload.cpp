@@ -247,7 +247,8 @@ void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan*
             AddChange(plan, ReloadAction::kEdited, row, job);
         } else if (rows[row].retired) {
             AddChange(plan, ReloadAction::kAdded, row, job);
-        } else if (rows[row].interval != version.jobs[job].interval) {
+        } else if (rows[row].interval != version.jobs[job].interval ||
+                   rows[row].limit != version.jobs[job].limit) {
             AddChange(plan, ReloadAction::kInterval, row, job);
         } else {
             AddChange(plan, ReloadAction::kUnchanged, row, job);

@@ -15,12 +15,14 @@ struct JobInForce {
     int32_t interval;
     int32_t line;
     const char* command;  // as read; the latest one written, edits awaiting included
+    int32_t limit = 0;    // seconds; 0: none
 };
 
 enum class ReloadAction : uint8_t {
     kUnchanged,  // only its line may have moved
-    kInterval,   // same command, new interval
-    kEdited,     // same program, new command: taken once its run has ended
+    kInterval,   // same command, new interval field: interval or limit
+    kEdited,     // same program, new command: taken once its run has ended; the
+                 // new limit applies at once, to the run it waits for too
     kRetired,    // gone from the configuration
     kAdded,      // new, or back while its retired run goes on (takes that run up)
 };

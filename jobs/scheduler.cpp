@@ -77,6 +77,7 @@ void RecordTermination(Row& row) {
 
 void EndAtLimit(Row& row) {
     RowRun& run = row.run;
+    run.limit = row.limit;
     run.endedAtLimit.store(1);
     if (run.child.jobObject != nullptr) {
         TerminateRunJobObject(run.child.jobObject, kLimitExitCode);
@@ -129,7 +130,8 @@ bool Apply(int32_t index, RowEvent event) {
     if (actions & kActRecordEnd) {
         uint64_t ms = run.endMs - run.createdMs;
         if (run.endedAtLimit.load() != 0) {
-            JournalEnd(run.line, run.number, run.child.processId, run.exitCode, ms, run.endAt);
+            JournalLimit(run.line, run.number, run.child.processId, run.exitCode, ms, run.limit,
+                         run.endAt);
         } else {
             JournalEnd(run.line, run.number, run.child.processId, run.exitCode, ms, run.endAt);
         }
@@ -362,11 +364,16 @@ void ApplyPlan(const JobVersion& version, bool asked) {
             // Its line may have moved, its program's spelling changed.
             WriteJob(row, job);
             break;
-        case ReloadAction::kInterval:
-            TellChange(job.line, 0, texts::kReloadIntervalFormat, static_cast<long>(job.interval),
-                       static_cast<long>(row.interval), job.command);
+        case ReloadAction::kInterval: {
+            // The whole field, so that a change of the limit alone reads as one.
+            char now[kTextSize];
+            char was[kTextSize];
+            FormatIntervalField(job.interval, job.limit, now, sizeof now);
+            FormatIntervalField(row.interval, row.limit, was, sizeof was);
+            TellChange(job.line, 0, texts::kReloadIntervalFormat, now, was, job.command);
             WriteJob(row, job);
             break;
+        }
         case ReloadAction::kEdited:
             Edit(change.row, job);
             break;
@@ -405,7 +412,8 @@ void TakeVersion() {
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         const Row& row = Rows[i];
         InForce[i] = JobInForce{row.state != RowState::kFree, row.state == RowState::kRetired,
-                                HoldsWorker(row.state), row.interval, row.line, row.command};
+                                HoldsWorker(row.state), row.interval, row.line, row.command,
+                                row.limit};
     }
     DecideReload(InForce, read->version, &Plan);
     if (Plan.verdict != ReloadVerdict::kApply) {

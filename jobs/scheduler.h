@@ -26,8 +26,6 @@ void OnStopSignal(int signal);
 
 // Exit code of a child terminated at stop.
 constexpr uint32_t kStoppedChildExitCode = 2;
-// ...and of a run ended at its time limit: ERROR_TIMEOUT.
-constexpr uint32_t kLimitExitCode = 1460;
 
 // Events the last scheduler run met in a state with no transition for
 // them: none, unless the engine is at fault.

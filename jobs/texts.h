@@ -28,6 +28,9 @@ constexpr const char kLaunchErrorFormat[] = "Command (%s) Execution Error";
 // The launch warning, and the system's message for its error, where an
 // administrator reads it rather than a box.
 constexpr const char kLaunchReasonFormat[] = "%s: %s";
+// printf format: the program path, its line, the limit in seconds.
+constexpr const char kRunLimitFormat[] =
+    "Command (%s) on line %ld ended at its limit of %ld s";
 
 // The format warnings of one load in one report: kConfigFormatError, how
 // many lines, and the numbers of the first of them, e.g.
@@ -78,8 +81,10 @@ constexpr const char kJournalUnavailableFormat[] =
     "Journal (%s) not opened: error %lu (%s); running without a journal";
 
 // The journal's event names, by JournalEvent.
-constexpr const char* kJournalEvents[] = {"runner", "start", "end",  "fail",
-                                          "retry",  "kill",  "lost", "reload"};
+constexpr const char* kJournalEvents[] = {"runner", "start", "end",    "fail",  "retry",
+                                          "kill",   "lost",  "reload", "limit"};
+// printf format of a limit record's text: the limit in seconds.
+constexpr const char kJournalLimitFormat[] = "ended at its limit of %ld s";
 
 // The runner's first record: role, version, pid, then how the load went.
 constexpr const char kRoleForeground[] = "foreground";
@@ -134,7 +139,7 @@ constexpr const char kReloadRetiredRunningFormat[] = "retired: %s; its run goes 
 constexpr const char kReloadEditedFormat[] = "edited in place: %s; new command: %s";
 constexpr const char kReloadEditedIntervalFormat[] =
     "edited in place: %s; new command: %s; interval %ld, was %ld";
-constexpr const char kReloadIntervalFormat[] = "interval %ld, was %ld: %s";
+constexpr const char kReloadIntervalFormat[] = "interval %s, was %s: %s";
 // A version that can't be taken: the format warnings' summary, or the rows.
 constexpr const char kReloadRejectionsHeldBackFormat[] =
     "Rejected versions of Config File (cycle_launch.txt) held back: %ld";

@@ -388,6 +388,40 @@ void RaiseJournalNotice(const char* text) {
     if (Target != Audience::kAdministrator) WriteWarningLine(text);
 }
 
+namespace {
+
+// One report of a job's to an administrator: an event log entry and, when
+// withBox, the console user's box, each within its limit per minute.
+void ReportToAdministrator(WarningEvent event, const char* text, bool withBox) {
+    uint64_t nowMs = MonotonicMilliseconds();
+    ReportPlan plan = {};
+    EnterReportLock();
+    RenewWindowIfPassed(nowMs, true, &plan);
+    if (Reports.events < kLaunchEventsPerWindow) {
+        ++Reports.events;
+        plan.writeEvent = true;
+    } else {
+        ++Reports.heldBackEvents;
+    }
+    if (withBox) {
+        if (Reports.boxes < kConsoleBoxesPerWindow) {
+            ++Reports.boxes;
+            plan.sendBox = true;
+        } else {
+            ++Reports.heldBackBoxes;
+        }
+    }
+    LeaveReportLock();
+
+    TellHeldBack(plan);
+    if (plan.writeEvent) {
+        WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(event), text);
+    }
+    if (plan.sendBox) SendConsoleMessage(texts::kWarningCaption, text);
+}
+
+}  // namespace
+
 void RaiseJobWarning(int32_t job, const char* text, const char* reason) {
     if (Target == Audience::kPerson) {
         ShowWarningBox(texts::kWarningCaption, text);
@@ -403,33 +437,15 @@ void RaiseJobWarning(int32_t job, const char* text, const char* reason) {
     }
     // Standard error takes every one: nobody has to dismiss it.
     if (Target == Audience::kRemoteReader) WriteWarningLine(text);
+    ReportToAdministrator(WarningEvent::kLaunchError, text, Target == Audience::kAdministrator);
+}
 
-    uint64_t nowMs = MonotonicMilliseconds();
-    ReportPlan plan = {};
-    EnterReportLock();
-    RenewWindowIfPassed(nowMs, true, &plan);
-    if (Reports.events < kLaunchEventsPerWindow) {
-        ++Reports.events;
-        plan.writeEvent = true;
-    } else {
-        ++Reports.heldBackEvents;
-    }
-    if (Target == Audience::kAdministrator) {
-        if (Reports.boxes < kConsoleBoxesPerWindow) {
-            ++Reports.boxes;
-            plan.sendBox = true;
-        } else {
-            ++Reports.heldBackBoxes;
-        }
-    }
-    LeaveReportLock();
-
-    TellHeldBack(plan);
-    if (plan.writeEvent) {
-        WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(WarningEvent::kLaunchError),
-                          text);
-    }
-    if (plan.sendBox) SendConsoleMessage(texts::kWarningCaption, text);
+void RaiseLimitWarning(int32_t line, const char* program, int32_t limitSeconds) {
+    char text[kReportSize];
+    std::snprintf(text, sizeof text, texts::kRunLimitFormat, program, static_cast<long>(line),
+                  static_cast<long>(limitSeconds));
+    if (Target != Audience::kAdministrator) WriteWarningLine(text);
+    if (Target != Audience::kPerson) ReportToAdministrator(WarningEvent::kRunLimit, text, false);
 }
 
 void ClearJobWarning(int32_t job) { LaunchWarningReported[job] = false; }

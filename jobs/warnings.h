@@ -22,6 +22,7 @@ enum class WarningEvent : uint32_t {
     kReloadRejected = 6,
     kUnsafePermissions = 7,  // an error: the runner refuses to run
     kUnsafePermissionsAllowed = 8,
+    kRunLimit = 9,
 };
 
 enum class WarningRole { kForeground, kService };
@@ -89,6 +90,13 @@ void RaiseJournalNotice(const char* text);
 // There, reason (the system's message for the error, or "") follows the text.
 void RaiseJobWarning(int32_t job, const char* text, const char* reason);
 void ClearJobWarning(int32_t job);
+
+// That a run was ended at its limit: on standard error in the foreground,
+// in the event log in the service and where nobody sees the foreground's
+// boxes. Never a box: the job goes on. Its event log entries count with the
+// launch warnings' against their limit per minute. Call it from a worker,
+// never from the scheduler's thread: the event log is another process.
+void RaiseLimitWarning(int32_t line, const char* program, int32_t limitSeconds);
 
 // Called at every tick: once the window of the limits has passed, tells how
 // many launch warnings, and rejected versions, were held back in it.

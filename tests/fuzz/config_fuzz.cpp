@@ -29,6 +29,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (std::memchr(intervalText, '\0', kTextSize) == nullptr) std::abort();
             if (std::memchr(commandText, '\0', kTextSize) == nullptr) std::abort();
             ParseInterval(intervalText);
+            // A limit read is one the field can be written back with.
+            int32_t interval = 0;
+            int32_t limit = 0;
+            bool parsed = ParseIntervalField(intervalText, &interval, &limit);
+            if (!parsed && std::strchr(intervalText, '/') == nullptr) std::abort();
+            if (parsed) {
+                if (limit < 0) std::abort();
+                char field[kTextSize];
+                FormatIntervalField(interval, limit, field, sizeof field);
+                int32_t again = 0;
+                int32_t limitAgain = 0;
+                if (!ParseIntervalField(field, &again, &limitAgain)) std::abort();
+                if (again != interval || limitAgain != limit) std::abort();
+            }
         }
     }
     return 0;

@@ -98,6 +98,77 @@ INSTANTIATE_TEST_SUITE_P(Table, ParseIntervalTest,
                                          IntervalCase{"-4294967297", INT32_MIN},
                                          IntervalCase{"99999999999999999999999", INT32_MAX}));
 
+// A run's limit after a slash; an older runner's interval ends at the
+// slash too. A malformed limit writes nothing.
+struct IntervalFieldCase {
+    const char* text;
+    bool parsed;
+    int32_t interval;
+    int32_t limit;
+};
+
+void PrintTo(const IntervalFieldCase& c, std::ostream* out) { *out << '"' << c.text << '"'; }
+
+class ParseIntervalFieldTest : public testing::TestWithParam<IntervalFieldCase> {};
+
+TEST_P(ParseIntervalFieldTest, ReadsTheIntervalAsBeforeAndTheLimitAsDigitsAlone) {
+    const IntervalFieldCase& c = GetParam();
+    constexpr int32_t kUntouched = 77;
+    int32_t interval = kUntouched;
+    int32_t limit = kUntouched;
+    EXPECT_EQ(ParseIntervalField(c.text, &interval, &limit), c.parsed);
+    EXPECT_EQ(interval, c.parsed ? c.interval : kUntouched);
+    EXPECT_EQ(limit, c.parsed ? c.limit : kUntouched);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ParseIntervalFieldTest,
+    testing::Values(IntervalFieldCase{"60/10", true, 60, 10},
+                    IntervalFieldCase{" 6 0 / 1 0 ", true, 60, 10},
+                    IntervalFieldCase{"5x/10", true, 5, 10},
+                    IntervalFieldCase{"x/10", true, 0, 10},
+                    IntervalFieldCase{"/10", true, 0, 10},
+                    IntervalFieldCase{"-1/30", true, -1, 30},
+                    IntervalFieldCase{"0/30", true, 0, 30},
+                    IntervalFieldCase{"\t60/5", true, 60, 5},
+                    IntervalFieldCase{"60/2147483647", true, 60, INT32_MAX},
+                    IntervalFieldCase{"60/0002147483647", true, 60, INT32_MAX},
+                    IntervalFieldCase{"3600/600", true, 3600, 600},
+                    // Without a slash, as before.
+                    IntervalFieldCase{"60", true, 60, 0},
+                    IntervalFieldCase{"5x", true, 5, 0},
+                    IntervalFieldCase{"", true, 0, 0},
+                    IntervalFieldCase{"2147483648", true, INT32_MAX, 0},
+                    // Malformed limits.
+                    IntervalFieldCase{"60/", false, 0, 0},
+                    IntervalFieldCase{"/", false, 0, 0},
+                    IntervalFieldCase{"60/x", false, 0, 0},
+                    IntervalFieldCase{"60/10x", false, 0, 0},
+                    IntervalFieldCase{"60/+10", false, 0, 0},
+                    IntervalFieldCase{"60/-5", false, 0, 0},
+                    IntervalFieldCase{"60/\t10", false, 0, 0},
+                    IntervalFieldCase{"60/0", false, 0, 0},
+                    IntervalFieldCase{"60/000", false, 0, 0},
+                    IntervalFieldCase{"60/10/5", false, 0, 0},
+                    IntervalFieldCase{"60/2147483648", false, 0, 0},
+                    IntervalFieldCase{"60/4294967306", false, 0, 0},
+                    IntervalFieldCase{"60/99999999999999999999999", false, 0, 0}));
+
+TEST(FormatIntervalFieldTest, WritesTheFieldAsItIsRead) {
+    const IntervalFieldCase cases[] = {
+        {"60", true, 60, 0}, {"-1/30", true, -1, 30}, {"0/2147483647", true, 0, INT32_MAX}};
+    for (const auto& c : cases) {
+        char text[32];
+        FormatIntervalField(c.interval, c.limit, text, sizeof text);
+        EXPECT_STREQ(text, c.text);
+        int32_t interval = 0;
+        int32_t limit = 0;
+        ASSERT_TRUE(ParseIntervalField(text, &interval, &limit));
+        EXPECT_EQ(interval, c.interval);
+        EXPECT_EQ(limit, c.limit);
+    }
+}
+
 // --- The file ----------------------------------------------------------
 
 class LoaderTest : public ProgramFolderTest {
@@ -156,6 +227,27 @@ TEST_F(LoaderTest, MalformedLinesWarnOnceEachAndYieldNoRow) {
     EXPECT_STREQ(jobs_.jobs[1].command, "C:\\b.exe");
     EXPECT_EQ(fake::Warnings(), std::vector<std::string>(
                                     3, "Config File (cycle_launch.txt) Format Error"));
+}
+
+// A malformed limit costs its own line alone, with the format warning.
+TEST_F(LoaderTest, ALineWithAMalformedLimitWarnsAndYieldsNoRow) {
+    WriteConfig("3600/600,C:\\a.exe -q\n60/0,C:\\b.exe\n 5 / 1 0 ,C:\\c.exe\n60/x,C:\\d.exe\n"
+                "-1,C:\\e.exe\n");
+    ASSERT_EQ(Load(), 3);
+    EXPECT_EQ(jobs_.jobs[0].interval, 3600);
+    EXPECT_EQ(jobs_.jobs[0].limit, 600);
+    EXPECT_STREQ(jobs_.jobs[0].command, "C:\\a.exe -q");
+    EXPECT_EQ(jobs_.jobs[1].interval, 5);
+    EXPECT_EQ(jobs_.jobs[1].limit, 10);
+    EXPECT_STREQ(jobs_.jobs[1].command, "C:\\c.exe");
+    EXPECT_EQ(jobs_.jobs[2].interval, -1);
+    EXPECT_EQ(jobs_.jobs[2].limit, 0);
+    EXPECT_EQ((std::vector<int32_t>{jobs_.jobs[0].line, jobs_.jobs[1].line, jobs_.jobs[2].line}),
+              (std::vector<int32_t>{1, 3, 5}));
+    EXPECT_EQ(std::vector<int32_t>(table_.formatErrors.lines, table_.formatErrors.lines + 2),
+              (std::vector<int32_t>{2, 4}));
+    EXPECT_EQ(fake::Warnings(), std::vector<std::string>(
+                                    2, "Config File (cycle_launch.txt) Format Error"));
 }
 
 TEST_F(LoaderTest, OnlyMalformedLinesLoadNothing) {

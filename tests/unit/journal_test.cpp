@@ -654,6 +654,31 @@ TEST_F(JournalTest, ALinkUnderTheJournalsNameIsRefused) {
     }
 }
 
+// A run ended at its limit closes with a limit record in place of its end,
+// of the same fields, and the limit in its text: a program's own exit code
+// 1460 ends with an end record.
+TEST_F(JournalTest, ALimitRecordClosesTheRunAndNamesTheLimit) {
+    fake::Reset(options_);
+    OpenJournal(JournalRole::kForeground);
+    LocalTime now = ReadLocalTime();
+    JournalEnd(3, 7, 100, kLimitExitCode, 2999, now);
+    JournalLimit(3, 8, 101, kLimitExitCode, 3000, 3, now);
+    JournalLimit(1024, INT32_MAX, 4294967295u, kLimitExitCode, 2147483647000ull, INT32_MAX, now);
+    JournalLimit(5, 9, 102, 0xC000013Au, 61, 60, now);
+    CloseJournal();
+    std::vector<Fields> records = Records();
+    for (Fields& record : records) record.erase(record.begin());  // the time
+    EXPECT_EQ(records,
+              (std::vector<Fields>{
+                  {"end", "3", "7", "100", "1460", "2999", ""},
+                  {"limit", "3", "8", "101", "1460", "3000", "ended at its limit of 3 s"},
+                  {"limit", "1024", "2147483647", "4294967295", "1460", "2147483647000",
+                   "ended at its limit of 2147483647 s"},
+                  // The exit code reads as in an end record, in hex too.
+                  {"limit", "5", "9", "102", "3221225786 (0xC000013A)", "61",
+                   "ended at its limit of 60 s"}}));
+}
+
 // Run numbers wrap from the top to 1, never through 0 or below, and no two
 // threads get the same one.
 TEST(RunNumberTest, WrapsFromItsTopToOne) {

@@ -19,6 +19,7 @@ struct Row {
     int32_t line;
     bool running;
     bool retired;
+    int32_t limit = 0;
 };
 
 struct DecisionCase {
@@ -31,12 +32,15 @@ struct DecisionCase {
 void PrintTo(const DecisionCase& decision, std::ostream* out) { *out << decision.name; }
 
 // A change as "<action> row R line L": the line the job has in the new
-// version, none for a retired one.
+// version, none for a retired one; then the limit the job carries, if any.
 std::string Describe(const ReloadChange& change, const JobVersion& version) {
     static const char* const names[] = {"unchanged", "interval", "edited", "retired", "added"};
     std::string text = std::string(names[static_cast<int>(change.action)]) + " row " +
                        std::to_string(change.row);
-    if (change.newJob >= 0) text += " line " + std::to_string(version.jobs[change.newJob].line);
+    if (change.newJob < 0) return text;
+    const VersionJob& job = version.jobs[change.newJob];
+    text += " line " + std::to_string(job.line);
+    if (job.limit != 0) text += " limit " + std::to_string(job.limit);
     return text;
 }
 
@@ -45,9 +49,9 @@ std::vector<std::string> Decide(const std::vector<Row>& rows, const std::string&
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         const Row* row = i < static_cast<int32_t>(rows.size()) ? &rows[i] : nullptr;
         bool inUse = row != nullptr && row->command != nullptr;
-        inForce[i] = inUse ? JobInForce{true, row->retired, row->running, row->interval, row->line,
-                                        row->command}
-                           : JobInForce{false, false, false, 0, 0, ""};
+        inForce[i] = inUse ? JobInForce{true,          row->retired, row->running, row->interval,
+                                        row->line,     row->command, row->limit}
+                           : JobInForce{false, false, false, 0, 0, "", 0};
     }
     auto version = std::make_unique<JobVersion>();
     auto plan = std::make_unique<ReloadPlan>();
@@ -184,7 +188,43 @@ INSTANTIATE_TEST_SUITE_P(
                      {"unchanged row 0 line 4"}},
         DecisionCase{"EmptyVersionRetiresAll", {kA, kB}, "", {"retired row 0", "retired row 1"}},
         DecisionCase{"Malformed", {kA}, "5,C:\\a.exe\nno comma\n\n7\n",
-                     {"rejected: format errors on lines 2 4"}}),
+                     {"rejected: format errors on lines 2 4"}},
+        // The limit is part of the interval field: a change of it is no new
+        // job, whether the run goes on or not.
+        DecisionCase{"LimitAdded", {kA}, "5/30,C:\\a.exe\n", {"interval row 0 line 1 limit 30"}},
+        DecisionCase{"LimitAddedWhileItRuns",
+                     {{"C:\\a.exe", 5, 1, true, false}},
+                     "5/30,C:\\a.exe\n",
+                     {"interval row 0 line 1 limit 30"}},
+        DecisionCase{"LimitChanged",
+                     {{"C:\\a.exe", 5, 1, true, false, 30}},
+                     "5/60,C:\\a.exe\n",
+                     {"interval row 0 line 1 limit 60"}},
+        DecisionCase{"LimitRemoved",
+                     {{"C:\\a.exe", 5, 1, true, false, 30}},
+                     "5,C:\\a.exe\n",
+                     {"interval row 0 line 1"}},
+        DecisionCase{"LimitKeptWithOtherSpaces",
+                     {{"C:\\a.exe", 5, 1, true, false, 30}},
+                     " 5 / 3 0 ,C:\\a.exe\n",
+                     {"unchanged row 0 line 1 limit 30"}},
+        DecisionCase{"LimitAndIntervalChanged",
+                     {{"C:\\a.exe", 5, 1, false, false, 30}},
+                     "9/60,C:\\a.exe\n",
+                     {"interval row 0 line 1 limit 60"}},
+        // An edit carries its limit, for the run it waits for.
+        DecisionCase{"EditedWithALimit",
+                     {{"C:\\a.exe -x", 5, 1, true, false}},
+                     "5/30,C:\\a.exe -y\n",
+                     {"edited row 0 line 1 limit 30"}},
+        DecisionCase{"RetiredTakenUpWithALimit",
+                     {{"C:\\a.exe", 5, 1, true, true}},
+                     "5/30,C:\\a.exe\n",
+                     {"added row 0 line 1 limit 30"}},
+        DecisionCase{"MalformedLimitRejectsTheVersionWhole",
+                     {{"C:\\a.exe", 5, 1, true, false, 30}},
+                     "5,C:\\a.exe\n5/0,C:\\b.exe\n5/,C:\\c.exe\n5/10/5,C:\\d.exe\n",
+                     {"rejected: format errors on lines 2 3 4"}}),
     [](const testing::TestParamInfo<DecisionCase>& info) { return info.param.name; });
 
 std::string Jobs(const char* program, int32_t count) {
@@ -268,19 +308,21 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
     };
     for (int32_t step = 0; step < 3000; ++step) {
         int32_t rows = static_cast<int32_t>(random() % 8);
-        for (int32_t i = 0; i < kMaxJobs; ++i) inForce[i] = JobInForce{false, false, false, 0, 0, ""};
+        for (int32_t i = 0; i < kMaxJobs; ++i) inForce[i] = JobInForce{false, false, false, 0, 0, "", 0};
         for (int32_t i = 0; i < rows; ++i) {
             command(commands[i]);
             bool retired = random() % 4 == 0;
             bool running = retired || random() % 2 == 0;
-            inForce[i] = JobInForce{random() % 5 != 0, retired, running, 5, i + 1, commands[i]};
+            int32_t limit = static_cast<int32_t>(random() % 3);
+            inForce[i] = JobInForce{random() % 5 != 0, retired, running, 5, i + 1, commands[i], limit};
         }
         std::string config;
         int32_t lines = static_cast<int32_t>(random() % 8);
         for (int32_t j = 0; j < lines; ++j) {
             char text[kTextSize];
             command(text);
-            config += std::string("5,") + text + "\n";
+            int32_t limit = static_cast<int32_t>(random() % 3);
+            config += (limit == 0 ? std::string("5") : "5/" + std::to_string(limit)) + "," + text + "\n";
         }
         ParseJobVersion(config.data(), config.size(), version.get());
         DecideReload(inForce, *version, plan.get());
@@ -298,6 +340,11 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
             }
             ++rowTaken[change.row];
             ++jobSeen[change.newJob];
+            // The interval field alone tells unchanged from an interval change.
+            bool sameField = row.limit == version->jobs[change.newJob].limit;
+            if (change.action == ReloadAction::kUnchanged || change.action == ReloadAction::kInterval) {
+                ASSERT_EQ(sameField, change.action == ReloadAction::kUnchanged) << step;
+            }
             // A run going on is never handed to a job that isn't it.
             if (change.action == ReloadAction::kAdded && row.inUse && row.running) {
                 ASSERT_TRUE(row.retired) << step;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jobs/scheduler.h"
+#include "platform/clock.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/program_folder.h"
 
@@ -86,6 +87,87 @@ INSTANTIATE_TEST_SUITE_P(
                           std::string("Cycle_launch: ") + kFormatError + " (count 2; lines 3, 7)\n"},
         FormatWarningCase{"NoErrorsNoReport", WarningRole::kService, true, {}, 0, {}, {}, {}, ""}),
     [](const testing::TestParamInfo<FormatWarningCase>& info) { return info.param.name; });
+
+// A run ended at its limit: never a box, and its event log entries share
+// the launch warnings' limit per minute, without taking a console box.
+struct LimitWarningCase {
+    const char* name;
+    WarningRole role;
+    bool desktopSeen;
+    int32_t launchWarnings;  // raised before the limit warnings
+    int32_t limitWarnings;
+    size_t launchEvents;
+    size_t limitEvents;
+    size_t consoleBoxes;
+    std::string heldBack;  // the entry a minute later; "" for none
+    size_t standardErrorLines;
+};
+
+void PrintTo(const LimitWarningCase& c, std::ostream* out) { *out << c.name; }
+
+class LimitWarningTest : public ProgramFolderTest,
+                         public testing::WithParamInterface<LimitWarningCase> {};
+
+TEST_P(LimitWarningTest, IsNeverABoxAndCountsWithTheLaunchWarnings) {
+    const LimitWarningCase& c = GetParam();
+    const std::string told = "Command (C:\\t\\hang.exe) on line 3 ended at its limit of 3 s";
+    options_.desktopSeen = c.desktopSeen;
+    fake::Reset(options_);
+    SetWarningRole(c.role);
+    testing::internal::CaptureStderr();
+    for (int32_t job = 0; job < c.launchWarnings; ++job) {
+        RaiseJobWarning(job, "Command (Z:\\gone.exe) Execution Error", "");
+    }
+    for (int32_t i = 0; i < c.limitWarnings; ++i) RaiseLimitWarning(3, "C:\\t\\hang.exe", 3);
+    SleepMilliseconds(static_cast<uint32_t>(kWarningWindowMilliseconds));
+    ReportHeldBackWarnings();
+    // Joins the writers of standard error and of the held-back entry alike.
+    fake::Finish();
+    std::string said = testing::internal::GetCapturedStderr();
+
+    EXPECT_TRUE(fake::Warnings().empty());
+    EXPECT_EQ(fake::ConsoleMessages().size(), c.consoleBoxes);
+    size_t launchEvents = 0;
+    size_t limitEvents = 0;
+    std::vector<std::string> heldBack;
+    for (const auto& event : fake::Events()) {
+        switch (static_cast<WarningEvent>(event.id)) {
+        case WarningEvent::kLaunchError:
+            ++launchEvents;
+            break;
+        case WarningEvent::kRunLimit:
+            ++limitEvents;
+            EXPECT_EQ(event.text, told);
+            EXPECT_EQ(event.ms, 0);
+            break;
+        case WarningEvent::kWarningsHeldBack:
+            heldBack.push_back(event.text);
+            break;
+        default:
+            ADD_FAILURE() << event.id << ": " << event.text;
+        }
+    }
+    EXPECT_EQ(launchEvents, c.launchEvents);
+    EXPECT_EQ(limitEvents, c.limitEvents);
+    EXPECT_EQ(heldBack, c.heldBack.empty() ? std::vector<std::string>{}
+                                           : std::vector<std::string>{c.heldBack});
+    std::string lines;
+    for (size_t i = 0; i < c.standardErrorLines; ++i) lines += "Cycle_launch: " + told + "\n";
+    EXPECT_EQ(said, lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LimitWarningTest,
+    testing::Values(
+        LimitWarningCase{"Service", WarningRole::kService, true, 4, 8, 4, 6, 1,
+                         "Launch warnings held back: 2 from the event log, 3 from the console", 0},
+        LimitWarningCase{"ServiceWithinTheLimit", WarningRole::kService, true, 0, 10, 0, 10, 0, "",
+                         0},
+        LimitWarningCase{"ForegroundNobodySees", WarningRole::kForeground, false, 0, 12, 0, 10, 0,
+                         "Launch warnings held back: 2 from the event log, 0 from the console",
+                         12},
+        LimitWarningCase{"ForegroundSeen", WarningRole::kForeground, true, 0, 12, 0, 0, 0, "", 12}),
+    [](const testing::TestParamInfo<LimitWarningCase>& info) { return info.param.name; });
 
 // A standard error nobody reads (a pipe left full): workers and the tick
 // only queue their lines, so every job keeps its rhythm, the event log still
