@@ -13,10 +13,6 @@ bool StartThread(ThreadBody body, int32_t argument);
 // returns. False when the thread could not be created.
 bool StartWriterThread(ThreadBody body);
 
-// One process-wide lock that keeps launches and the stop's sweep apart.
-void EnterLaunchLock();
-void LeaveLaunchLock();
-
 // The configuration reader's wake-up call from the scheduler, and its wait
 // for it, which has no time limit.
 void WakeConfigReader();

@@ -10,7 +10,6 @@ namespace {
 constexpr SIZE_T kWorkerStackReserve = 128 * 1024;
 
 struct Locks {
-    CRITICAL_SECTION launch;
     CRITICAL_SECTION report;
     CRITICAL_SECTION handover;
     CRITICAL_SECTION journal;
@@ -20,7 +19,6 @@ struct Locks {
     HANDLE warningsWritten;
     HANDLE configRead;
     Locks() {
-        InitializeCriticalSection(&launch);
         InitializeCriticalSection(&report);
         InitializeCriticalSection(&handover);
         InitializeCriticalSection(&journal);
@@ -63,8 +61,6 @@ bool StartThread(ThreadBody body, int32_t argument) {
 
 bool StartWriterThread(ThreadBody body) { return StartThread(body, 0); }
 
-void EnterLaunchLock() { EnterCriticalSection(&Shared.launch); }
-void LeaveLaunchLock() { LeaveCriticalSection(&Shared.launch); }
 
 void EnterJournalLock() { EnterCriticalSection(&Shared.journal); }
 void LeaveJournalLock() { LeaveCriticalSection(&Shared.journal); }

@@ -86,7 +86,6 @@ struct World {
     std::vector<std::string> journalFilePaths;
 } world;
 
-std::recursive_mutex launchLock;
 std::mutex reportLock;
 thread_local bool onWorker = false;
 
@@ -503,8 +502,6 @@ bool StartThread(ThreadBody body, int32_t argument) {
     return true;
 }
 
-void EnterLaunchLock() { launchLock.lock(); }
-void LeaveLaunchLock() { launchLock.unlock(); }
 void EnterReportLock() { reportLock.lock(); }
 void LeaveReportLock() { reportLock.unlock(); }
 
