@@ -520,14 +520,17 @@ int RunScheduler(RunEnd* end) {
         ReportHeldBackWarnings();
         Tick();
         // A stop asked during the sleep starts nothing new.
-        if (StopFlag.load() != 0 || !reading) continue;
-        TakeVersion();
-        bool asked = ReloadRequest.exchange(0) != 0;
+        if (StopFlag.load() != 0) continue;
+        if (reading) TakeVersion();
+        bool asked = ReloadRequest.load() != 0;
         uint64_t nowMs = MonotonicMilliseconds();
-        if (asked || nowMs - lastAskMs >= kPollMilliseconds) {
-            lastAskMs = nowMs;
-            AskConfigRead(asked);
-        }
+        if (!asked && nowMs - lastAskMs < kPollMilliseconds) continue;
+        lastAskMs = nowMs;
+        // A reader that could not be started is tried again at each poll.
+        if (!reading) reading = StartConfigReader(Load.configHash);
+        if (!reading) continue;
+        // Only the scheduler clears it: one that came since is taken too.
+        AskConfigRead(ReloadRequest.exchange(0) != 0);
     }
     if (reading) StopConfigReader();
     StopRows();
