@@ -6,6 +6,7 @@
 
 #include "jobs/config_text.h"
 #include "jobs/permissions.h"
+#include "jobs/program_folder.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
 #include "platform/clock.h"
@@ -116,7 +117,7 @@ int32_t LoadJobTable(JobTable* table) {
     char* lastBackslash = std::strrchr(programDirectory, '\\');
     if (lastBackslash != nullptr) {
         lastBackslash[1] = '\0';
-        ChangeDirectory(programDirectory);
+        EnterProgramFolder(programDirectory);
     }
 
     size_t length = 0;

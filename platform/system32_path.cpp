@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/files.h"
+
 namespace system32_path {
 namespace {
 
@@ -42,6 +44,12 @@ bool RewriteToSysnative(const char* program, const char* windowsDir, char* out, 
     int written = std::snprintf(out, outSize, "%.*s\\Sysnative\\%s", static_cast<int>(dirLength), program,
                                 program + prefix);
     return written > 0 && static_cast<size_t>(written) < outSize;
+}
+
+bool IsMissingFromRealSystem32(Route route, const char* program, const char* windowsDir,
+                               uint32_t error) {
+    return route != Route::kAsWritten && error == kErrorFileNotFound &&
+           IsUnderSystem32(program, windowsDir);
 }
 
 }  // namespace system32_path
