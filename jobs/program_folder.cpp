@@ -1,6 +1,5 @@
 #include "jobs/program_folder.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -8,12 +7,6 @@
 #include "jobs/warnings.h"
 #include "platform/files.h"
 #include "platform/system.h"
-
-namespace {
-
-std::atomic<int32_t> FolderFailureTold{0};
-
-}  // namespace
 
 bool ComposeConfigPath(const char* executablePath, char* path, size_t size) {
     const char* lastBackslash = std::strrchr(executablePath, '\\');
@@ -33,8 +26,6 @@ bool ConfigFilePath(char* path, size_t size) {
 void EnterProgramFolder(const char* folder) {
     uint32_t error = 0;
     if (ChangeDirectory(folder, &error)) return;
-    int32_t untold = 0;
-    if (!FolderFailureTold.compare_exchange_strong(untold, 1)) return;
     char message[kTextSize];
     DescribeSystemError(error, message, sizeof message);
     char text[2 * kTextSize + sizeof texts::kFolderNotCurrentFormat];

@@ -19,7 +19,8 @@ bool ComposeConfigPath(const char* executablePath, char* path, size_t size);
 // where that is.
 bool ConfigFilePath(char* path, size_t size);
 
-// Makes folder (the program's, with its trailing backslash) current. Where
-// that fails, says so once in the process: a runner record, and a line for
-// an administrator; never a box, since the jobs still run.
+// Makes folder (the program's, with its trailing backslash) current, once
+// at the start of a scheduler run. Where that fails, says so: a runner
+// record, and a line for an administrator; never a box, since the jobs
+// still run.
 void EnterProgramFolder(const char* folder);
