@@ -149,6 +149,38 @@ class RestartTest(RunnerCase):
         self.assertEqual(len(self.probe_events(kind="start", tag="zero")), 1)
 
 
+class ConsoleTest(RunnerCase):
+    """A batch job's programs share its console, which nobody sees, and
+    nothing in it waits for input."""
+    CMD = "C:\\windows\\system32\\cmd.exe"
+
+    def write_batch(self, name, lines):
+        with open(os.path.join(self.folder, name), "wb") as f:
+            f.write("".join(line + "\r\n" for line in lines).encode("latin-1"))
+        # Forward slashes: a backslash in an argument would join the program path.
+        return self.windows_folder.replace("\\", "/") + name
+
+    def test_a_program_started_by_a_batch_job_shares_its_hidden_console(self):
+        probe = self.add_probe()
+        batch = self.write_batch("job.bat", [f"@{probe} batch report"])
+        self.write_config(f"0,{self.CMD} /c {batch}\n")
+        self.start_runner()
+        [report] = self.wait_for(lambda: self.probe_events(kind="report"), 30, "the probe's report")
+        self.interrupt_runner()
+        # cmd.exe and the probe; a console of the probe's own would hold it alone.
+        self.assertGreaterEqual(report.console_processes, 2)
+        self.assertFalse(report.console_window)
+
+    def test_a_batch_job_ending_in_pause_ends_and_runs_again(self):
+        probe = self.add_probe()
+        batch = self.write_batch("pause.bat", [f"@{probe} paused", "@pause", "@set /p ANSWER=Name? "])
+        self.write_config(f"1,{self.CMD} /c {batch}\n")
+        self.start_runner()
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="paused")) >= 3, 30,
+                      "three runs of the batch job")
+        self.interrupt_runner()
+
+
 class StopTest(RunnerCase):
     def test_ctrl_c_terminates_running_children_with_exit_code_2(self):
         probe = self.add_probe()
