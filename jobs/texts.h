@@ -28,8 +28,7 @@ constexpr const char kLaunchErrorFormat[] = "Command (%s) Execution Error";
 // After the system's message in a fail record, where a 32-bit runner on
 // 64-bit Windows found no program under System32: it runs the real one now.
 constexpr const char kSystem32MissingNote[] =
-    " System32 is the 64-bit System32 for this runner: a 32-bit program found there before "
-    "is in SysWOW64, and its job must name that folder.";
+    " This runner runs the 64-bit System32: a 32-bit program of that name is in SysWOW64.";
 // The launch warning, and the system's message for its error, where an
 // administrator reads it rather than a box.
 constexpr const char kLaunchReasonFormat[] = "%s: %s";
@@ -102,9 +101,8 @@ constexpr const char kRunnerUnreadableFormat[] = ", configuration not readable: 
 // Said once where the program folder can't be made current: the folder,
 // then the system's error and its message.
 constexpr const char kFolderNotCurrentFormat[] =
-    "the program folder %s could not be made current: error %lu (%s); the configuration is "
-    "still read from there, but a job whose program path names no folder is looked for, and "
-    "started, in another folder";
+    "the program folder %s could not be made current: error %lu (%s); jobs whose program "
+    "path names no folder run elsewhere";
 constexpr const char kRunnerNoJobs[] = ", no jobs";
 constexpr const char kRunnerUncleanEnd[] =
     "; the previous runner's journal ends without its stop record (a crash or a power cut?)";

@@ -318,8 +318,7 @@ TEST_F(LoaderTest, AFolderThatCantBeMadeCurrentStillReadsTheProgramsFile) {
     EXPECT_EQ(events[0].id, static_cast<uint32_t>(WarningEvent::kFolderNotCurrent));
     EXPECT_EQ(events[0].text,
               "the program folder C:\\jobs\\ could not be made current: error 5 (Access is "
-              "denied.); the configuration is still read from there, but a job whose program "
-              "path names no folder is looked for, and started, in another folder");
+              "denied.); jobs whose program path names no folder run elsewhere");
 }
 
 TEST_F(LoaderTest, TheReloadReadsTheProgramsFileWhateverFolderIsCurrent) {

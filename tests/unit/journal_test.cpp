@@ -175,8 +175,8 @@ TEST_F(JournalTest, AProgramMissingFromTheRealSystem32PointsToSysWow64) {
         ASSERT_EQ(Events(records), (std::vector<std::string>{"runner", "fail", "runner"})) << c.program;
         std::string expected =
             std::string(c.program) + ": The system cannot find the file specified." +
-            (c.pointed ? " System32 is the 64-bit System32 for this runner: a 32-bit program "
-                         "found there before is in SysWOW64, and its job must name that folder."
+            (c.pointed ? " This runner runs the 64-bit System32: a 32-bit program of that name "
+                         "is in SysWOW64."
                        : "");
         EXPECT_EQ(records[1][7], expected) << c.wow64;
         EXPECT_EQ(fake::Warnings(), std::vector<std::string>{"Command (" + std::string(c.program) +
