@@ -55,7 +55,7 @@ fuzz: fuzz-build
 soak: windows windows64
 	python3 bench/soak.py $(SOAK_MINUTES)
 
-dist: windows
+dist: windows windows64
 	python3 scripts/make-dist.py
 
 clean:

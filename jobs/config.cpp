@@ -6,6 +6,7 @@
 
 #include "jobs/config_text.h"
 #include "jobs/permissions.h"
+#include "jobs/program_folder.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
 #include "platform/clock.h"
@@ -159,7 +160,7 @@ int32_t LoadJobTable(ConfigLoad* table, JobVersion* jobs) {
     char* lastBackslash = std::strrchr(programDirectory, '\\');
     if (lastBackslash != nullptr) {
         lastBackslash[1] = '\0';
-        ChangeDirectory(programDirectory);
+        EnterProgramFolder(programDirectory);
     }
 
     size_t length = 0;

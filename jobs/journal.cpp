@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/journal_file.h"
+#include "platform/process.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/threads.h"
@@ -63,6 +64,7 @@ struct Record {
     bool hasMs;
     uint64_t ms;
     char text[kRecordText];
+    const char* afterMessage;  // a fixed text after the system's message, or null
 };
 
 // --- The queue: records in from any thread, out to the writer ------------
@@ -158,7 +160,7 @@ size_t FormatRecord(const Record& record, char* out, size_t size) {
     if (record.hasMs) at = Append(out, size, at, "%llu", static_cast<unsigned long long>(record.ms));
     at = Append(out, size, at, "\t");
 
-    static char ansi[kRecordText + kTextSize + 8];
+    static char ansi[kRecordText + kTextSize + sizeof texts::kSystem32MissingNote + 8];
     static char utf8[3 * sizeof ansi];
     static char quoted[2 * sizeof utf8];
     std::snprintf(ansi, sizeof ansi, "%s", record.text);
@@ -167,6 +169,10 @@ size_t FormatRecord(const Record& record, char* out, size_t size) {
         DescribeSystemError(record.result, message, sizeof message);
         size_t length = std::strlen(ansi);
         std::snprintf(ansi + length, sizeof ansi - length, ": %s", message);
+    }
+    if (record.afterMessage != nullptr) {
+        size_t length = std::strlen(ansi);
+        std::snprintf(ansi + length, sizeof ansi - length, "%s", record.afterMessage);
     }
     ConvertAnsiToUtf8(ansi, utf8, sizeof utf8);
     QuoteJournalText(utf8, quoted, sizeof quoted);
@@ -446,9 +452,11 @@ void EnqueueResult(JournalEvent event, int32_t line, int32_t run, uint32_t pid,
 
 // Why a launch failed: the system's error, whose message the writer adds.
 void EnqueueFailure(JournalEvent event, int32_t line, int32_t run, uint32_t error,
-                    const char* programPath, const LocalTime& at) {
+                    const char* programPath, const LocalTime& at,
+                    const char* afterMessage = nullptr) {
     Record record = NewRecord(event, line, run, 0);
     record.time = at;
+    record.afterMessage = afterMessage;
     record.hasResult = record.resultIsError = true;
     record.result = error;
     std::snprintf(record.text, sizeof record.text, "%s", programPath);
@@ -608,7 +616,9 @@ void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uin
 
 void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programPath,
                  const LocalTime& at) {
-    EnqueueFailure(JournalEvent::kFail, line, run, error, programPath, at);
+    const char* note = IsSystem32ProgramMissing(programPath, error) ? texts::kSystem32MissingNote
+                                                                   : nullptr;
+    EnqueueFailure(JournalEvent::kFail, line, run, error, programPath, at, note);
 }
 
 void JournalRetry(int32_t line, int32_t run, uint32_t error, const char* programPath,

@@ -7,6 +7,7 @@
 #include "jobs/config.h"
 #include "jobs/job_types.h"
 #include "jobs/journal.h"
+#include "jobs/program_folder.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
 #include "platform/files.h"
@@ -58,7 +59,7 @@ constexpr int32_t kMaxCheckedObjects = 130;  // C:\a\b\... at MAX_PATH
 constexpr size_t kReportBytes = 16384;
 
 struct CheckedObject {
-    char path[kTextSize];
+    char path[kConfigPathSize];
     ObjectKind kind;
     ObjectVerdict verdict;
 };
@@ -272,15 +273,6 @@ void Check(const char* path, size_t length, ObjectKind kind, const SecurityId& r
     (isConfiguration ? ConfigFailed : FolderFailed) = true;
 }
 
-// The configuration's full path, for the report.
-bool ConfigurationPath(char* path, size_t size) {
-    if (!GetExecutablePath(path, size)) return false;
-    char* lastBackslash = std::strrchr(path, '\\');
-    if (lastBackslash == nullptr) return false;
-    size_t folder = static_cast<size_t>(lastBackslash - path) + 1;
-    int written = std::snprintf(lastBackslash + 1, size - folder, "%s", texts::kConfigFileName);
-    return written >= 0 && static_cast<size_t>(written) < size - folder;
-}
 
 }  // namespace
 
@@ -421,8 +413,8 @@ StartCheck CheckRunnerFiles() {
         } while (end > root && executable[end] != '\\');
         Check(executable, end < root ? root : end, ObjectKind::kAncestorFolder, runner, false);
     }
-    char configuration[kTextSize];
-    if (ConfigurationPath(configuration, sizeof configuration)) {
+    char configuration[kConfigPathSize];
+    if (ConfigFilePath(configuration, sizeof configuration)) {
         Check(configuration, std::strlen(configuration), ObjectKind::kFile, runner, true);
     }
     if (Checking == 0) return StartCheck::kPassed;
@@ -435,13 +427,15 @@ const char* StartCheckReport() { return Report; }
 bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error, bool* unsafe) {
     *unsafe = false;
     *length = 0;
-    if (!HasFileSecurity()) {
-        return ReadWholeFile(texts::kConfigFileName, buffer, size, length, error);
-    }
-    static CheckedObject Object;
-    if (!ReadCheckedFile(texts::kConfigFileName, &Security, buffer, size, length, error)) {
+    // By its full path: the current folder may not be the program's.
+    char path[kConfigPathSize];
+    if (!ConfigFilePath(path, sizeof path)) {
+        *error = kErrorPathNotFound;
         return false;
     }
+    if (!HasFileSecurity()) return ReadWholeFile(path, buffer, size, length, error);
+    static CheckedObject Object;
+    if (!ReadCheckedFile(path, &Security, buffer, size, length, error)) return false;
     SecurityId runner = {};
     if (!ReadRunnerAccount(&runner)) runner.length = 0;
     JudgeObject(ObjectKind::kFile, Security, runner, &Object.verdict);
@@ -452,9 +446,7 @@ bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error
         return true;
     }
     Object.kind = ObjectKind::kFile;
-    if (!ConfigurationPath(Object.path, sizeof Object.path)) {
-        std::snprintf(Object.path, sizeof Object.path, "%s", texts::kConfigFileName);
-    }
+    std::snprintf(Object.path, sizeof Object.path, "%s", path);
     ComposeReport(ConfigReport, sizeof ConfigReport, texts::kReloadUnsafe, &Object, 1);
     *unsafe = true;
     *error = kErrorUnsafeConfiguration;

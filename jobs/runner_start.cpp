@@ -6,6 +6,7 @@
 #include "jobs/permissions.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
+#include "platform/process.h"
 #include "platform/security.h"
 
 namespace {
@@ -37,5 +38,6 @@ bool StartRunner(JournalRole role) {
     }
     OpenJournal(role);
     if (allowed) JournalRunnerNote(AllowedReport);
+    PrepareChildCreation();  // before any worker exists
     return true;
 }

@@ -25,6 +25,10 @@ constexpr const char kConfigNotFound[] = "Config File (cycle_launch.txt) not Fou
 constexpr const char kConfigFormatError[] = "Config File (cycle_launch.txt) Format Error";
 // printf format; %s is the program path, not the whole command line.
 constexpr const char kLaunchErrorFormat[] = "Command (%s) Execution Error";
+// After the system's message in a fail record, where a 32-bit runner on
+// 64-bit Windows found no program under System32: it runs the real one now.
+constexpr const char kSystem32MissingNote[] =
+    " This runner runs the 64-bit System32: a 32-bit program of that name is in SysWOW64.";
 // The launch warning, and the system's message for its error, where an
 // administrator reads it rather than a box.
 constexpr const char kLaunchReasonFormat[] = "%s: %s";
@@ -99,6 +103,11 @@ constexpr const char kRunnerFormatErrorSeparator[] = ",";
 constexpr const char kRunnerMoreLines[] = ", ...";
 constexpr const char kRunnerNoConfiguration[] = ", no configuration file";
 constexpr const char kRunnerUnreadableFormat[] = ", configuration not readable: error %lu (%s)";
+// Said once where the program folder can't be made current: the folder,
+// then the system's error and its message.
+constexpr const char kFolderNotCurrentFormat[] =
+    "the program folder %s could not be made current: error %lu (%s); jobs whose program "
+    "path names no folder run elsewhere";
 constexpr const char kRunnerNoJobs[] = ", no jobs";
 constexpr const char kRunnerUncleanEnd[] =
     "; the previous runner's journal ends without its stop record (a crash or a power cut?)";

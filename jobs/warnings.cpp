@@ -381,9 +381,12 @@ void ReportHeldBackRejections(uint64_t nowMs) {
 }  // namespace
 
 void RaiseJournalNotice(const char* text) {
+    RaiseRunnerNotice(WarningEvent::kJournalUnavailable, text);
+}
+
+void RaiseRunnerNotice(WarningEvent event, const char* text) {
     if (Target != Audience::kPerson) {
-        WriteWarningEvent(texts::kEventSource,
-                          static_cast<uint32_t>(WarningEvent::kJournalUnavailable), text);
+        WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(event), text);
     }
     if (Target != Audience::kAdministrator) WriteWarningLine(text);
 }

@@ -23,6 +23,7 @@ enum class WarningEvent : uint32_t {
     kUnsafePermissions = 7,  // an error: the runner refuses to run
     kUnsafePermissionsAllowed = 8,
     kRunLimit = 9,
+    kFolderNotCurrent = 10,
 };
 
 enum class WarningRole { kForeground, kService };
@@ -83,6 +84,10 @@ void RaiseUnsafeAllowed(const char* text);
 // That the runner goes on without its journal: told once, and never in a
 // box, since nothing is wrong with the jobs.
 void RaiseJournalNotice(const char* text);
+
+// Any other notice of the runner's own that leaves the jobs running: told
+// as the journal's is, under its own event.
+void RaiseRunnerNotice(WarningEvent event, const char* text);
 
 // A launch warning of one job. Reported to an administrator, it is reported
 // once, until the job has started a child again (ClearJobWarning): a job

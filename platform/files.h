@@ -15,7 +15,8 @@ constexpr uint32_t kErrorSharingViolation = 32;
 // or it does not fit in size bytes: a cut path is never handed out.
 bool GetExecutablePath(char* buffer, size_t size);
 
-bool ChangeDirectory(const char* path);
+// Makes path the current directory; false with the platform's error.
+bool ChangeDirectory(const char* path, uint32_t* error);
 
 // Reads the file's first size bytes (all of a smaller file) into buffer and
 // sets length. The file is open for milliseconds only, and others may read,

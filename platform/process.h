@@ -14,15 +14,28 @@ struct ChildProcess {
     uint32_t threadId;
 };
 
-// Starts programPath (taken as it is: no search, no extension added) with
-// commandLine, windowless and detached from any console, handles not
-// inherited, in workingDirectory or, when that is null, in ours, with the
+// Decides, once, how children are created here: the way a 32-bit runner on
+// 64-bit Windows reaches the System32 a job names, and the NUL device that
+// children get as standard handles. Call before the first CreateChild,
+// while no other thread runs one.
+void PrepareChildCreation();
+
+// Starts programPath (taken as it is: no search, no extension added; under
+// System32 it is the real System32 even for a 32-bit runner on 64-bit
+// Windows) with commandLine, with a console of its own that is never shown,
+// standard input, output and error the NUL device and no other handle of
+// ours, in workingDirectory or, when that is null, in ours, with the
 // environment block given (see ReadEnvironmentBlock) or, when that is null,
 // ours. A child created suspended runs only once ResumeChild lets it.
 // On failure *child is left without a process and *error holds the
 // platform's reason.
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
                  const char* environment, bool suspended, ChildProcess* child, uint32_t* error);
+
+// True when a creation of programPath failed with error because it names
+// the real System32 of a 32-bit runner on 64-bit Windows, where a 32-bit
+// program of that name (in SysWOW64) was found before.
+bool IsSystem32ProgramMissing(const char* programPath, uint32_t error);
 
 // False with the platform's reason in *error.
 bool ResumeChild(const ChildProcess& child, uint32_t* error);

@@ -19,6 +19,7 @@ static_assert((kWarningSeverity | 5) == MSG_JOURNAL_UNAVAILABLE, "message table 
 static_assert((kWarningSeverity | 6) == MSG_RELOAD_REJECTED, "message table out of step");
 static_assert((kWarningSeverity | 8) == MSG_UNSAFE_PERMISSIONS_ALLOWED, "message table out of step");
 static_assert((kWarningSeverity | 9) == MSG_RUN_LIMIT, "message table out of step");
+static_assert((kWarningSeverity | 10) == MSG_FOLDER_NOT_CURRENT, "message table out of step");
 constexpr DWORD kErrorSeverity = 0xC0000000u;
 static_assert((kErrorSeverity | 7) == MSG_UNSAFE_PERMISSIONS, "message table out of step");
 

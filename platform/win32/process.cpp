@@ -1,22 +1,209 @@
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdio>
+
+#include "platform/child_start_plan.h"
 #include "platform/process.h"
+#include "platform/system32_path.h"
+#include "platform/win32/late_function.h"
+
+static_assert(kCreateSuspendedFlag == CREATE_SUSPENDED, "flag values");
+static_assert(kDetachedProcessFlag == DETACHED_PROCESS, "flag values");
+static_assert(kExtendedStartupInfoFlag == EXTENDED_STARTUPINFO_PRESENT, "flag values");
+static_assert(kCreateNoWindowFlag == CREATE_NO_WINDOW, "flag values");
 
 namespace {
-constexpr DWORD kChildCreationFlags = CREATE_NO_WINDOW | DETACHED_PROCESS;
+
+using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE process, BOOL* wow64);
+using RedirectionOffFunction = BOOL(WINAPI*)(PVOID* oldValue);
+using RedirectionBackFunction = BOOL(WINAPI*)(PVOID oldValue);
+using InitializeListFunction = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD count,
+                                             DWORD flags, PSIZE_T size);
+using UpdateListFunction = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags,
+                                         DWORD_PTR attribute, PVOID value, SIZE_T size,
+                                         PVOID previous, PSIZE_T returned);
+using DeleteListFunction = VOID(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST list);
+
+// An attribute list of one entry takes 48 bytes on 64-bit Windows 10; the
+// size asked for at start must fit here, else no list is used.
+constexpr size_t kAttributeListBytes = 256;
+
+// Decided once, by PrepareChildCreation, before any worker exists; only
+// read afterwards, by any number of workers at once.
+struct CreationFacts {
+    bool prepared;
+    system32_path::Route route;
+    char windowsDirectory[MAX_PATH];
+    RedirectionOffFunction redirectionOff;
+    RedirectionBackFunction redirectionBack;
+    // Kept open for the process's life: one inheritable handle that every
+    // creation hands out, read-only and never closed, so that concurrent
+    // creations share it without a lock, and no creation has to open and
+    // close one of its own, which before Vista the other creations of that
+    // moment would inherit.
+    HANDLE nulDevice;
+    InitializeListFunction initializeList;
+    UpdateListFunction updateList;
+    DeleteListFunction deleteList;
+    SIZE_T listBytes;  // 0: no handle list here
+} Facts;
+
+bool FolderExists(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void DecideRoute() {
+    Facts.route = system32_path::Route::kAsWritten;
+    UINT length = GetWindowsDirectoryA(Facts.windowsDirectory, sizeof Facts.windowsDirectory);
+    if (length == 0 || length >= sizeof Facts.windowsDirectory) {
+        Facts.windowsDirectory[0] = '\0';
+        return;
+    }
+    auto isWow64 = FindKernelFunction<IsWow64ProcessFunction>("IsWow64Process");
+    BOOL wow64 = FALSE;
+    if (isWow64 == nullptr || !isWow64(GetCurrentProcess(), &wow64)) wow64 = FALSE;
+    char sysnative[MAX_PATH + 16];
+    std::snprintf(sysnative, sizeof sysnative, "%s\\Sysnative", Facts.windowsDirectory);
+    Facts.route = system32_path::ChooseRoute(wow64 != FALSE, FolderExists(sysnative));
+    if (Facts.route == system32_path::Route::kRedirectionOff) {
+        Facts.redirectionOff =
+            FindKernelFunction<RedirectionOffFunction>("Wow64DisableWow64FsRedirection");
+        Facts.redirectionBack =
+            FindKernelFunction<RedirectionBackFunction>("Wow64RevertWow64FsRedirection");
+        if (Facts.redirectionOff == nullptr || Facts.redirectionBack == nullptr) {
+            Facts.route = system32_path::Route::kAsWritten;
+        }
+    }
+}
+
+void OpenNulDevice() {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    Facts.nulDevice = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
+                                  0, nullptr);
+    if (Facts.nulDevice == INVALID_HANDLE_VALUE) Facts.nulDevice = nullptr;
+}
+
+void FindHandleList() {
+    Facts.initializeList =
+        FindKernelFunction<InitializeListFunction>("InitializeProcThreadAttributeList");
+    Facts.updateList = FindKernelFunction<UpdateListFunction>("UpdateProcThreadAttribute");
+    Facts.deleteList = FindKernelFunction<DeleteListFunction>("DeleteProcThreadAttributeList");
+    Facts.listBytes = 0;
+    if (Facts.initializeList == nullptr || Facts.updateList == nullptr ||
+        Facts.deleteList == nullptr) {
+        return;
+    }
+    SIZE_T needed = 0;
+    Facts.initializeList(nullptr, 1, 0, &needed);  // fails, telling the size
+    if (needed > 0 && needed <= kAttributeListBytes) Facts.listBytes = needed;
+}
+
+// Without a list (before Vista), every inheritable handle of ours goes to
+// every child. Ours are all made uninheritable but the standard handles our
+// parent may have given us so: those stop being so here, on every version,
+// so that a creation whose list can't be made leaks nothing either.
+void KeepOwnHandlesFromChildren() {
+    const DWORD kStandardHandles[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (DWORD which : kStandardHandles) {
+        HANDLE handle = GetStdHandle(which);
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+            SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+        }
+    }
+}
+
+// The attribute list naming the NUL handle as the only one to inherit, in
+// the caller's buffer. False when it could not be made.
+bool MakeHandleList(void* buffer, LPPROC_THREAD_ATTRIBUTE_LIST* list) {
+    *list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer);
+    SIZE_T size = Facts.listBytes;
+    if (!Facts.initializeList(*list, 1, 0, &size)) return false;
+    // The list points at the handle, which must outlive it: Facts does.
+    if (!Facts.updateList(*list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &Facts.nulDevice,
+                          sizeof Facts.nulDevice, nullptr, nullptr)) {
+        Facts.deleteList(*list);
+        return false;
+    }
+    return true;
+}
+
+// With redirection off, nothing may load a DLL: a load would look in the
+// 64-bit System32 and fail. Between the switch and its reversal this thread
+// calls only CreateProcessA, which kernel32 imports statically, and
+// GetLastError: the switch's two functions were found at start, this
+// executable delay-loads nothing, and the start-up record and the attribute
+// list are complete before.
+BOOL CreateProcessAtRoute(const char* programPath, char* commandLine, BOOL inherit, DWORD flags,
+                          void* environment, const char* directory, STARTUPINFOA* startup,
+                          PROCESS_INFORMATION* created, DWORD* error) {
+    const char* application = programPath;
+    char rewritten[MAX_PATH + 16];
+    bool redirectionOff = false;
+    PVOID redirection = nullptr;
+    if (Facts.route == system32_path::Route::kThroughSysnative &&
+        system32_path::RewriteToSysnative(programPath, Facts.windowsDirectory, rewritten,
+                                          sizeof rewritten)) {
+        application = rewritten;
+    } else if (Facts.route == system32_path::Route::kRedirectionOff &&
+               system32_path::IsUnderSystem32(programPath, Facts.windowsDirectory)) {
+        // Where the switch fails, the child is created all the same.
+        redirectionOff = Facts.redirectionOff(&redirection) != FALSE;
+    }
+    BOOL done = CreateProcessA(application, commandLine, nullptr, nullptr, inherit, flags,
+                               environment, directory, startup, created);
+    *error = done ? 0 : GetLastError();
+    if (redirectionOff) Facts.redirectionBack(redirection);
+    return done;
+}
+
+}  // namespace
+
+void PrepareChildCreation() {
+    if (Facts.prepared) return;
+    Facts.prepared = true;
+    DecideRoute();
+    OpenNulDevice();
+    FindHandleList();
+    KeepOwnHandlesFromChildren();
+}
+
+bool IsSystem32ProgramMissing(const char* programPath, uint32_t error) {
+    return system32_path::IsMissingFromRealSystem32(Facts.route, programPath,
+                                                    Facts.windowsDirectory, error);
 }
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
                  const char* environment, bool suspended, ChildProcess* child, uint32_t* error) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
+    // Made on the worker's stack: concurrent creations share nothing but
+    // what Facts holds, which none of them writes.
+    alignas(8) unsigned char listBuffer[kAttributeListBytes];
+    LPPROC_THREAD_ATTRIBUTE_LIST list = nullptr;
+    bool hasList = Facts.listBytes != 0 && Facts.nulDevice != nullptr &&
+                   MakeHandleList(listBuffer, &list);
+    ChildStartPlan plan = PlanChildStart(suspended, Facts.nulDevice != nullptr, hasList);
+
+    STARTUPINFOEXA startup = {};
+    startup.StartupInfo.cb = plan.handleList ? sizeof startup : sizeof startup.StartupInfo;
+    if (plan.standardHandlesNul) {
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = Facts.nulDevice;
+        startup.StartupInfo.hStdOutput = Facts.nulDevice;
+        startup.StartupInfo.hStdError = Facts.nulDevice;
+    }
+    if (plan.handleList) startup.lpAttributeList = list;
     PROCESS_INFORMATION created = {};
-    DWORD flags = kChildCreationFlags | (suspended ? CREATE_SUSPENDED : 0);
     // The block is only read: its copy is the child's.
     void* block = const_cast<char*>(environment);
-    if (!CreateProcessA(programPath, commandLine, nullptr, nullptr, FALSE, flags, block,
-                        workingDirectory, &startup, &created)) {
-        *error = GetLastError();
+    DWORD failure = 0;
+    BOOL done = CreateProcessAtRoute(programPath, commandLine, plan.inheritHandles ? TRUE : FALSE,
+                                     plan.creationFlags, block, workingDirectory,
+                                     &startup.StartupInfo, &created, &failure);
+    if (list != nullptr) Facts.deleteList(list);
+    if (!done) {
+        *error = failure;
         *child = ChildProcess{};
         return false;
     }

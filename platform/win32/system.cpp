@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <direct.h>
 
 #include "platform/clock.h"
 #include "platform/dialog.h"
@@ -83,7 +82,11 @@ bool GetExecutablePath(char* buffer, size_t size) {
     return length > 0 && length < size;
 }
 
-bool ChangeDirectory(const char* path) { return _chdir(path) == 0; }
+bool ChangeDirectory(const char* path, uint32_t* error) {
+    if (SetCurrentDirectoryA(path)) return true;
+    *error = GetLastError();
+    return false;
+}
 
 bool ReadWholeFile(const char* name, char* buffer, size_t size, size_t* length, uint32_t* error) {
     constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -1,9 +1,10 @@
 """The runner in the foreground, as a user sees it: its console, its warning
 boxes, the children it starts and the stop on Ctrl+C."""
 import os
+import shutil
 import unittest
 
-from wine_harness import STARTUP_SECONDS, USAGE, RunnerCase
+from wine_harness import PREFIX, PROBE64_EXE, PROBE_EXE, STARTUP_SECONDS, USAGE, RunnerCase
 
 NOT_FOUND = "Config File (cycle_launch.txt) not Found"
 FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
@@ -147,6 +148,88 @@ class RestartTest(RunnerCase):
                 self.assertGreaterEqual(gap, interval - 1, tag)
                 self.assertLessEqual(gap, interval + 1.7 + STARTUP_SECONDS, tag)
         self.assertEqual(len(self.probe_events(kind="start", tag="zero")), 1)
+
+
+class ConsoleTest(RunnerCase):
+    """A batch job's programs share its console, which nobody sees, and
+    nothing in it waits for input."""
+    CMD = "C:\\windows\\system32\\cmd.exe"
+
+    def write_batch(self, name, lines):
+        with open(os.path.join(self.folder, name), "wb") as f:
+            f.write("".join(line + "\r\n" for line in lines).encode("latin-1"))
+        # Forward slashes: a backslash in an argument would join the program path.
+        return self.windows_folder.replace("\\", "/") + name
+
+    def test_a_program_started_by_a_batch_job_shares_its_hidden_console(self):
+        probe = self.add_probe()
+        batch = self.write_batch("job.bat", [f"@{probe} batch report"])
+        self.write_config(f"0,{self.CMD} /c {batch}\n")
+        self.start_runner()
+        [report] = self.wait_for(lambda: self.probe_events(kind="report"), 30, "the probe's report")
+        self.interrupt_runner()
+        # cmd.exe and the probe; a console of the probe's own would hold it alone.
+        self.assertGreaterEqual(report.console_processes, 2)
+        self.assertFalse(report.console_window)
+
+    def test_a_batch_job_ending_in_pause_ends_and_runs_again(self):
+        probe = self.add_probe()
+        batch = self.write_batch("pause.bat", [f"@{probe} paused", "@pause", "@set /p ANSWER=Name? "])
+        self.write_config(f"1,{self.CMD} /c {batch}\n")
+        self.start_runner()
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="paused")) >= 3, 30,
+                      "three runs of the batch job")
+        self.interrupt_runner()
+
+
+class SystemFolderTest(RunnerCase):
+    """A 32-bit runner on 64-bit Windows runs the System32 a line names, not
+    the SysWOW64 that Windows shows a 32-bit program under that name."""
+    PROBE = "cycle_launch_probe.exe"
+    ONLY_32 = "cycle_launch_probe32.exe"
+
+    def setUp(self):
+        super().setUp()
+        if os.environ["WINE_BITS"] != "32":
+            self.skipTest("only a 32-bit runner sees System32 redirected")
+        windows = os.path.join(PREFIX, "drive_c", "windows")
+        self.system32 = os.path.join(windows, "system32")
+        self.syswow64 = os.path.join(windows, "syswow64")
+        placed = [(PROBE64_EXE, self.system32, self.PROBE), (PROBE_EXE, self.syswow64, self.PROBE),
+                  (PROBE_EXE, self.syswow64, self.ONLY_32)]
+        for source, folder, name in placed:
+            shutil.copy(source, os.path.join(folder, name))
+            self.addCleanup(os.remove, os.path.join(folder, name))
+        for folder in (self.system32, self.syswow64):
+            self.addCleanup(lambda log: os.path.exists(log) and os.remove(log),
+                            os.path.join(folder, "probe.log"))
+
+    def journal(self):
+        with open(os.path.join(self.folder, "cycle_launch.foreground.log"), "rb") as f:
+            lines = f.read()[3:].decode("utf-8").split("\r\n")[1:-1]
+        return [line.split("\t") for line in lines]
+
+    def test_a_system32_path_runs_the_64_bit_program(self):
+        native = f"C:\\windows\\system32\\{self.PROBE} native report"
+        only32 = f"C:\\windows\\system32\\{self.ONLY_32}"
+        self.write_config(f"0,{native}\n0,{only32} x\n")
+        self.start_runner()
+        [report] = self.wait_for(lambda: self.probe_events(self.system32, kind="report"), 60,
+                                 "the 64-bit probe's report")
+        self.wait_for(lambda: [r for r in self.journal() if r[1] == "fail"], 30, "the fail")
+        self.interrupt_runner()
+        self.assertEqual(report.bits, 64)
+        self.assertEqual(self.probe_events(self.syswow64), [])
+
+        records = self.journal()
+        # The journal shows the lines as written.
+        [start] = [r for r in records if r[1] == "start"]
+        self.assertEqual(start[7], native)
+        # The 32-bit program that System32 used to show is in SysWOW64 alone.
+        [fail] = [r for r in records if r[1] == "fail"]
+        self.assertEqual(fail[5], "2")
+        self.assertTrue(fail[7].startswith(only32 + ": "), fail[7])
+        self.assertIn("SysWOW64", fail[7])
 
 
 class StopTest(RunnerCase):

@@ -19,6 +19,9 @@ WORK = os.environ["E2E_WORK"]
 PREFIX = os.path.join(WORK, "prefix")
 RUNNER_EXE = os.environ["CYCLE_LAUNCH_EXE"]
 PROBE_EXE = os.environ["PROBE_EXE"]
+# The probe built for 64-bit Windows, beside a 32-bit build's own; "" in a
+# 64-bit build, whose probe is that already.
+PROBE64_EXE = os.environ.get("PROBE64_EXE", "")
 WATCHER_EXE = os.environ["WATCHER_EXE"]
 SERVICE_QUERY_EXE = os.environ["SERVICE_QUERY_EXE"]
 UNSEEN_DESKTOP_EXE = os.environ["UNSEEN_DESKTOP_EXE"]
@@ -64,10 +67,14 @@ class ProbeEvent:
         self.ms = int(fields[3])
         self.cwd = self.command_line = self.path = None
         self.code = None
+        self.console_processes = self.console_window = self.bits = None
         if self.kind == "start":
             self.cwd, self.command_line, self.path = fields[4], fields[5], fields[6]
         elif self.kind == "exit":
             self.code = int(fields[4])
+        elif self.kind == "report":
+            self.console_processes, self.console_window = int(fields[4]), fields[5] == "1"
+            self.bits = int(fields[6])
 
     def __repr__(self):
         return f"{self.kind} {self.tag} pid={self.pid} ms={self.ms} code={self.code}"

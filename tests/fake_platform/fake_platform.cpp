@@ -28,6 +28,7 @@
 #include "platform/security.h"
 #include "platform/standard_error.h"
 #include "platform/system.h"
+#include "platform/system32_path.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 
@@ -67,6 +68,7 @@ struct World {
     std::vector<std::string> consoleMessages;
     std::vector<std::string> handleErrors;
     std::vector<std::string> directories;
+    std::string currentDirectory;
     int fileReads = 0;
     int environmentWrites = 0;
     std::map<std::string, std::string> environment;
@@ -139,6 +141,7 @@ void Reset(const Options& options) {
     world.consoleMessages.clear();
     world.handleErrors.clear();
     world.directories.clear();
+    world.currentDirectory = options.startDirectory;
     world.fileReads = 0;
     world.environment.clear();
     world.transientFailuresLeft = options.transientFailures;
@@ -541,13 +544,36 @@ bool GetExecutablePath(char* buffer, size_t size) {
     return true;
 }
 
-bool ChangeDirectory(const char* path) {
+bool ChangeDirectory(const char* path, uint32_t* error) {
     std::lock_guard<std::mutex> guard(world.mutex);
     world.directories.push_back(path);
-    return chdir(world.options.configDirectory.c_str()) == 0;
+    if (world.options.changeDirectoryError != 0) {
+        *error = world.options.changeDirectoryError;
+        return false;
+    }
+    world.currentDirectory = path;
+    return true;
 }
 
-bool ReadWholeFile(const char* name, char* buffer, size_t size, size_t* length, uint32_t* error) {
+namespace {
+
+// The real file standing for a Windows path: only the program folder's files
+// are there; a name without a folder is looked for in the current one.
+std::string RealFileOf(const std::string& name) {
+    std::string full = name.find('\\') == std::string::npos ? world.currentDirectory + name : name;
+    const std::string& executable = world.options.executablePath;
+    std::string folder = executable.substr(0, executable.rfind('\\') + 1);
+    if (full.size() <= folder.size() || strncasecmp(full.c_str(), folder.c_str(), folder.size()) != 0 ||
+        full.find('\\', folder.size()) != std::string::npos) {
+        return "";
+    }
+    return world.options.configDirectory + "/" + full.substr(folder.size());
+}
+
+}  // namespace
+
+bool ReadWholeFile(const char* windowsName, char* buffer, size_t size, size_t* length,
+                   uint32_t* error) {
     std::unique_lock<std::mutex> guard(world.mutex);
     ++world.fileReads;
     const fake::Options& o = world.options;
@@ -556,9 +582,11 @@ bool ReadWholeFile(const char* name, char* buffer, size_t size, size_t* length, 
         world.nowMs < o.readsStallFromMs + o.readStallMs) {
         BlockUntil(guard, o.readsStallFromMs + o.readStallMs);
     }
+    std::string real = RealFileOf(windowsName);
+    const char* name = real.c_str();
     struct stat info;
-    if (stat(name, &info) != 0) {
-        *error = errno == ENOENT ? kErrorFileNotFound : kErrorAccessDenied;
+    if (real.empty() || stat(name, &info) != 0) {
+        *error = real.empty() || errno == ENOENT ? kErrorFileNotFound : kErrorAccessDenied;
         return false;
     }
     if (world.nowMs < o.lockedUntilMs) {
@@ -581,6 +609,14 @@ bool ReadWholeFile(const char* name, char* buffer, size_t size, size_t* length, 
 }
 
 bool IsNtPlatform() { return true; }
+
+void PrepareChildCreation() {}
+
+bool IsSystem32ProgramMissing(const char* programPath, uint32_t error) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    auto route = system32_path::ChooseRoute(world.options.runnerUnderWow64, true);
+    return system32_path::IsMissingFromRealSystem32(route, programPath, "C:\\Windows", error);
+}
 
 namespace {
 
@@ -632,8 +668,7 @@ bool ReadCheckedFile(const char* path, ObjectSecurity* security, char* buffer, s
                      size_t* length, uint32_t* error) {
     if (!ReadWholeFile(path, buffer, size, length, error)) return false;
     std::lock_guard<std::mutex> guard(world.mutex);
-    // Read as a name in the program folder, which is current.
-    FakeSecurity(FolderOfExecutable(world.options) + path, security);
+    FakeSecurity(path, security);
     return true;
 }
 

@@ -1,6 +1,6 @@
 // A deterministic stand-in for the operating system. Its ANSI code page is
 // Latin-1 with one double-byte character, U+4E00, as 0x81 0x40. It reads
-// the real files of the folder it makes current.
+// the real files of the folder that stands for the program's.
 //
 // Time moves only when the scheduler sleeps. A child lasts a set number of
 // seconds and ends at the first sleep that reaches its end; a worker showing
@@ -62,6 +62,10 @@ struct Options {
     std::string executablePath = "C:\\jobs\\cycle_launch.exe";
     bool executablePathFits = true;
     std::string configDirectory;  // real folder standing for the program's
+    // The current folder before the runner changes it, as a service's is.
+    std::string startDirectory = "C:\\Windows\\System32\\";
+    uint32_t changeDirectoryError = 0;  // making a folder current fails so
+    bool runnerUnderWow64 = false;      // a 32-bit runner on 64-bit Windows
     uint32_t readError = 0;       // every file there that exists fails to read so
     int64_t lockedUntilMs = -1;   // until then another program holds every file there
     bool hasPath = true;

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "jobs/program_folder.h"
+#include "jobs/warnings.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/config_bytes.h"
 #include "tests/unit/program_folder.h"
@@ -364,6 +366,62 @@ TEST_F(LoaderTest, ACutExecutablePathCountsAsNoConfiguration) {
     EXPECT_TRUE(fake::ChangedDirectories().empty());
     EXPECT_EQ(fake::Warnings(),
               std::vector<std::string>{"Config File (cycle_launch.txt) not Found"});
+}
+
+// --- Where the file is looked for -------------------------------------------
+
+TEST(ConfigPath, BesideTheExecutableWhateverItsName) {
+    struct Case { const char* executable; size_t size; const char* expected; };
+    const std::string folder255(254, 'a');  // with its backslash, the most a path holds
+    const std::string deepExecutable = "C:" + folder255.substr(2) + "\\x.exe";
+    const std::string deepConfig = "C:" + folder255.substr(2) + "\\cycle_launch.txt";
+    const Case cases[] = {
+        {"C:\\jobs\\cycle_launch.exe", kConfigPathSize, "C:\\jobs\\cycle_launch.txt"},
+        {"C:\\a b\\c\\renamed.exe", kConfigPathSize, "C:\\a b\\c\\cycle_launch.txt"},
+        {"\\\\server\\share\\cl.exe", kConfigPathSize, "\\\\server\\share\\cycle_launch.txt"},
+        {deepExecutable.c_str(), kConfigPathSize, deepConfig.c_str()},
+        {"cycle_launch.exe", kConfigPathSize, nullptr},  // no folder: never the current one
+        {"C:\\jobs\\cycle_launch.exe", sizeof "C:\\jobs\\cycle_launch.txt", "C:\\jobs\\cycle_launch.txt"},
+        {"C:\\jobs\\cycle_launch.exe", sizeof "C:\\jobs\\cycle_launch.txt" - 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        char path[kConfigPathSize + 1];
+        bool composed = ComposeConfigPath(c.executable, path, c.size);
+        EXPECT_EQ(composed, c.expected != nullptr) << c.executable << " in " << c.size;
+        if (composed && c.expected != nullptr) {
+            EXPECT_STREQ(path, c.expected);
+        }
+    }
+}
+
+// Where the folder can't be made current, the current one is another (a
+// service starts in System32): the file is still the program folder's, and
+// the failure is told once, never in a box.
+TEST_F(LoaderTest, AFolderThatCantBeMadeCurrentStillReadsTheProgramsFile) {
+    WriteConfig("1,C:\\a.exe\n");
+    options_.changeDirectoryError = 5;
+    SetWarningRole(WarningRole::kService);
+    ASSERT_EQ(Load(), 1);
+    EXPECT_STREQ(jobs_.jobs[0].command, "C:\\a.exe");
+    EXPECT_EQ(fake::ChangedDirectories(), std::vector<std::string>{"C:\\jobs\\"});
+    EXPECT_TRUE(fake::Warnings().empty());
+    EXPECT_TRUE(fake::ConsoleMessages().empty());
+    auto events = fake::Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].id, static_cast<uint32_t>(WarningEvent::kFolderNotCurrent));
+    EXPECT_EQ(events[0].text,
+              "the program folder C:\\jobs\\ could not be made current: error 5 (Access is "
+              "denied.); jobs whose program path names no folder run elsewhere");
+}
+
+TEST_F(LoaderTest, TheReloadReadsTheProgramsFileWhateverFolderIsCurrent) {
+    WriteConfig("1,C:\\a.exe\n");
+    fake::Reset(options_);  // nothing has made the program folder current
+    const char* bytes = nullptr;
+    size_t length = 0;
+    uint32_t error = 0;
+    ASSERT_TRUE(ReadConfigOnce(&bytes, &length, &error)) << error;
+    EXPECT_EQ(std::string(bytes, length), "1,C:\\a.exe\n");
 }
 
 // --- Encodings ------------------------------------------------------------

@@ -153,6 +153,52 @@ INSTANTIATE_TEST_SUITE_P(
                     {"runner", "", "", "", "", "stop: no jobs; 0 runs ended by the stop"}}}),
     [](const testing::TestParamInfo<RecordCase>& info) { return info.param.name; });
 
+// A 32-bit runner on 64-bit Windows now runs the real System32, where a
+// 32-bit program it used to find there is missing: its fail says where
+// that program is.
+TEST_F(JournalTest, AProgramMissingFromTheRealSystem32PointsToSysWow64) {
+    struct Case { bool wow64; const char* program; bool pointed; };
+    const Case cases[] = {
+        {true, "C:\\Windows\\System32\\tool32.exe", true},
+        {true, "c:\\windows\\system32\\sub\\tool32.exe", true},
+        {false, "C:\\Windows\\System32\\tool32.exe", false},
+        {true, "C:\\Windows\\SysWOW64\\tool32.exe", false},
+        {true, "C:\\t\\tool32.exe", false},
+    };
+    for (const Case& c : cases) {
+        WriteConfig(std::string("0,") + c.program + " -q\n");
+        options_.runnerUnderWow64 = c.wow64;
+        options_.missingPrograms = {c.program};
+        options_.stopAtMs = 1000;
+        Run();
+        auto records = Records();
+        ASSERT_EQ(Events(records), (std::vector<std::string>{"runner", "fail", "runner"})) << c.program;
+        std::string expected =
+            std::string(c.program) + ": The system cannot find the file specified." +
+            (c.pointed ? " This runner runs the 64-bit System32: a 32-bit program of that name "
+                         "is in SysWOW64."
+                       : "");
+        EXPECT_EQ(records[1][7], expected) << c.wow64;
+        EXPECT_EQ(fake::Warnings(), std::vector<std::string>{"Command (" + std::string(c.program) +
+                                                             ") Execution Error"});
+        std::remove((directory_ + "/" + kLive).c_str());
+    }
+}
+
+// Said once, in a runner record of its own, while the jobs run as before.
+TEST_F(JournalTest, AFolderThatCantBeMadeCurrentIsToldOnceInARunnerRecord) {
+    WriteConfig("0,C:\\t\\brief.exe\n");
+    options_.briefPrograms = {"C:\\t\\brief.exe"};
+    options_.changeDirectoryError = 5;
+    options_.stopAtMs = 3000;
+    Run();
+    auto records = Records();
+    EXPECT_EQ(Events(records), (std::vector<std::string>{"runner", "runner", "start", "end", "runner"}));
+    EXPECT_EQ(records[0][7].rfind("the program folder C:\\jobs\\ could not be made current: error 5", 0), 0u)
+        << records[0][7];
+    EXPECT_TRUE(fake::Warnings().empty());
+}
+
 TEST_F(JournalTest, NoConfigurationIsTheWholeStory) {
     fake::Reset(options_);
     OpenJournal(JournalRole::kForeground);

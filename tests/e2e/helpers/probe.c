@@ -3,19 +3,23 @@
  * when it ends, and leaves a guard behind that records its exit code however
  * it ended.
  *
- *   probe.exe TAG [sleep=MS|sleep=forever] [exit=CODE] [crash] [grandchild] [breakaway]
+ *   probe.exe TAG [sleep=MS|sleep=forever] [exit=CODE] [crash] [grandchild] [breakaway] [report]
  *   probe.exe quiet            ends at once, records nothing
  *
  * crash: dies of an access violation after its start line; grandchild:
  * starts "probe.exe TAG-grandchild sleep=forever" of its own first;
  * breakaway: the same as TAG-breakaway, created out of the job the probe is
  * in. The guard, too, leaves the probe's job where it may, so that it
- * outlives whatever ends the job.
+ * outlives whatever ends the job. report: a line on what the probe was
+ * given, after its start line.
  *
  * Lines, fields separated by tabs:
  *   start TAG PID MS CWD COMMANDLINE PATH
  *   end   TAG PID MS
  *   exit  TAG PID MS CODE        (from the guard)
+ *   report TAG PID MS CONSOLE WINDOW BITS
+ * CONSOLE: how many processes share the probe's console (0: it has none);
+ * WINDOW: 1 when that console has a window; BITS: 32 or 64.
  * MS is wall-clock time in milliseconds since 1970. */
 #include <windows.h>
 
@@ -95,6 +99,7 @@ int main(int argc, char** argv) {
     int crash = 0;
     int grandchild = 0;
     int breakaway = 0;
+    int report = 0;
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "sleep=forever") == 0) sleepMs = -1;
         else if (strncmp(argv[i], "sleep=", 6) == 0) sleepMs = atol(argv[i] + 6);
@@ -102,6 +107,7 @@ int main(int argc, char** argv) {
         else if (strcmp(argv[i], "crash") == 0) crash = 1;
         else if (strcmp(argv[i], "grandchild") == 0) grandchild = 1;
         else if (strcmp(argv[i], "breakaway") == 0) breakaway = 1;
+        else if (strcmp(argv[i], "report") == 0) report = 1;
     }
     StartGuard(tag);
     if (grandchild) {
@@ -123,6 +129,14 @@ int main(int argc, char** argv) {
     snprintf(line, sizeof line, "start\t%s\t%lu\t%lld\t%s\t%s\t%s\r\n", tag,
              GetCurrentProcessId(), NowMs(), directory, GetCommandLineA(), path);
     AppendLine(line);
+    if (report) {
+        DWORD processes[16];
+        DWORD sharing = GetConsoleProcessList(processes, 16);
+        snprintf(line, sizeof line, "report\t%s\t%lu\t%lld\t%lu\t%d\t%d\r\n", tag,
+                 GetCurrentProcessId(), NowMs(), sharing, GetConsoleWindow() != NULL ? 1 : 0,
+                 (int)(sizeof(void*) * 8));
+        AppendLine(line);
+    }
 
     if (crash) *(volatile int*)0 = 1;
     Sleep(sleepMs < 0 ? INFINITE : (DWORD)sleepMs);
