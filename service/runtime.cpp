@@ -22,14 +22,14 @@ constexpr DWORD kUnsafeFilesExitCode = 1;
 
 // What a stop may take once asked, told to the service manager so that it
 // does not give up on us: the tick in progress, the wait for creations still
-// in progress (5 s), the sweep, and the journal's flush. The scheduler's own
-// bounds: keep them in step.
+// in progress (5 s), the journal's flush, and a second for the sweep and the
+// rest. The first two are the scheduler's own bounds: keep them in step.
 constexpr DWORD kTickMs = 1000;
 constexpr DWORD kCreationWaitMs = 5000;
-constexpr DWORD kSweepMs = 1000;
-constexpr DWORD kStopWaitHintMs = kTickMs + kCreationWaitMs + kSweepMs + kJournalFlushMs;
+constexpr DWORD kSlackMs = 1000;
+constexpr DWORD kStopWaitHintMs = kTickMs + kCreationWaitMs + kJournalFlushMs + kSlackMs;
 // Once the scheduler has returned, only the journal's flush is left.
-constexpr DWORD kCloseWaitHintMs = kJournalFlushMs + kSweepMs;
+constexpr DWORD kCloseWaitHintMs = kJournalFlushMs + kSlackMs;
 
 // The control handler reports on the dispatcher's thread, ServiceMain on its
 // own: one at a time, and nothing once stopped, when the handle is no more.
