@@ -11,7 +11,7 @@
 
 namespace {
 
-char AllowedReport[16384 + 256];
+char AllowedReport[kStartReportSize];
 
 }  // namespace
 
@@ -27,6 +27,8 @@ bool StartRunner(JournalRole role) {
             JournalRunnerStop(texts::kStopUnsafeConfiguration, 0);
             CloseJournal();
         }
+        // The exit follows: a standard error nobody reads holds it a bounded time.
+        FlushWarnings();
         return false;
     }
     if (allowed) {

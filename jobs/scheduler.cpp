@@ -22,13 +22,11 @@
 
 namespace {
 
-constexpr uint32_t kTickMilliseconds = 1000;
 // How often the configuration file is read for a new version.
 constexpr uint64_t kPollMilliseconds = 2000;
 constexpr size_t kReloadTextSize = 640;
 // How long the stop waits for creations still in progress, and how often
 // it looks at them meanwhile.
-constexpr uint64_t kCreationWaitMilliseconds = 5000;
 constexpr uint32_t kCreationPollMilliseconds = 50;
 
 ConfigLoad Load;

@@ -24,6 +24,11 @@ uint32_t ConfigReadError();
 // Signal handler for SIGINT and SIGTERM: asks the scheduler to stop.
 void OnStopSignal(int signal);
 
+// The scheduler's beat, and how long the stop waits for creations still in
+// progress: what a stop may take before the journal is flushed.
+constexpr uint32_t kTickMilliseconds = 1000;
+constexpr uint32_t kCreationWaitMilliseconds = 5000;
+
 // Exit code of a child terminated at stop.
 constexpr uint32_t kStoppedChildExitCode = 2;
 

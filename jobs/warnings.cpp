@@ -129,6 +129,10 @@ int32_t ErrorCount;
 uint32_t ErrorLinesDropped;
 bool ErrorWriterRunning;
 bool ErrorFlushAwaited;
+// The start's report, written before any queued line; the writer reads it
+// outside the lock, and only it clears StartReportWaiting.
+char StartReportLine[kStartReportSize + sizeof texts::kWarningLineFormat];
+bool StartReportWaiting;
 
 // Takes the next line to write into line; false, with the writer marked
 // gone, when there is none. Under the report lock.
@@ -155,21 +159,31 @@ void WriteErrorLines(int32_t) {
     char line[kReportSize];
     for (;;) {
         EnterReportLock();
-        bool taken = TakeErrorLine(line, sizeof line);
+        bool startReport = StartReportWaiting;
+        bool taken = startReport || TakeErrorLine(line, sizeof line);
         bool awaited = !taken && ErrorFlushAwaited;
         LeaveReportLock();
         if (!taken) {
             if (awaited) SignalWarningsWritten();
             return;
         }
-        WriteStandardError(line);
+        if (!startReport) {
+            WriteStandardError(line);
+            continue;
+        }
+        WriteStandardError(StartReportLine);
+        EnterReportLock();
+        StartReportWaiting = false;
+        LeaveReportLock();
     }
 }
 
 // Starts the writer where it isn't running and lines wait. Under the
 // report lock; true when it must be started.
 bool ErrorWriterWanted() {
-    if (ErrorWriterRunning || (ErrorCount == 0 && ErrorLinesDropped == 0)) return false;
+    if (ErrorWriterRunning || (ErrorCount == 0 && ErrorLinesDropped == 0 && !StartReportWaiting)) {
+        return false;
+    }
     ErrorWriterRunning = true;
     return true;
 }
@@ -198,6 +212,20 @@ void WriteWarningLine(const char* text) {
     if (start) StartErrorWriter();
 }
 
+// The start's report, too long for the queue's lines, in a room of its own.
+void WriteStartReportLine(const char* text) {
+    EnterReportLock();
+    if (StartReportWaiting) {
+        ++ErrorLinesDropped;
+    } else {
+        std::snprintf(StartReportLine, sizeof StartReportLine, texts::kWarningLineFormat, text);
+        StartReportWaiting = true;
+    }
+    bool start = ErrorWriterWanted();
+    LeaveReportLock();
+    if (start) StartErrorWriter();
+}
+
 void AppendText(char* text, size_t size, size_t* used, const char* format, const char* part,
                 int32_t number) {
     if (*used >= size) return;
@@ -219,6 +247,7 @@ void SetWarningRole(WarningRole role) {
     ErrorHead = ErrorCount = 0;
     ErrorLinesDropped = 0;
     ErrorWriterRunning = ErrorFlushAwaited = false;
+    StartReportWaiting = false;
 }
 
 bool FlushWarnings() {
@@ -346,8 +375,7 @@ void RaiseRefusal(const char* text) {
         break;
     case Audience::kRemoteReader:
         WriteErrorEvent(texts::kEventSource, event, text);
-        // The report is longer than a warning's line.
-        std::fprintf(stderr, texts::kWarningLineFormat, text);
+        WriteStartReportLine(text);
         break;
     }
 }
@@ -355,7 +383,7 @@ void RaiseRefusal(const char* text) {
 void RaiseUnsafeAllowed(const char* text) {
     WriteWarningEvent(texts::kEventSource,
                       static_cast<uint32_t>(WarningEvent::kUnsafePermissionsAllowed), text);
-    if (Target != Audience::kAdministrator) std::fprintf(stderr, texts::kWarningLineFormat, text);
+    if (Target != Audience::kAdministrator) WriteStartReportLine(text);
 }
 
 namespace {

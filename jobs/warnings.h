@@ -41,6 +41,11 @@ constexpr int32_t kConsoleBoxesPerWindow = 1;
 constexpr int32_t kStandardErrorLines = 64;
 constexpr uint32_t kWarningsFlushMs = 500;
 
+// The longest text RaiseRefusal and RaiseUnsafeAllowed take: every finding
+// on the runner's files and its fix, with a heading. It waits for standard
+// error in a room of its own, longer than a queued line.
+constexpr size_t kStartReportSize = 16384 + 256;
+
 // Rejected versions of the configuration, told apart from launch warnings:
 // at most so many in a window of an hour, then one entry with the count of
 // what the window held back, once it has passed.
@@ -73,7 +78,8 @@ void RaiseReloadRejected(const char* text);
 
 // That the runner refuses to run from files others can change: a box where
 // a person sees it, else an error entry in the event log, and the console
-// user's box or standard error.
+// user's box or standard error (through its writer: FlushWarnings before
+// the exit).
 void RaiseRefusal(const char* text);
 
 // That an administrator's override let the runner run all the same: in the

@@ -20,17 +20,44 @@ SERVICE_STATUS_HANDLE StatusHandle;
 // change its files.
 constexpr DWORD kUnsafeFilesExitCode = 1;
 
-int ReportServiceStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD serviceExitCode = 0) {
+// What a stop may take once asked, told to the service manager so that it
+// does not give up on us: the tick in progress, the wait for creations still
+// in progress, the journal's flush, and a second for the sweep and the rest.
+constexpr DWORD kSlackMs = 1000;
+constexpr DWORD kStopWaitHintMs =
+    kTickMilliseconds + kCreationWaitMilliseconds + kJournalFlushMs + kSlackMs;
+// Once the scheduler has returned, only the journal's flush is left.
+constexpr DWORD kCloseWaitHintMs = kJournalFlushMs + kSlackMs;
+
+// The control handler reports on the dispatcher's thread, ServiceMain on its
+// own: one at a time, and nothing once stopped, when the handle is no more.
+CRITICAL_SECTION StatusLock;
+DWORD CheckPoint;
+bool Stopped;
+
+int ReportServiceStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD serviceExitCode = 0,
+                        DWORD waitHintMs = 0) {
     SERVICE_STATUS status = {};
     status.dwServiceType = kServiceType;
     status.dwCurrentState = state;
     // Shutdown too: a stop at reboot writes the journal's last records.
     // Paramchange: without it the service manager refuses the control.
-    status.dwControlsAccepted =
-        SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PARAMCHANGE;
+    // Stopping, it takes none: the stop is under way.
+    if (state == SERVICE_RUNNING) {
+        status.dwControlsAccepted =
+            SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PARAMCHANGE;
+    }
     status.dwWin32ExitCode = exitCode;
     status.dwServiceSpecificExitCode = serviceExitCode;
-    SetServiceStatus(StatusHandle, &status);
+    status.dwWaitHint = waitHintMs;
+    EnterCriticalSection(&StatusLock);
+    if (!Stopped) {
+        // A pending state counts its steps; the others carry none.
+        status.dwCheckPoint = state == SERVICE_STOP_PENDING ? ++CheckPoint : 0;
+        Stopped = state == SERVICE_STOPPED;
+        SetServiceStatus(StatusHandle, &status);
+    }
+    LeaveCriticalSection(&StatusLock);
     return 0;
 }
 
@@ -51,6 +78,9 @@ DWORD ExitCodeOf(RunEnd end) {
 
 void WINAPI ServiceCtrlHandler(DWORD control) {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+        // Told before the stop's work begins, which may outlast the service
+        // manager's patience with a running service.
+        ReportServiceStatus(SERVICE_STOP_PENDING, NO_ERROR, 0, kStopWaitHintMs);
         StopCause.store(control == SERVICE_CONTROL_STOP ? kStopByService : kStopByShutdown);
         StopFlag.store(1);
     } else if (control == SERVICE_CONTROL_PARAMCHANGE) {
@@ -60,6 +90,7 @@ void WINAPI ServiceCtrlHandler(DWORD control) {
 }
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
+    InitializeCriticalSection(&StatusLock);
     StatusHandle = RegisterServiceCtrlHandlerA(texts::kServiceName, ServiceCtrlHandler);
     if (StatusHandle == nullptr) {
         std::fputs(texts::kServiceStartError, stdout);
@@ -75,6 +106,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     }
     RunEnd end = RunEnd::kStopped;
     RunScheduler(&end);
+    ReportServiceStatus(SERVICE_STOP_PENDING, NO_ERROR, 0, kCloseWaitHintMs);
     CloseJournal();
     ReportServiceStatus(SERVICE_STOPPED, ExitCodeOf(end));
 }

@@ -1,7 +1,7 @@
 """Checks a built cycle_launch.exe without running it: it imports only the
 system DLLs it is meant to, a 32-bit one is large-address-aware (1024
-workers need the address space), and it is stripped. Prints one line with
-what it found and the file's size.
+workers need the address space) and at most 100 KiB, as the README promises,
+and it is stripped. Prints one line with what it found and the file's size.
 
     python3 check_executable.py OBJDUMP EXE
 """
@@ -13,6 +13,7 @@ import sys
 # No DLL that could be planted beside the executable: these are system DLLs
 # that every Windows has (wtsapi32, for one, is loaded by hand from System32).
 ALLOWED_IMPORTS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll"}
+MAX_32_BIT_BYTES = 100 * 1024
 
 
 def check(objdump, exe):
@@ -32,6 +33,8 @@ def check(objdump, exe):
     if not stripped:
         faults.append("not stripped")
     size = os.path.getsize(exe)
+    if bits == 32 and size > MAX_32_BIT_BYTES:
+        faults.append(f"larger than {MAX_32_BIT_BYTES:,} bytes")
     print(f"{os.path.basename(exe)} ({bits}-bit): imports {', '.join(imports)}; "
           f"{'large-address-aware' if large_address_aware else 'not large-address-aware'}; "
           f"{'stripped' if stripped else 'not stripped'}, {size:,} bytes"

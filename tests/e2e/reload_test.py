@@ -132,7 +132,7 @@ class ReloadTest(ReloadCase):
 class ReloadServiceTest(ServiceCase, ReloadCase):
     def paramchange(self):
         answer = self.query(control=SERVICE_CONTROL_PARAMCHANGE).splitlines()[0]
-        self.assertEqual(answer, "sent")
+        self.assertEqual(answer.split()[0], "sent", answer)
 
     def test_paramchange_reads_the_file_at_once(self):
         probe = self.add_probe()

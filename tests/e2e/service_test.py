@@ -15,7 +15,8 @@ REMOVE_ERROR = b"error on service remove\r\n"
 OPEN_ERROR = b"error on get service\r\n"
 NOT_FOUND = "Config File (cycle_launch.txt) not Found"
 FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
-RUNNING, STOPPED = 4, 1
+RUNNING, STOPPED, STOP_PENDING = 4, 1, 3
+SERVICE_CONTROL_STOP = 1
 ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_BAD_CONFIGURATION = 2, 5, 1610
 
 
@@ -116,6 +117,28 @@ class ServiceRunTest(ServiceCase):
                                            f"stop: the service manager's stop; {len(kills)} runs "
                                            "ended by the stop"])
 
+    def test_a_stop_is_reported_pending_with_time_for_its_work(self):
+        # The service manager gives up on a service that neither stops nor
+        # says it is stopping; the stop may wait 5 s for creations still in
+        # progress and 1 s for the journal.
+        probe = self.add_probe()
+        self.write_config(f"5,{probe} long sleep=forever\n")
+        self.assertEqual(self.run_runner("-a"), (0, ADD_SUCCESS))
+        self.assertEqual(self.wine("net", "start", "Cycle_launch").returncode, 0)
+        self.wait_for(lambda: self.probe_events(kind="start", tag="long"), 20, "the job")
+
+        answer = self.query(control=SERVICE_CONTROL_STOP).splitlines()[0].split()
+        self.assertEqual(answer[0], "sent", answer)
+        status = dict(item.split("=", 1) for item in answer[1:])
+        self.assertEqual(int(status["state"]), STOP_PENDING, answer)
+        self.assertGreaterEqual(int(status["checkpoint"]), 1, answer)
+        self.assertGreaterEqual(int(status["hint"]), 7000, answer)
+        self.wait_for(lambda: self.state() == STOPPED, 15, "the service stopped")
+        fields = self.fields()
+        self.assertEqual((fields["exit"], fields["checkpoint"], fields["hint"]), ("0", "0", "0"))
+        [killed] = self.wait_for(lambda: self.probe_events(kind="exit", tag="long"), 10,
+                                 "the long child's end")
+        self.assertEqual(killed.code, 2)
 
 
 class ServiceWarningTest(ServiceCase):

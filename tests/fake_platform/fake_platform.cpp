@@ -82,6 +82,7 @@ struct World {
     bool journalDrained = false;
     bool warningsWritten = false;
     bool standardErrorGone = false;
+    bool finishing = false;  // the case is over: nothing blocks any more
     bool diskFull = false;
     bool diskHung = false;
     std::vector<int> journalFiles;  // descriptors by handle - 1; -1 when closed
@@ -94,6 +95,8 @@ thread_local bool onWorker = false;
 // Called with the world locked; returns with it locked.
 void BlockUntil(std::unique_lock<std::mutex>& lock, int64_t untilMs,
                 Blocked** registration = nullptr) {
+    // A worker that blocks only after the case's end would never be let go.
+    if (world.finishing) return;
     Blocked self{untilMs, false};
     world.blocked.push_back(&self);
     if (registration != nullptr) *registration = &self;
@@ -167,10 +170,13 @@ void Reset(const Options& options) {
 void Finish() {
     {
         std::unique_lock<std::mutex> lock(world.mutex);
+        world.finishing = true;
         while (!world.blocked.empty()) Release(world.blocked.front());
         world.changed.notify_all();
     }
     JoinWorkers();
+    std::lock_guard<std::mutex> guard(world.mutex);
+    world.finishing = false;
 }
 
 int64_t NowMs() {

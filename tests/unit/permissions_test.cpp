@@ -2,6 +2,7 @@
 // the system records them; and the runner's start and reload on the fake.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -348,6 +349,65 @@ TEST_F(StartCheckTest, TheOverrideWarnsAtEveryStart) {
         EXPECT_NE(Journal().find("AllowUnsafePermissions is set"), std::string::npos);
     }
 }
+
+// Where nobody sees a box, the start's report reaches standard error only
+// through its writer: whole, however long, and a standard error that takes
+// nothing holds a refused start's exit, or the override's, no longer than
+// the flush allows. The event log has the report either way.
+struct StartReportCase {
+    const char* name;
+    bool allowed;           // the administrator's override is set
+    int64_t stuckUntilMs;  // kNever: standard error never takes anything
+};
+
+class StartReportTest : public StartCheckTest,
+                        public testing::WithParamInterface<StartReportCase> {};
+
+TEST_P(StartReportTest, ReachesStandardErrorThroughItsWriter) {
+    const StartReportCase& c = GetParam();
+    WriteConfig("2,C:\\a.exe\n");
+    options_.desktopSeen = false;
+    options_.allowUnsafePermissions = c.allowed;
+    options_.standardErrorStuckUntilMs = c.stuckUntilMs;
+    // Enough findings to make the report longer than any warning's line.
+    const std::string folder = "C:\\nightly maintenance jobs";
+    options_.executablePath = folder + "\\cycle_launch.exe";
+    options_.unsafePaths = {options_.executablePath, folder + "\\cycle_launch.txt", folder, "C:\\"};
+    fake::Reset(options_);
+    SetWarningRole(WarningRole::kForeground);
+
+    testing::internal::CaptureStderr();
+    auto began = std::chrono::steady_clock::now();
+    bool started = StartRunner(JournalRole::kForeground);
+    // The exit's own flush; a refusal has flushed already.
+    bool flushed = !started || FlushWarnings();
+    auto waited = std::chrono::steady_clock::now() - began;
+    std::string said = testing::internal::GetCapturedStderr();
+    CloseJournal();
+    fake::Finish();
+
+    EXPECT_EQ(started, c.allowed);
+    EXPECT_LT(waited, std::chrono::milliseconds(kWarningsFlushMs + 300));
+    ASSERT_EQ(fake::Events().size(), 1u);
+    const fake::Event event = fake::Events()[0];
+    EXPECT_EQ(event.isError, !c.allowed);
+    EXPECT_GT(event.text.size(), 1100u) << "no longer than a queued line";
+    if (c.stuckUntilMs == fake::kNever) {
+        EXPECT_EQ(said, "");
+        EXPECT_EQ(flushed, !c.allowed);
+    } else {
+        EXPECT_EQ(said, "Cycle_launch: " + event.text + "\n");
+        EXPECT_TRUE(flushed);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StartReportTest,
+    testing::Values(StartReportCase{"RefusedStuck", false, fake::kNever},
+                    StartReportCase{"RefusedFree", false, -1},
+                    StartReportCase{"AllowedStuck", true, fake::kNever},
+                    StartReportCase{"AllowedFree", true, -1}),
+    [](const testing::TestParamInfo<StartReportCase>& info) { return info.param.name; });
 
 // A version saved into a file that others can change is rejected once; the
 // jobs in force stay. A change of permissions alone does nothing.
