@@ -91,5 +91,8 @@ extern std::atomic<int32_t> StopCause;
 // once. Cleared by the scheduler.
 extern std::atomic<int32_t> ReloadRequest;
 
+// A row free with all its fields anew; only while no worker holds it.
+void ClearRow(Row& row);
+
 // Every row free, as at process start.
 void ResetJobTable();

@@ -84,19 +84,6 @@ void EndAtLimit(Row& row) {
     }
 }
 
-void FreeRow(Row& row) {
-    RowRun& run = row.run;
-    row.line = row.interval = row.limit = row.idle = 0;
-    row.command[0] = '\0';
-    run.number = run.line = 0;
-    run.retried = false;
-    run.command[0] = '\0';
-    run.child = ChildProcess{};
-    run.progress.store(kProgressLaunching);
-    run.endedAtLimit.store(0);
-    run.seen = kProgressLaunching;
-}
-
 // The one place a row's state changes. Returns false, changing nothing,
 // for an event its state has no transition for.
 bool Apply(int32_t index, RowEvent event) {
@@ -154,7 +141,7 @@ bool Apply(int32_t index, RowEvent event) {
                                              : RowState::kLaunching;
     }
     if (actions & kActFree) {
-        FreeRow(row);
+        ClearRow(row);
         ClearJobWarning(index);
     }
     row.state = next;
@@ -316,7 +303,7 @@ void Add(int32_t index, const VersionJob& job) {
                    static_cast<unsigned long>(pid));
         return;
     }
-    FreeRow(row);
+    ClearRow(row);
     WriteJob(row, job);
     Apply(index, RowEvent::kAdded);
     TellChange(job.line, 0, texts::kReloadAddedFormat, job.command);
@@ -504,7 +491,7 @@ int RunScheduler(RunEnd* end) {
     CaptureStartPath();
 
     for (int32_t i = 0; i < count; ++i) {
-        FreeRow(Rows[i]);
+        ClearRow(Rows[i]);
         WriteJob(Rows[i], Loaded.jobs[i]);
         Apply(i, RowEvent::kAdded);
         if (StopFlag.load() == 0) StartRun(i);

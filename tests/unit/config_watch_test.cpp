@@ -49,16 +49,9 @@ protected:
     }
     // The journal's records of one event, each as its eight fields.
     std::vector<Fields> Records(const std::string& event) const {
-        std::ifstream in(directory_ + "/cycle_launch.foreground.log", std::ios::binary);
         std::vector<Fields> records;
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            Fields fields;
-            std::string field;
-            std::istringstream split(line + "\t");
-            while (std::getline(split, field, '\t')) fields.push_back(field);
-            if (fields.size() == 8 && fields[1] == event) records.push_back(fields);
+        for (const Fields& fields : JournalRecords()) {
+            if (fields[1] == event) records.push_back(fields);
         }
         return records;
     }

@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
 #include <string>
 
 #include "jobs/job_table.h"
@@ -40,6 +43,21 @@ protected:
         std::fclose(file);
     }
     std::string ConfigPath() const { return directory_ + "/cycle_launch.txt"; }
+    // The foreground journal's records, each as its eight fields.
+    std::vector<std::vector<std::string>> JournalRecords() const {
+        std::ifstream in(directory_ + "/cycle_launch.foreground.log", std::ios::binary);
+        std::vector<std::vector<std::string>> records;
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            std::vector<std::string> fields;
+            std::string field;
+            std::istringstream split(line + "\t");
+            while (std::getline(split, field, '\t')) fields.push_back(field);
+            if (fields.size() == 8) records.push_back(fields);
+        }
+        return records;
+    }
 
     std::string directory_;
     fake::Options options_;

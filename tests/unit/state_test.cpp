@@ -37,20 +37,7 @@ protected:
         fake::Finish();
         return result;
     }
-    std::vector<Fields> Records() const {
-        std::ifstream in(directory_ + "/cycle_launch.foreground.log", std::ios::binary);
-        std::vector<Fields> records;
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            Fields fields;
-            std::string field;
-            std::istringstream split(line + "\t");
-            while (std::getline(split, field, '\t')) fields.push_back(field);
-            if (fields.size() == 8) records.push_back(fields);
-        }
-        return records;
-    }
+    std::vector<Fields> Records() const { return JournalRecords(); }
     WarningRole role_ = WarningRole::kForeground;
 };
 
