@@ -198,11 +198,11 @@ def launch_overhead(jobs, repeats):
     return result
 
 
-def runner_launch(count, jobs=True, journal=True):
+def runner_launch(count, jobs=True, journal=True, build=None):
     """One start of the runner with count interval-0 jobs: seconds to its
     last child's start, and the launches its journal tells failed and retried."""
     wine_prefix.kill_wine(PREFIX)
-    folder = Folder("launch", jobs=jobs)
+    folder = Folder("launch", build, jobs=jobs)
     if not journal:
         # A folder of the journal's name: the runner goes without one.
         os.makedirs(os.path.join(folder.path, "cycle_launch.foreground.log"))
