@@ -1,16 +1,25 @@
 """Bad input, faulty children and stops at any moment: the runner reacts as
 documented, and the jobs around the trouble keep running."""
+import datetime
 import os
 import random
 import sys
 import time
 import unittest
 
+from journal_test import JournalCase
+from reload_test import ReloadCase
 from wine_harness import (ACCESS_VIOLATION, CRASH_CODES, LOAD_TIME_SCALE, STARTUP_SECONDS,
                           RunnerCase, kill_wine)
 
 NOT_FOUND = "Config File (cycle_launch.txt) not Found"
 FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
+# The exit code of a run ended at its limit: ERROR_TIMEOUT.
+LIMIT_EXIT_CODE = 1460
+
+
+def journal_time(record):
+    return datetime.datetime.fromisoformat(record[0])
 
 
 class BadInputTest(RunnerCase):
@@ -161,6 +170,111 @@ class StopTreeTest(RunnerCase):
                       "the process that broke away")
         self.interrupt_runner()
         self.assert_stop_outcome(ended=("parent",), outliving=("parent-breakaway",))
+
+
+class LimitTest(JournalCase, ReloadCase):
+    """A run that passes its limit is ended with everything it started, the
+    journal and standard error tell of it, and its job goes on."""
+
+    def run_records(self, pid):
+        """The journal records of the run whose child had this pid."""
+        records = self.records()
+        [start] = [r for r in records if r[1] == "start" and r[4] == str(pid)]
+        return [r for r in records if r[3] == start[3]]
+
+    def assert_closed_at_limit(self, records, line, limit):
+        self.assertEqual([r[1] for r in records], ["start", "limit"])
+        start, close = records
+        self.assertEqual(start[2], line)
+        self.assertEqual(close[2:5], start[2:5])  # its line, run and pid again
+        self.assertEqual(close[5], str(LIMIT_EXIT_CODE))
+        self.assertEqual(close[7], f"ended at its limit of {limit} s")
+        # The limit counts from the child's creation, as ms does.
+        self.assertGreaterEqual(int(close[6]), limit * 1000)
+        return close
+
+    def test_a_hung_run_ends_with_its_tree_and_its_job_goes_on(self):
+        probe = self.add_probe()
+        self.write_config(f"5/3,{probe} hung sleep=forever grandchild\n1,{probe} beat sleep=300\n")
+        with open(os.path.join(self.folder, "stderr.txt"), "wb") as err:
+            self.start_runner(stderr=err)
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="hung")) >= 2, 30,
+                      "the hung job started again")
+        first_grandchild = self.wait_for(
+            lambda: self.probe_events(kind="exit", tag="hung-grandchild"), 10,
+            "the first grandchild's end")[0]
+        stop_ms = int(time.time() * 1000)
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+
+        first, second = self.probe_events(kind="start", tag="hung")[:2]
+        [first_exit] = [e for e in self.probe_events(kind="exit", tag="hung") if e.pid == first.pid]
+        self.assertEqual(first_exit.code, LIMIT_EXIT_CODE)
+        self.assertEqual(first_grandchild.code, LIMIT_EXIT_CODE)
+        self.assertLess(first_grandchild.ms, second.ms, "the grandchild outlived its run")
+        # The probe notes its start after Wine has set it up and it has
+        # started its grandchild: the run lasts a little less in its eyes.
+        lasted = (first_exit.ms - first.ms) / 1000
+        self.assertGreaterEqual(lasted, 3 - 1 - STARTUP_SECONDS)
+        self.assertLess(lasted, 3 + 1 + 1.5 * LOAD_TIME_SCALE)
+
+        # The neighbour kept its rhythm, and nothing of the limit reached it.
+        self.assert_rhythm("beat", 1)
+        self.assertTrue(any(s.ms > first_exit.ms for s in self.probe_events(kind="start", tag="beat")))
+        for beat_exit in self.probe_events(kind="exit", tag="beat"):
+            if beat_exit.ms < stop_ms:
+                self.assertEqual(beat_exit.code, 0, beat_exit)
+
+        close = self.assert_closed_at_limit(self.run_records(first.pid), "1", 3)
+        # Ended at the first tick past its limit, a second at most, and Wine
+        # then takes its time to end the tree.
+        self.assertLess(int(close[6]), 3000 + 1000 + 1500 * LOAD_TIME_SCALE)
+        # Idle for its interval from that end, as after any end, not from
+        # the run's start: the interval is longer than the run, so a job
+        # that counted its run would start well before. From the journal,
+        # whose times are the end seen and the child's creation, before the
+        # probe has started its guard and grandchild.
+        next_start = self.run_records(second.pid)[0]
+        gap = (journal_time(next_start) - journal_time(close)).total_seconds()
+        self.assertGreaterEqual(gap, 5 - 0.5)
+        self.assertLess(gap, 5 + 1.7 + STARTUP_SECONDS)
+        print(f"\nlimit 3 s: journal ms {close[6]}, probe saw {lasted:.3f} s, "
+              f"started again {gap:.3f} s after")
+        with open(os.path.join(self.folder, "stderr.txt"), "rb") as f:
+            said = f.read().decode("latin-1")
+        self.assertEqual(said, f"Cycle_launch: Command ({probe}) on line 1 ended at its "
+                               f"limit of 3 s\r\n")
+
+    def test_a_limit_added_by_a_save_ends_the_run_going_on(self):
+        probe = self.add_probe()
+        command = f"{probe} slow sleep=forever"
+        self.write_config(f"2,{command}\n")
+        self.start_runner()
+        [start] = self.wait_for(lambda: self.probe_events(kind="start", tag="slow"), 20, "the run")
+        # Past its limit-to-be before the save is even written: it ends at
+        # the save, not a limit after it.
+        time.sleep(3)
+        saved = self.save_beside_and_renamed(f"2/3,{command}\n")
+        [end] = self.wait_for(lambda: self.probe_events(kind="exit", tag="slow"), 20,
+                              "the run's end")
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="slow")) >= 2, 10,
+                      "the job started again")
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+
+        self.assertEqual(end.code, LIMIT_EXIT_CODE)
+        self.assertGreater(end.ms, saved, "ended before the save")
+        close = self.assert_closed_at_limit(self.run_records(start.pid), "1", 3)
+        [applied] = [r for r in self.records() if r[1] == "reload" and "new version applied" in r[7]]
+        self.assertEqual(applied[7], "new version applied: 0 added, 0 retired, 0 edited in place, "
+                                     "1 interval changed, 0 unchanged")
+        self.assertIn(["reload", "1", "", "", "", "", f"interval 2/3, was 2: {command}"],
+                      [r[1:] for r in self.records()])
+        # Within the tick after the save is taken, and Wine's time to end it.
+        after_ms = (journal_time(close) - journal_time(applied)).total_seconds() * 1000
+        print(f"\nsave taken to the end at the limit: {after_ms:.0f} ms")
+        self.assertGreaterEqual(after_ms, 0)
+        self.assertLess(after_ms, 1000 + 1000 * LOAD_TIME_SCALE)
 
 
 class StopLoopTest(RunnerCase):
