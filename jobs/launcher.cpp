@@ -232,9 +232,12 @@ void JobWorker(int32_t index) {
     run.exitCode = ChildExitCode(child);
     run.endMs = MonotonicMilliseconds();
     run.endAt = ReadLocalTime();
-    // Told here, never on the scheduler's thread: the event log is another
-    // process.
-    if (run.endedAtLimit.load() != 0) RaiseLimitWarning(run.line, programPath, run.limit);
+    bool atLimit = run.endedAtLimit.load() != 0;
+    int32_t line = run.line;
+    int32_t limit = run.limit;
     // The last touch of the run: the scheduler closes its handles.
     run.progress.store(kProgressEnded);
+    // Told here, never on the scheduler's thread, and once the end is out:
+    // the event log is another process, which holds up nothing of the job.
+    if (atLimit) RaiseLimitWarning(line, programPath, limit);
 }

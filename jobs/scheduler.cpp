@@ -59,6 +59,13 @@ void RecordTermination(Row& row) {
     RowRun& run = row.run;
     const ChildProcess& child = run.child;
     uint64_t ms = MonotonicMilliseconds() - run.createdMs;
+    if (run.endedAtLimit.load() != 0) {
+        // Ended at its limit a moment before the stop: so it is told, and
+        // not ended again.
+        JournalLimit(run.line, run.number, child.processId, kLimitExitCode, ms, run.limit,
+                     ReadLocalTime());
+        return;
+    }
     if (HasChildEnded(child)) {
         // Ended by itself a moment ago: what it started is left alone.
         JournalEnd(run.line, run.number, child.processId, ChildExitCode(child), ms, ReadLocalTime());
@@ -75,6 +82,9 @@ void RecordTermination(Row& row) {
 
 void EndAtLimit(Row& row) {
     RowRun& run = row.run;
+    // One that ended by itself as its limit came keeps what it started, and
+    // its own end.
+    if (HasChildEnded(run.child)) return;
     run.limit = row.limit;
     run.endedAtLimit.store(1);
     if (run.child.jobObject != nullptr) {
@@ -219,6 +229,8 @@ bool IsDue(const Row& row) {
 bool IsPastLimit(const Row& row, uint64_t nowMs) {
     const RowRun& run = row.run;
     if (row.limit <= 0 || !HasLiveChild(run) || run.endedAtLimit.load() != 0) return false;
+    // A creation told after the tick read its clock is younger than the tick.
+    if (nowMs < run.createdMs) return false;
     return nowMs - run.createdMs >= static_cast<uint64_t>(row.limit) * 1000u;
 }
 

@@ -90,7 +90,8 @@ constexpr Transition kTransitions[] = {
     {S::kRetired, E::kStop, S::kStopping, kActTerminate},
     {S::kEditWaiting, E::kStop, S::kStopping, kActTerminate},
     {S::kStopping, E::kStop, S::kStopping, kActNothing},
-    {S::kStopping, E::kAbandoned, S::kStopping, kActCountStopped},
+    // An abandoned creation has no child to tell of; a retry it made is closed.
+    {S::kStopping, E::kAbandoned, S::kStopping, kActCloseRetry | kActCountStopped},
 };
 
 constexpr int32_t kTransitionCount = static_cast<int32_t>(sizeof kTransitions / sizeof kTransitions[0]);

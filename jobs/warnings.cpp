@@ -1,6 +1,7 @@
 #include "jobs/warnings.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "jobs/job_types.h"
 #include "jobs/texts.h"
@@ -236,6 +237,8 @@ void AppendText(char* text, size_t size, size_t* used, const char* format, const
 }  // namespace
 
 void SetWarningRole(WarningRole role) {
+    // No worker exists yet: no job has a warning told.
+    std::memset(LaunchWarningReported, 0, sizeof LaunchWarningReported);
     if (role == WarningRole::kService) {
         Target = Audience::kAdministrator;
     } else {

@@ -186,7 +186,9 @@ int64_t NowMs() {
 
 std::vector<Launch> Launches() {
     std::lock_guard<std::mutex> guard(world.mutex);
-    return world.launches;
+    std::vector<Launch> launches = world.launches;
+    for (size_t i = 0; i < launches.size(); ++i) launches[i].handlesOpen = world.handleOpen[i];
+    return launches;
 }
 
 std::vector<std::string> Warnings() {

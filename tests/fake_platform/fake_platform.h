@@ -39,6 +39,7 @@ struct Launch {
     bool hasDescendant;
     bool descendantTerminated;
     uint32_t descendantExitCode;
+    bool handlesOpen = false;  // its process handles, as Launches() finds them
 };
 
 // Points of a launch at which a stop can be injected.

@@ -272,6 +272,20 @@ TEST_F(JournalTest, ARetryNeverTakenIsClosedByAFail) {
     EXPECT_EQ(fake::Launches().size(), 1u);
 }
 
+// A retry whose creation the stop gives up waiting for is closed all the same.
+TEST_F(JournalTest, ARetryTheStopAbandonsIsClosedByAFail) {
+    WriteConfig("0,\\\\nas\\share\\sync.exe\n");
+    options_.transientFailures = 1;
+    options_.slowCreations = {{"\\\\nas\\share\\sync.exe", 8000}};
+    options_.stopAtMs = 10000;
+    Run();
+    auto records = Records();
+    EXPECT_EQ(Events(records), (std::vector<std::string>{"runner", "retry", "fail", "runner"}));
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[1][3], records[2][3]) << "the fail closes the retried run";
+    EXPECT_EQ(records[3][7], "stop: Ctrl+C; 1 runs ended by the stop");
+}
+
 // --- A creation that hangs --------------------------------------------------
 
 std::vector<int64_t> StartsOf(const std::string& program) {

@@ -122,6 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, LimitTest,
     testing::Values(
         LimitCase{"ExactlyAtTheLimit", "1/3,C:\\t\\hang.exe\n", {}, 100, 7000, 3000, 1460, "limit", true},
+        LimitCase{"InTheTickOfTheStop", "1/3,C:\\t\\hang.exe\n", {}, 100, 3000, 3000, 1460, "limit", true,
+                  false},
         LimitCase{"EndsByItselfATickBefore", "1/3,C:\\t\\hang.exe\n", {}, 2, 3500, 2000, 0, "end", false},
         LimitCase{"AddedByASave", "1,C:\\t\\hang.exe\n", {{2500, "1/5,C:\\t\\hang.exe\n"}}, 100,
                   12000, 8000, 1460, "limit", true},
@@ -180,6 +182,17 @@ void ExpectEveryAttemptClosedOnce(const std::vector<Fields>& records, uint32_t s
     }
 }
 
+// A run's handles are closed once its end is seen, at the tick after it:
+// only the runs the stop found still open.
+void ExpectHandlesClosed(const std::vector<fake::Launch>& launches, int64_t stopAtMs,
+                         uint32_t seed) {
+    for (const fake::Launch& launch : launches) {
+        if (!launch.created || !launch.ended || launch.endMs + 1000 >= stopAtMs) continue;
+        EXPECT_FALSE(launch.handlesOpen) << launch.program << " ended at " << launch.endMs
+                                         << " ms and kept its handles, seed " << seed;
+    }
+}
+
 // No two runs of one row at once, nor any created once the stop was done.
 void ExpectOneRunPerRow(const std::vector<fake::Launch>& launches, uint32_t seed) {
     std::map<int32_t, std::vector<std::pair<int64_t, int64_t>>> byRow;
@@ -228,6 +241,7 @@ TEST_F(EngineTest, RandomSequencesKeepEveryInvariant) {
         EXPECT_EQ(RefusedTransitions(), 0) << "an event met a state without its transition, seed " << seed;
         EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0] << ", seed " << seed;
         ExpectOneRunPerRow(fake::Launches(), seed);
+        ExpectHandlesClosed(fake::Launches(), options_.stopAtMs, seed);
         ExpectEveryAttemptClosedOnce(Records(), seed);
         for (int32_t i = 0; i < kMaxJobs; ++i) {
             RowState state = Rows[i].state;
