@@ -475,8 +475,6 @@ const char* StopText() {
 
 }  // namespace
 
-bool IsJobRunning(int32_t index) { return HoldsWorker(Rows[index].state); }
-
 void OnStopSignal(int) {
     StopCause.store(kStopBySignal);
     StopFlag.store(1);

@@ -13,10 +13,6 @@ enum class RunEnd { kStopped, kNoConfigFile, kNoJobs };
 // null, receives which.
 int RunScheduler(RunEnd* end);
 
-// A worker holds the row: its run is being created, goes on, or its
-// warning is up.
-bool IsJobRunning(int32_t index);
-
 // The platform's error that kept the last run from reading an existing
 // configuration file; 0 when it was read or is missing.
 uint32_t ConfigReadError();

@@ -165,7 +165,7 @@ std::string RandomVersion(std::mt19937& random) {
 
 // Every run's closing record, once: a start or a retry opens an attempt,
 // and exactly one end, kill or fail closes it.
-void ExpectEveryAttemptClosedOnce(const std::vector<Fields>& records, uint32_t seed) {
+void ExpectEveryAttemptClosedOnce(const std::vector<Fields>& records, uint32_t sequence) {
     std::map<std::string, int> opened;
     std::map<std::string, int> closed;
     for (const Fields& record : records) {
@@ -175,26 +175,26 @@ void ExpectEveryAttemptClosedOnce(const std::vector<Fields>& records, uint32_t s
         if (event == "end" || event == "kill" || event == "fail" || event == "limit") ++closed[run];
     }
     for (const auto& [run, count] : closed) {
-        EXPECT_EQ(count, 1) << "run " << run << " closed " << count << " times, seed " << seed;
+        EXPECT_EQ(count, 1) << "run " << run << " closed " << count << " times, sequence " << sequence;
     }
     for (const auto& [run, count] : opened) {
-        EXPECT_EQ(closed[run], 1) << "run " << run << " never closed, seed " << seed;
+        EXPECT_EQ(closed[run], 1) << "run " << run << " never closed, sequence " << sequence;
     }
 }
 
 // A run's handles are closed once its end is seen, at the tick after it:
 // only the runs the stop found still open.
 void ExpectHandlesClosed(const std::vector<fake::Launch>& launches, int64_t stopAtMs,
-                         uint32_t seed) {
+                         uint32_t sequence) {
     for (const fake::Launch& launch : launches) {
         if (!launch.created || !launch.ended || launch.endMs + 1000 >= stopAtMs) continue;
         EXPECT_FALSE(launch.handlesOpen) << launch.program << " ended at " << launch.endMs
-                                         << " ms and kept its handles, seed " << seed;
+                                         << " ms and kept its handles, sequence " << sequence;
     }
 }
 
 // No two runs of one row at once, nor any created once the stop was done.
-void ExpectOneRunPerRow(const std::vector<fake::Launch>& launches, uint32_t seed) {
+void ExpectOneRunPerRow(const std::vector<fake::Launch>& launches, uint32_t sequence) {
     std::map<int32_t, std::vector<std::pair<int64_t, int64_t>>> byRow;
     for (const fake::Launch& launch : launches) {
         if (!launch.created) continue;
@@ -205,15 +205,15 @@ void ExpectOneRunPerRow(const std::vector<fake::Launch>& launches, uint32_t seed
         std::sort(runs.begin(), runs.end());
         for (size_t i = 1; i < runs.size(); ++i) {
             EXPECT_GE(runs[i].first, runs[i - 1].second)
-                << "row " << row << " ran twice at " << runs[i].first << " ms, seed " << seed;
+                << "row " << row << " ran twice at " << runs[i].first << " ms, sequence " << sequence;
         }
     }
 }
 
 TEST_F(EngineTest, RandomSequencesKeepEveryInvariant) {
-    constexpr uint32_t kSeeds = 150;
-    for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
-        std::mt19937 random(seed);
+    constexpr uint32_t kSequences = 150;
+    for (uint32_t sequence = 1; sequence <= kSequences; ++sequence) {
+        std::mt19937 random(sequence);
         WriteConfig(RandomVersion(random));
         options_ = fake::Options{};
         options_.configDirectory = directory_;
@@ -237,18 +237,18 @@ TEST_F(EngineTest, RandomSequencesKeepEveryInvariant) {
         options_.stopAtMs = 10000 + static_cast<int64_t>(random() % 45000);
         role_ = random() % 2 == 0 ? WarningRole::kForeground : WarningRole::kService;
         std::remove((directory_ + "/cycle_launch.foreground.log").c_str());
-        ASSERT_EQ(Run(), 0) << "seed " << seed;
-        EXPECT_EQ(RefusedTransitions(), 0) << "an event met a state without its transition, seed " << seed;
-        EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0] << ", seed " << seed;
-        ExpectOneRunPerRow(fake::Launches(), seed);
-        ExpectHandlesClosed(fake::Launches(), options_.stopAtMs, seed);
-        ExpectEveryAttemptClosedOnce(Records(), seed);
+        ASSERT_EQ(Run(), 0) << "sequence " << sequence;
+        EXPECT_EQ(RefusedTransitions(), 0) << "an event met a state without its transition, sequence " << sequence;
+        EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0] << ", sequence " << sequence;
+        ExpectOneRunPerRow(fake::Launches(), sequence);
+        ExpectHandlesClosed(fake::Launches(), options_.stopAtMs, sequence);
+        ExpectEveryAttemptClosedOnce(Records(), sequence);
         for (int32_t i = 0; i < kMaxJobs; ++i) {
             RowState state = Rows[i].state;
             // After the stop a row is idle, free, or taken by the stop.
             EXPECT_TRUE(state == RowState::kFree || state == RowState::kIdle ||
                         state == RowState::kDue || state == RowState::kStopping)
-                << "row " << i << " left " << RowStateName(state) << ", seed " << seed;
+                << "row " << i << " left " << RowStateName(state) << ", sequence " << sequence;
         }
         if (HasFailure()) return;
     }
@@ -257,7 +257,7 @@ TEST_F(EngineTest, RandomSequencesKeepEveryInvariant) {
     // drive; those of a worker that sees the stop a moment before the
     // scheduler, which the fake's lockstep never shows; and a save taken
     // while a retry waits, which it does past its tick only when its worker
-    // could not be started either: rare, and reached by some seeds only.
+    // could not be started either: rare, and reached by some sequences only.
     std::string missed;
     for (int32_t i = 0; i < TransitionCount(); ++i) {
         const Transition& transition = TransitionAt(i);
