@@ -25,8 +25,8 @@ namespace {
 // How often the configuration file is read for a new version.
 constexpr uint64_t kPollMilliseconds = 2000;
 constexpr size_t kReloadTextSize = 640;
-// How long the stop waits for creations still in progress, and how often
-// it looks at them meanwhile.
+// How often the stop looks at creations still in progress while it waits
+// for them.
 constexpr uint32_t kCreationPollMilliseconds = 50;
 
 ConfigLoad Load;
