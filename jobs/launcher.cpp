@@ -56,10 +56,10 @@ bool IsPathEntry(const char* entry) {
     return true;
 }
 
-// The start block with PATH set to pathPrefix followed by jobDirectory, in
-// place of the start PATH. False when it does not fit.
-bool ComposeBlock(char* block, const char* pathPrefix, const char* separator,
-                  const char* jobDirectory) {
+// startBlock with PATH set to pathPrefix followed by jobDirectory, in place
+// of its PATH. False when it does not fit.
+bool ComposeBlock(char* block, const char* startBlock, const char* pathPrefix,
+                  const char* separator, const char* jobDirectory) {
     size_t used = 0;
     bool written = false;
     auto writePath = [&]() {
@@ -78,7 +78,7 @@ bool ComposeBlock(char* block, const char* pathPrefix, const char* separator,
         written = true;
         return true;
     };
-    for (const char* entry = StartBlock; *entry != '\0'; entry += std::strlen(entry) + 1) {
+    for (const char* entry = startBlock; *entry != '\0'; entry += std::strlen(entry) + 1) {
         if (IsPathEntry(entry)) {
             if (!written && !writePath()) return false;
             continue;
@@ -100,9 +100,7 @@ const char* ChildEnvironment(const char* jobDirectory, int32_t index) {
     if (StartBlockLength == 0) return nullptr;
     if (jobDirectory == nullptr) return StartBlock;
     char* block = LaunchBuffers[index];
-    if (StartPath[0] != '\0' && ComposeBlock(block, StartPath, ";", jobDirectory)) return block;
-    if (ComposeBlock(block, texts::kDefaultSearchList, "", jobDirectory)) return block;
-    return nullptr;
+    return ComposeChildBlock(StartBlock, StartPath, jobDirectory, block) ? block : nullptr;
 }
 
 // The child starts suspended, so that nothing it starts escapes its job
@@ -151,15 +149,12 @@ void CaptureStartPath() {
     StartBlockLength = ReadEnvironmentBlock(StartBlock, sizeof StartBlock);
 }
 
-void ComposePathValue(const char* startPath, const char* jobDirectory, char* value,
-                      size_t size) {
-    int length = -1;
-    if (startPath[0] != '\0') {
-        length = std::snprintf(value, size, "%s;%s", startPath, jobDirectory);
+bool ComposeChildBlock(const char* startBlock, const char* startPath, const char* jobDirectory,
+                       char* block) {
+    if (startPath[0] != '\0' && ComposeBlock(block, startBlock, startPath, ";", jobDirectory)) {
+        return true;
     }
-    if (length < 0 || static_cast<size_t>(length) >= size) {
-        std::snprintf(value, size, "%s%s", texts::kDefaultSearchList, jobDirectory);
-    }
+    return ComposeBlock(block, startBlock, texts::kDefaultSearchList, "", jobDirectory);
 }
 
 bool IsTransientLaunchError(uint32_t error) {

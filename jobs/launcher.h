@@ -19,11 +19,13 @@ constexpr size_t kEnvironmentBlockSize = 32768;
 // is composed from them, so launches do not pile directories onto one another.
 void CaptureStartPath();
 
-// The PATH value for a child of jobDirectory: startPath, ";" and the
-// directory, or the default search list followed by the directory when
-// startPath is empty or the result would not fit in size bytes.
-void ComposePathValue(const char* startPath, const char* jobDirectory, char* value,
-                      size_t size);
+// The environment block of a child of jobDirectory, in kEnvironmentBlockSize
+// bytes at block: startBlock with its PATH (or a new last one) set to
+// startPath, ";" and the directory; or, where startPath is empty or that
+// would not fit, to the default search list followed by the directory.
+// False when neither fits.
+bool ComposeChildBlock(const char* startBlock, const char* startPath, const char* jobDirectory,
+                       char* block);
 
 // True for an error that says nothing about the program, only that the
 // system lacked something for a moment: such a launch is tried once more.

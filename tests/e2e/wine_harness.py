@@ -111,12 +111,12 @@ class RunnerCase(unittest.TestCase):
         with open(os.path.join(self.folder, "cycle_launch.txt"), "wb") as f:
             f.write(data)
 
-    def add_probe(self, subfolder=""):
+    def add_probe(self, subfolder="", source=PROBE_EXE, name="probe.exe"):
         """Puts a probe in the case folder (or a folder below it); returns its Windows path."""
         target = os.path.join(self.folder, subfolder)
         os.makedirs(target, exist_ok=True)
-        shutil.copy(PROBE_EXE, os.path.join(target, "probe.exe"))
-        return self.windows_folder + (subfolder.replace("/", "\\") + "\\" if subfolder else "") + "probe.exe"
+        shutil.copy(source, os.path.join(target, name))
+        return self.windows_folder + (subfolder.replace("/", "\\") + "\\" if subfolder else "") + name
 
     def deep_runner(self):
         """A copy of the runner in a folder whose path, with the file name,

@@ -4,33 +4,77 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr char kDefaultList[] = "C:\\Windows\\System32;C:\\Windows;C:\\Windows\\System32\\Wbem;";
+constexpr char kTools[] = "C:\\tools\\";
 
-std::string Compose(const std::string& startPath, const char* jobDirectory) {
-    static char value[kMaxPathValue];
-    ComposePathValue(startPath.c_str(), jobDirectory, value, sizeof value);
-    return value;
+// A block from its entries, each followed by its zero, and the last zero.
+std::string Block(const std::vector<std::string>& entries) {
+    std::string block;
+    for (const std::string& entry : entries) block += entry + '\0';
+    return block + '\0';
 }
 
-TEST(ComposePathValueTest, AppendsTheJobDirectoryToThePathAtStart) {
-    EXPECT_EQ(Compose("C:\\Windows", "C:\\tools\\"), "C:\\Windows;C:\\tools\\");
+std::vector<std::string> Entries(const char* block) {
+    std::vector<std::string> entries;
+    for (const char* entry = block; *entry != '\0'; entry += std::strlen(entry) + 1) {
+        entries.push_back(entry);
+    }
+    return entries;
 }
 
-TEST(ComposePathValueTest, EmptyPathFallsBackToTheDefaultList) {
-    EXPECT_EQ(Compose("", "C:\\tools\\"), std::string(kDefaultList) + "C:\\tools\\");
+// The composed block's entries; empty when none fits.
+std::vector<std::string> Compose(const std::string& start, const std::string& startPath) {
+    static char block[kEnvironmentBlockSize];
+    std::memset(block, 'x', sizeof block);
+    if (!ComposeChildBlock(start.c_str(), startPath.c_str(), kTools, block)) return {};
+    return Entries(block);
 }
 
-TEST(ComposePathValueTest, KeepsALongPathWholeUpToThePlatformLimit) {
-    const char* directory = "C:\\tools\\";
-    // The largest value that fits: 32,766 characters and the zero.
-    std::string fits(kMaxPathValue - 1 - 1 - std::strlen(directory), 'p');
-    EXPECT_EQ(Compose(fits, directory), fits + ";" + directory);
+struct BlockCase {
+    const char* name;
+    std::vector<std::string> start;
+    std::string startPath;
+    std::vector<std::string> expected;
+};
+
+TEST(ComposeChildBlockTest, PutsTheJobFolderAfterThePathAtStart) {
+    const std::string defaultPath = std::string("PATH=") + kDefaultList + kTools;
+    const BlockCase cases[] = {
+        {"in place, the rest kept in order",
+         {"=C:=C:\\", "A=1", "PATH=C:\\Windows", "PATHEXT=.COM;.EXE", "Z=2"},
+         "C:\\Windows",
+         {"=C:=C:\\", "A=1", "PATH=C:\\Windows;C:\\tools\\", "PATHEXT=.COM;.EXE", "Z=2"}},
+        {"any case of the name", {"Path=C:\\bin", "Z=2"}, "C:\\bin",
+         {"PATH=C:\\bin;C:\\tools\\", "Z=2"}},
+        {"none at start: a last one", {"A=1"}, "", {"A=1", defaultPath}},
+        {"empty at start: the default list", {"PATH=", "Z=2"}, "", {defaultPath, "Z=2"}},
+    };
+    for (const BlockCase& c : cases) {
+        EXPECT_EQ(Compose(Block(c.start), c.startPath), c.expected) << c.name;
+    }
+}
+
+TEST(ComposeChildBlockTest, KeepsALongPathWholeWhileTheBlockHoldsIt) {
+    // The largest value a block of nothing else holds: "PATH=", the value
+    // and two zeros in 32,768 bytes.
+    std::string fits(kEnvironmentBlockSize - 5 - 2 - 1 - std::strlen(kTools), 'p');
+    EXPECT_EQ(Compose(Block({"PATH=" + fits}), fits),
+              std::vector<std::string>{"PATH=" + fits + ";" + kTools});
 
     std::string tooLong = fits + "p";
-    EXPECT_EQ(Compose(tooLong, directory), std::string(kDefaultList) + directory);
+    EXPECT_EQ(Compose(Block({"PATH=" + tooLong, "Z=2"}), tooLong),
+              (std::vector<std::string>{std::string("PATH=") + kDefaultList + kTools, "Z=2"}));
+}
+
+TEST(ComposeChildBlockTest, RefusesABlockThatCannotHoldTheFolder) {
+    // A start block that fits, whose other variables leave no room for the
+    // folder, with the start PATH or with the default list.
+    std::string large = "BIG=" + std::string(kEnvironmentBlockSize - 20 - 4, 'b');
+    EXPECT_EQ(Compose(Block({large, "PATH=C:\\bin"}), "C:\\bin"), std::vector<std::string>{});
 }
 
 }  // namespace
