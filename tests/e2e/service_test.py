@@ -15,6 +15,7 @@ REMOVE_ERROR = b"error on service remove\r\n"
 OPEN_ERROR = b"error on get service\r\n"
 NOT_FOUND = "Config File (cycle_launch.txt) not Found"
 FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
+LIMIT_EXIT_CODE = 1460  # ERROR_TIMEOUT
 RUNNING, STOPPED, STOP_PENDING = 4, 1, 3
 SERVICE_CONTROL_STOP = 1
 ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_BAD_CONFIGURATION = 2, 5, 1610
@@ -212,6 +213,23 @@ class ServiceWarningTest(ServiceCase):
         self.assertEqual(self.fields()["exit"], "0")
         self.assertEqual(len(self.events()), 1)
         self.assertEqual(len(told()), 1)
+        self.assertEqual(self.warnings(), [])
+
+    def test_a_run_past_its_limit_is_told_in_the_event_log_and_its_job_goes_on(self):
+        probe = self.add_probe()
+        self.write_config(f"1/2,{probe} hung sleep=forever\n")
+        self.start_service()
+        told = f"Command ({probe}) on line 1 ended at its limit of 2 s"
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="hung")) >= 2, 30,
+                      "the job started again after its limit")
+        self.wait_for(lambda: told in self.events(), 10, "the limit's entry")
+        self.assertEqual(self.probe_events(kind="exit", tag="hung")[0].code, LIMIT_EXIT_CODE)
+        self.assertEqual(self.state(), RUNNING)
+        self.wine("net", "stop", "Cycle_launch")
+        self.wait_for(lambda: self.state() == STOPPED, 10, "the service stopped")
+        self.assertEqual(self.fields()["exit"], "0")
+        # The second run may have met its limit too: every entry is the limit's.
+        self.assertEqual(set(self.events()), {told})
         self.assertEqual(self.warnings(), [])
 
 
