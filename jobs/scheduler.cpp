@@ -428,17 +428,19 @@ void TakeVersion() {
 }
 
 // Every run in progress ends at once. A creation still in progress is
-// waited for, at most kCreationWaitMilliseconds: its worker either tells
-// of its child, ended here, or, seeing the stop, ends it itself while
-// still suspended. One still not done is left to its worker, which ends
-// it the same way whenever it returns. Every attempt still open gets its
-// closing record.
+// waited for, at most kCreationWaitMilliseconds (less at shutdown): its
+// worker either tells of its child, ended here, or, seeing the stop, ends
+// it itself while still suspended. One still not done is left to its
+// worker, which ends it the same way whenever it returns. Every attempt
+// still open gets its closing record.
 void StopRows() {
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         TakeReports(i);
         Apply(i, RowEvent::kStop);
     }
     uint64_t startMs = MonotonicMilliseconds();
+    uint32_t waitMs = StopCause.load() == kStopByShutdown ? kShutdownCreationWaitMilliseconds
+                                                           : kCreationWaitMilliseconds;
     for (;;) {
         bool waiting = false;
         for (int32_t i = 0; i < kMaxJobs; ++i) {
@@ -446,7 +448,7 @@ void StopRows() {
             TakeReports(i);
             waiting = waiting || Rows[i].run.seen == kProgressLaunching;
         }
-        if (!waiting || MonotonicMilliseconds() - startMs >= kCreationWaitMilliseconds) break;
+        if (!waiting || MonotonicMilliseconds() - startMs >= waitMs) break;
         SleepMilliseconds(kCreationPollMilliseconds);
     }
     for (int32_t i = 0; i < kMaxJobs; ++i) {

@@ -21,9 +21,12 @@ uint32_t ConfigReadError();
 void OnStopSignal(int signal);
 
 // The scheduler's beat, and how long the stop waits for creations still in
-// progress: what a stop may take before the journal is flushed.
+// progress: what a stop may take before the journal is flushed. At shutdown
+// Windows 10 and later give a service about 5 s in all, so the wait is
+// shorter there: the stop's own record must still make it to the disk.
 constexpr uint32_t kTickMilliseconds = 1000;
 constexpr uint32_t kCreationWaitMilliseconds = 5000;
+constexpr uint32_t kShutdownCreationWaitMilliseconds = 1000;
 
 // Exit code of a child terminated at stop.
 constexpr uint32_t kStoppedChildExitCode = 2;

@@ -134,6 +134,7 @@ void Reset(const Options& options) {
     std::lock_guard<std::mutex> guard(world.mutex);
     world.options = options;
     world.nowMs = 0;
+    StopCause.store(0);
     world.active = 0;
     world.launches.clear();
     world.handleOpen.clear();
@@ -240,7 +241,10 @@ void SleepMilliseconds(uint32_t milliseconds) {
         world.nowMs >= o.journalDeletedAtMs) {
         unlink((o.configDirectory + "/cycle_launch.foreground.log").c_str());
     }
-    if (world.options.stopAtMs >= 0 && world.nowMs >= world.options.stopAtMs) StopFlag.store(1);
+    if (world.options.stopAtMs >= 0 && world.nowMs >= world.options.stopAtMs) {
+        StopCause.store(world.options.stopCause);
+        StopFlag.store(1);
+    }
     int64_t fromMs = world.nowMs - milliseconds;
     for (const auto& [atMs, bytes] : o.configSaves) {
         if (atMs <= fromMs || atMs > world.nowMs) continue;

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "jobs/job_table.h"
+
 namespace fake {
 
 constexpr uint16_t kDoubleByteCharacter = 0x4E00;
@@ -85,7 +87,8 @@ struct Options {
     bool desktopSeen = true;         // a person can see the foreground's boxes
     int failThreadStarts = 0;        // the next N thread starts fail...
     int64_t threadStartsFailFromMs = 0;  // ...from then on
-    int64_t stopAtMs = -1;           // StopFlag set during the sleep reaching it
+    int64_t stopAtMs = -1;           // StopFlag set during the sleep reaching it...
+    int32_t stopCause = kStopBySignal;  // ...for this cause
     bool stopOnLoaderWarning = false;
     int32_t utcOffsetMinutes = 60;   // local time's lead over UTC
     // Exit codes of programs that end by themselves; 0 for others.
