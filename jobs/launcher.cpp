@@ -56,6 +56,11 @@ bool IsPathEntry(const char* entry) {
     return true;
 }
 
+// The block is the tighter bound: a PATH that fits in it is within the
+// platform's limit for one variable's value.
+static_assert(kEnvironmentBlockSize - (sizeof "PATH=" - 1) - 2 < kMaxPathValue,
+              "a PATH value that fits the block may pass the platform's limit");
+
 // startBlock with PATH set to pathPrefix followed by jobDirectory, in place
 // of its PATH. False when it does not fit.
 bool ComposeBlock(char* block, const char* startBlock, const char* pathPrefix,
@@ -63,11 +68,6 @@ bool ComposeBlock(char* block, const char* startBlock, const char* pathPrefix,
     size_t used = 0;
     bool written = false;
     auto writePath = [&]() {
-        // The platform's limit for one variable's value.
-        if (std::strlen(pathPrefix) + std::strlen(separator) + std::strlen(jobDirectory) >=
-            kMaxPathValue) {
-            return false;
-        }
         int length = std::snprintf(block + used, kEnvironmentBlockSize - used, "%s%s%s%s", kPathName,
                                    "=", pathPrefix, separator);
         if (length < 0 || used + static_cast<size_t>(length) >= kEnvironmentBlockSize) return false;

@@ -10,9 +10,9 @@ constexpr size_t kMaxPathValue = 32767;
 // Every child gets an environment block of its own, made from the one this
 // process had at start, which is never written. The start block and each
 // row's launch buffer hold at most kEnvironmentBlockSize bytes (Windows XP's
-// bound for a whole block); past it, and where PATH would pass
-// kMaxPathValue even with the default search list, a child gets the start
-// environment as it stands, without its folder on PATH.
+// bound for a whole block), so no PATH in one passes kMaxPathValue. Where a
+// child's block would not fit even with the default search list, it gets
+// the start environment as it stands, without its folder on PATH.
 constexpr size_t kEnvironmentBlockSize = 32768;
 
 // Keeps the environment and PATH this process had at start: every child's

@@ -4,7 +4,8 @@ import os
 import shutil
 import unittest
 
-from wine_harness import PREFIX, PROBE64_EXE, PROBE_EXE, STARTUP_SECONDS, USAGE, RunnerCase
+from wine_harness import (PREFIX, PROBE64_EXE, PROBE_EXE, STARTUP_SECONDS, STOP_SECONDS, USAGE,
+                          RunnerCase)
 
 NOT_FOUND = "Config File (cycle_launch.txt) not Found"
 FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
@@ -241,7 +242,7 @@ class StopTest(RunnerCase):
                       and len(self.probe_events(kind="start", tag="quick")) >= 2, 20, "children")
         elapsed = self.interrupt_runner()
         self.assertEqual(self.runner.returncode, 0)
-        self.assertLess(elapsed, 2.5)
+        self.assertLess(elapsed, STOP_SECONDS)
         [killed] = self.wait_for(lambda: self.probe_events(kind="exit", tag="long"), 10,
                                  "the long child's end")
         self.assertEqual(killed.code, 2)

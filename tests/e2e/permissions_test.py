@@ -170,7 +170,8 @@ class UnsafeReloadTest(ReloadCase):
         time.sleep(5)
         self.assertEqual(len(self.journal_texts()), 1, "told once")
         self.assertEqual(self.probe_events(kind="start", tag="new"), [])
-        self.assertGreater(len(self.probe_events(kind="start", tag="old")), seen)
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="old")) > seen, 20,
+                      "the job in force again")
         self.interrupt_runner()
         self.assertEqual(self.runner.returncode, 0)
 

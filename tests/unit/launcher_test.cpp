@@ -52,6 +52,9 @@ TEST(ComposeChildBlockTest, PutsTheJobFolderAfterThePathAtStart) {
          {"PATH=C:\\bin;C:\\tools\\", "Z=2"}},
         {"none at start: a last one", {"A=1"}, "", {"A=1", defaultPath}},
         {"empty at start: the default list", {"PATH=", "Z=2"}, "", {defaultPath, "Z=2"}},
+        {"a second one dropped", {"PATH=C:\\bin", "Path=C:\\other"}, "C:\\bin",
+         {"PATH=C:\\bin;C:\\tools\\"}},
+        {"an empty block: the path alone", {}, "", {defaultPath}},
     };
     for (const BlockCase& c : cases) {
         EXPECT_EQ(Compose(Block(c.start), c.startPath), c.expected) << c.name;
@@ -66,15 +69,21 @@ TEST(ComposeChildBlockTest, KeepsALongPathWholeWhileTheBlockHoldsIt) {
               std::vector<std::string>{"PATH=" + fits + ";" + kTools});
 
     std::string tooLong = fits + "p";
-    EXPECT_EQ(Compose(Block({"PATH=" + tooLong, "Z=2"}), tooLong),
-              (std::vector<std::string>{std::string("PATH=") + kDefaultList + kTools, "Z=2"}));
+    EXPECT_EQ(Compose(Block({"PATH=" + tooLong}), tooLong),
+              std::vector<std::string>{std::string("PATH=") + kDefaultList + kTools});
 }
 
-TEST(ComposeChildBlockTest, RefusesABlockThatCannotHoldTheFolder) {
-    // A start block that fits, whose other variables leave no room for the
-    // folder, with the start PATH or with the default list.
-    std::string large = "BIG=" + std::string(kEnvironmentBlockSize - 20 - 4, 'b');
-    EXPECT_EQ(Compose(Block({large, "PATH=C:\\bin"}), "C:\\bin"), std::vector<std::string>{});
+TEST(ComposeChildBlockTest, FillsTheBlockToItsLastByteAndNoFurther) {
+    // "PATH=C:\bin;C:\tools\" and its zero take 22 bytes, the last zero 1,
+    // so another variable of 32,745 bytes with its zero fills the block.
+    const std::string path = "PATH=C:\\bin;C:\\tools\\";
+    const std::string exact = "BIG=" + std::string(kEnvironmentBlockSize - 22 - 1 - 5, 'b');
+    EXPECT_EQ(Compose(Block({"PATH=C:\\bin", exact}), "C:\\bin"),
+              (std::vector<std::string>{path, exact}));
+    // One byte more: no room for the folder, with the start PATH or the
+    // default list.
+    EXPECT_EQ(Compose(Block({"PATH=C:\\bin", exact + "b"}), "C:\\bin"),
+              std::vector<std::string>{});
 }
 
 }  // namespace
