@@ -3,6 +3,8 @@ documented, and the jobs around the trouble keep running."""
 import datetime
 import os
 import random
+import signal
+import subprocess
 import sys
 import time
 import unittest
@@ -316,12 +318,36 @@ class StopLoopTest(RunnerCase):
                     running.discard(event.pid)
             return running
 
+        def records_after_start():
+            with open(journal, "rb") as f:
+                lines = f.read().decode("utf-8", "replace").split("\r\n")
+            # Whole records only: the writer may be half-way through one.
+            return [line.split("\t") for line in lines[1:-1]
+                    if "\trunner\t\t\t\t\t\tforeground" not in line]
+
+        def stop_told():
+            return [r for r in records_after_start()
+                    if r[1] == "kill" or (r[1] == "runner" and r[7].startswith("stop: "))]
+
+        def ended_within(seconds):
+            try:
+                self.runner.wait(timeout=seconds)
+                return True
+            except subprocess.TimeoutExpired:
+                return False
+
         chance = random.Random(11)
         # Wine's 64-bit loader itself was seen to die of SIGSEGV at about one
         # stop in 400, a Unix signal that no Windows program can end with (a
-        # fault of the program ends it with its exception code). Such a stop
-        # is set aside, once; the sweep never ran in it.
-        wine_crashes = 0
+        # fault of the program ends it with its exception code). Under the
+        # emulation, a Ctrl+C among the launches' forks was seen, about one
+        # stop in 40, to freeze the whole process: every thread waits in the
+        # emulator, a second Ctrl+C changes nothing, and the journal holds
+        # nothing of the stop, nor the starts of the ticks that would follow.
+        # Such stops are set aside, a few at most; the sweep never ran in
+        # them. The 64-bit build runs the same sweep with none of them.
+        allowed = 10 if EMULATED else 1
+        set_aside = 0
         for attempt in range(50):
             if os.path.exists(journal):
                 os.remove(journal)
@@ -329,14 +355,27 @@ class StopLoopTest(RunnerCase):
             self.wait_for(runner_started, 30, f"the runner's start record, stop {attempt}")
             # Its launches begin at that record: stop anywhere among them.
             time.sleep(chance.uniform(0.0, 1.5))
-            self.interrupt_runner()
-            if self.runner.returncode < 0 and wine_crashes == 0:
-                wine_crashes += 1
-                print(f"\nstop {attempt}: Wine's loader died of signal "
-                      f"{-self.runner.returncode}; set aside", file=sys.stderr)
+            self.runner.send_signal(signal.SIGINT)
+            ended = ended_within(15 if EMULATED else 30)
+            if not ended and EMULATED and not stop_told():
+                # Lost or frozen: a second Ctrl+C tells which.
+                self.runner.send_signal(signal.SIGINT)
+                ended = ended_within(15)
+                if ended:
+                    print(f"\nstop {attempt}: the first Ctrl+C was lost", file=sys.stderr)
+            hung = not ended
+            frozen = hung and EMULATED and not stop_told()
+            if frozen or (not hung and self.runner.returncode < 0):
+                set_aside += 1
+                why = "froze with nothing of the stop told" if frozen else \
+                    f"Wine's loader died of signal {-self.runner.returncode}"
+                print(f"\nstop {attempt}: {why}; set aside", file=sys.stderr)
+                self.assertLessEqual(set_aside, allowed, "too many stops set aside")
                 kill_wine()
                 settled[0] = len(self.probe_events())
                 continue
+            self.assertFalse(hung, f"stop {attempt}: the runner did not end; its journal after "
+                                   f"its start: {records_after_start()}")
             self.assertEqual(self.runner.returncode, 0, f"stop {attempt}")
             self.wait_for(lambda: not children_running(), 10,
                           f"every child of stop {attempt} to end")
