@@ -9,7 +9,7 @@ import unittest
 
 from reload_test import LIVE, ReloadCase
 from service_test import ADD_SUCCESS, RUNNING, STOPPED
-from wine_harness import WINE, RunnerCase, ServiceCase, wine_environment
+from wine_harness import LOAD_TIME_SCALE, WINE, RunnerCase, ServiceCase, wine_environment
 
 REFUSAL = "Cycle_launch does not run: others can change its files"
 ALLOWED = "AllowUnsafePermissions is set"
@@ -170,8 +170,8 @@ class UnsafeReloadTest(ReloadCase):
         time.sleep(5)
         self.assertEqual(len(self.journal_texts()), 1, "told once")
         self.assertEqual(self.probe_events(kind="start", tag="new"), [])
-        self.wait_for(lambda: len(self.probe_events(kind="start", tag="old")) > seen, 20,
-                      "the job in force again")
+        self.wait_for(lambda: len(self.probe_events(kind="start", tag="old")) > seen,
+                      2 * LOAD_TIME_SCALE, "the job in force again")
         self.interrupt_runner()
         self.assertEqual(self.runner.returncode, 0)
 

@@ -223,7 +223,9 @@ class ServiceWarningTest(ServiceCase):
         self.wait_for(lambda: len(self.probe_events(kind="start", tag="hung")) >= 2, 30,
                       "the job started again after its limit")
         self.wait_for(lambda: told in self.events(), 10, "the limit's entry")
-        self.assertEqual(self.probe_events(kind="exit", tag="hung")[0].code, LIMIT_EXIT_CODE)
+        [first, *_] = self.wait_for(lambda: self.probe_events(kind="exit", tag="hung"), 10,
+                                    "the first run's end")
+        self.assertEqual(first.code, LIMIT_EXIT_CODE)
         self.assertEqual(self.state(), RUNNING)
         self.wine("net", "stop", "Cycle_launch")
         self.wait_for(lambda: self.state() == STOPPED, 10, "the service stopped")

@@ -307,6 +307,7 @@ TEST_F(JournalTest, AHungCreationHoldsUpOnlyItsOwnJob) {
     };
     const StopCase cases[] = {
         {kStopBySignal, 5000, "stop: Ctrl+C; 1 runs ended by the stop"},
+        {kStopByService, 5000, "stop: the service manager's stop; 1 runs ended by the stop"},
         {kStopByShutdown, 1000, "stop: the system shuts down; 1 runs ended by the stop"},
     };
     for (const StopCase& c : cases) {
