@@ -1,9 +1,27 @@
 #include "jobs/job_table.h"
 
+#include "jobs/journal.h"
+#include "jobs/scheduler.h"
+
 Row Rows[kMaxJobs];
 std::atomic<int32_t> StopFlag{0};
 std::atomic<int32_t> StopCause{0};
 std::atomic<int32_t> ReloadRequest{0};
+
+namespace {
+
+// Written by the scheduler alone, read by workers as they create.
+std::atomic<uint64_t> TickedMilliseconds{0};
+
+}  // namespace
+
+uint64_t AwakeMilliseconds() {
+    uint64_t ms = 0;
+    if (ReadAwakeMilliseconds(&ms)) return ms;
+    return TickedMilliseconds.load();
+}
+
+void CountTick() { TickedMilliseconds.fetch_add(kTickMilliseconds); }
 
 void ClearRow(Row& row) {
     row.state = RowState::kFree;
@@ -22,4 +40,8 @@ void ClearRow(Row& row) {
 void ResetJobTable() {
     for (Row& row : Rows) ClearRow(row);
     ReloadRequest.store(0);
+}
+
+bool IsEndAtLimit(const RowRun& run, uint32_t exitCode) {
+    return run.endedAtLimit.load() != 0 && exitCode == kLimitExitCode;
 }

@@ -51,6 +51,7 @@ struct RowRun {
     // Written by the worker, each before the progress that tells it.
     ChildProcess child;
     uint64_t createdMs;
+    uint64_t createdAwakeMs;  // on the clock of limits, AwakeMilliseconds
     LocalTime createdAt;
     uint32_t error;  // of a failed creation
     LocalTime failedAt;
@@ -90,6 +91,17 @@ extern std::atomic<int32_t> StopCause;
 // Set by the service's parameter-change control: read the configuration at
 // once. Cleared by the scheduler.
 extern std::atomic<int32_t> ReloadRequest;
+
+// The clock a run's limit is measured on: the machine's awake time, so that
+// a sleep does not age a run; where the platform can't tell it, the ticks
+// the scheduler has counted (CountTick), which stop while the machine sleeps.
+uint64_t AwakeMilliseconds();
+void CountTick();
+
+// The run's child ended at its limit: the limit's end reached it, with the
+// limit's exit code. One that ended by itself as the limit came keeps its
+// own end.
+bool IsEndAtLimit(const RowRun& run, uint32_t exitCode);
 
 // A row free with all its fields anew; only while no worker holds it.
 void ClearRow(Row& row);

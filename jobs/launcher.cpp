@@ -112,12 +112,14 @@ bool CreateChildInItsJobObject(const char* programPath, char* commandLine, const
                                uint32_t* error) {
     void* jobObject = CreateRunJobObject();
     *suspended = jobObject != nullptr;
-    if (!CreateChild(programPath, commandLine, directory, environment, *suspended, child,
-                     error)) {
+    if (!CreateChild(programPath, commandLine, directory, environment, *suspended, jobObject,
+                     child, error)) {
         ReleaseJobObject(jobObject);
         return false;
     }
-    if (jobObject == nullptr) return true;
+    // In it from its creation where the platform can: a runner that ends
+    // now still ends it.
+    if (jobObject == nullptr || child->jobObject != nullptr) return true;
     if (AddChildToJobObject(jobObject, *child)) {
         child->jobObject = jobObject;
     } else {
@@ -205,6 +207,12 @@ void JobWorker(int32_t index) {
             return;
         }
         if (!PublishFirst(run, kProgressFailed)) return;
+        // The stop ends what it ends; a program it kept from starting is no
+        // fault to tell of. Its fail still closes the run.
+        if (StopFlag.load() != 0) {
+            run.progress.store(kProgressWarningDone);
+            return;
+        }
         char warning[kLaunchWarningSize];
         std::snprintf(warning, sizeof warning, texts::kLaunchErrorFormat, programPath);
         char reason[kTextSize];
@@ -214,6 +222,7 @@ void JobWorker(int32_t index) {
         return;
     }
     run.createdMs = MonotonicMilliseconds();
+    run.createdAwakeMs = AwakeMilliseconds();
     run.createdAt = ReadLocalTime();
     // Created once the stop was under way: ended before it ran, if it was
     // still suspended. One the stop gave up on is told to nobody.
@@ -227,7 +236,7 @@ void JobWorker(int32_t index) {
     run.exitCode = ChildExitCode(child);
     run.endMs = MonotonicMilliseconds();
     run.endAt = ReadLocalTime();
-    bool atLimit = run.endedAtLimit.load() != 0;
+    bool atLimit = IsEndAtLimit(run, run.exitCode);
     int32_t line = run.line;
     int32_t limit = run.limit;
     // The last touch of the run: the scheduler closes its handles.

@@ -14,6 +14,7 @@ int32_t OldOrder[kMaxJobs];  // rows in use: active by line, then retired by row
 int32_t OldMatch[kMaxJobs];  // by row: the new job, or kNone
 int32_t NewMatch[kMaxJobs];  // by new job: the row, or kNone
 bool NewEdited[kMaxJobs];
+bool NewByRun[kMaxJobs];  // matched by the command of a run going on
 char OldProgram[kMaxJobs][kTextSize];
 char NewProgram[kMaxJobs][kTextSize];
 
@@ -42,24 +43,24 @@ int32_t SortOldRows(const JobInForce* rows) {
     return count;
 }
 
-// One command, whatever the letter case of its program path: Windows takes
-// the path in any case. ASCII folding, as ProgramOf: the same answer on
-// every machine and for every code page the file may be in.
-bool SameCommand(const char* oldCommand, const char* newCommand) {
-    char oldProgram[kTextSize];
-    char newProgram[kTextSize];
-    ProgramOf(oldCommand, oldProgram);
-    ProgramOf(newCommand, newProgram);
-    if (std::strcmp(oldProgram, newProgram) != 0) return false;
-    // The path is the start of the command: the rest is taken as written.
-    size_t pathLength = std::strlen(oldProgram);
-    return std::strcmp(oldCommand + pathLength, newCommand + pathLength) == 0;
-}
-
 // The n-th time a command stands in the new version is the n-th time it
 // stands in force: taking the first free one in line order pairs them so.
+// First the runs going on, by the command each runs: the one an edit waits
+// to replace, put back, is that run's job and not a new one beside it.
 void MatchByCommand(const JobInForce* rows, int32_t oldCount, const JobVersion& version) {
     for (int32_t job = 0; job < version.count; ++job) {
+        for (int32_t i = 0; i < oldCount; ++i) {
+            int32_t row = OldOrder[i];
+            if (OldMatch[row] != kNone || rows[row].runs == nullptr) continue;
+            if (!SameCommand(rows[row].runs, version.jobs[job].command)) continue;
+            OldMatch[row] = job;
+            NewMatch[job] = row;
+            NewByRun[job] = !SameCommand(rows[row].command, version.jobs[job].command);
+            break;
+        }
+    }
+    for (int32_t job = 0; job < version.count; ++job) {
+        if (NewMatch[job] != kNone) continue;
         for (int32_t i = 0; i < oldCount; ++i) {
             int32_t row = OldOrder[i];
             if (OldMatch[row] != kNone) continue;
@@ -201,6 +202,19 @@ void AddChange(ReloadPlan* plan, ReloadAction action, int32_t row, int32_t newJo
 
 }  // namespace
 
+// ASCII folding, as ProgramOf: the same answer on every machine and for
+// every code page the file may be in.
+bool SameCommand(const char* oldCommand, const char* newCommand) {
+    char oldProgram[kTextSize];
+    char newProgram[kTextSize];
+    ProgramOf(oldCommand, oldProgram);
+    ProgramOf(newCommand, newProgram);
+    if (std::strcmp(oldProgram, newProgram) != 0) return false;
+    // The path is the start of the command: the rest is taken as written.
+    size_t pathLength = std::strlen(oldProgram);
+    return std::strcmp(oldCommand + pathLength, newCommand + pathLength) == 0;
+}
+
 void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan* plan) {
     plan->verdict = ReloadVerdict::kApply;
     plan->rowsNeeded = 0;
@@ -212,7 +226,7 @@ void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan*
     }
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         OldMatch[i] = NewMatch[i] = kNone;
-        NewEdited[i] = false;
+        NewEdited[i] = NewByRun[i] = false;
     }
     int32_t oldCount = SortOldRows(rows);
     MatchByCommand(rows, oldCount, version);
@@ -242,6 +256,8 @@ void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan*
             while (taken[nextFree]) ++nextFree;
             taken[nextFree] = true;
             AddChange(plan, ReloadAction::kAdded, nextFree, job);
+        } else if (NewByRun[job]) {
+            AddChange(plan, ReloadAction::kEditCancelled, row, job);
         } else if (NewEdited[job]) {
             // A retired row taken up by an edit waits for its run as any edit.
             AddChange(plan, ReloadAction::kEdited, row, job);

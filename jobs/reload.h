@@ -16,6 +16,9 @@ struct JobInForce {
     int32_t line;
     const char* command;  // as read; the latest one written, edits awaiting included
     int32_t limit = 0;    // seconds; 0: none
+    // The command its run runs, while a run holds the row; null otherwise.
+    // It differs from command while an edit waits for that run.
+    const char* runs = nullptr;
 };
 
 enum class ReloadAction : uint8_t {
@@ -25,8 +28,9 @@ enum class ReloadAction : uint8_t {
                  // new limit applies at once, to the run it waits for too
     kRetired,    // gone from the configuration
     kAdded,      // new, or back while its retired run goes on (takes that run up)
+    kEditCancelled,  // the command its run runs is back: the edit waiting for that run goes
 };
-constexpr int32_t kReloadActions = 5;
+constexpr int32_t kReloadActions = 6;
 
 enum class ReloadVerdict : uint8_t { kApply, kFormatErrors, kTooManyRows };
 
@@ -46,7 +50,14 @@ struct ReloadPlan {
     ReloadChange changes[2 * kMaxJobs];
 };
 
-// Decides from the kMaxJobs rows in force and a new version. Rows already
-// retired take part in the match, and make no change of their own when left
-// unmatched: one taken up by its own command is added, by another an edit.
+// One command, whatever the letter case of its program path: Windows takes
+// the path in any case. The rest is taken as written.
+bool SameCommand(const char* oldCommand, const char* newCommand);
+
+// Decides from the kMaxJobs rows in force and a new version. A row whose
+// run goes on is matched first by the command that run runs, so that a line
+// of that command never starts a second run beside it; then every row by
+// its command as written. Rows already retired take part in the match, and
+// make no change of their own when left unmatched: one taken up by its own
+// command is added, by another an edit.
 void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan* plan);

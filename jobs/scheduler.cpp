@@ -57,18 +57,25 @@ bool HasLiveChild(const RowRun& run) { return run.seen == kProgressCreated; }
 
 void RecordTermination(Row& row) {
     RowRun& run = row.run;
-    const ChildProcess& child = run.child;
+    ChildProcess& child = run.child;
     uint64_t ms = MonotonicMilliseconds() - run.createdMs;
-    if (run.endedAtLimit.load() != 0) {
-        // Ended at its limit a moment before the stop: so it is told, and
-        // not ended again.
-        JournalLimit(run.line, run.number, child.processId, kLimitExitCode, ms, run.limit,
-                     ReadLocalTime());
+    if (HasChildEnded(child)) {
+        uint32_t exitCode = ChildExitCode(child);
+        if (IsEndAtLimit(run, exitCode)) {
+            JournalLimit(run.line, run.number, child.processId, exitCode, ms, run.limit,
+                         ReadLocalTime());
+            return;
+        }
+        // Ended by itself a moment ago: what it started is left alone, also
+        // once the runner has ended.
+        KeepJobProcessesAtClose(child.jobObject);
+        JournalEnd(run.line, run.number, child.processId, exitCode, ms, ReadLocalTime());
         return;
     }
-    if (HasChildEnded(child)) {
-        // Ended by itself a moment ago: what it started is left alone.
-        JournalEnd(run.line, run.number, child.processId, ChildExitCode(child), ms, ReadLocalTime());
+    if (run.endedAtLimit.load() != 0) {
+        // Its limit's end is under way: so it is told, and not ended again.
+        JournalLimit(run.line, run.number, child.processId, kLimitExitCode, ms, run.limit,
+                     ReadLocalTime());
         return;
     }
     if (child.jobObject != nullptr) {
@@ -124,7 +131,7 @@ bool Apply(int32_t index, RowEvent event) {
     }
     if (actions & kActRecordEnd) {
         uint64_t ms = run.endMs - run.createdMs;
-        if (run.endedAtLimit.load() != 0) {
+        if (IsEndAtLimit(run, run.exitCode)) {
             JournalLimit(run.line, run.number, run.child.processId, run.exitCode, ms, run.limit,
                          run.endAt);
         } else {
@@ -226,26 +233,27 @@ bool IsDue(const Row& row) {
     }
 }
 
-bool IsPastLimit(const Row& row, uint64_t nowMs) {
+bool IsPastLimit(const Row& row, uint64_t awakeMs) {
     const RowRun& run = row.run;
     if (row.limit <= 0 || !HasLiveChild(run) || run.endedAtLimit.load() != 0) return false;
     // A creation told after the tick read its clock is younger than the tick.
-    if (nowMs < run.createdMs) return false;
-    return nowMs - run.createdMs >= static_cast<uint64_t>(row.limit) * 1000u;
+    if (awakeMs < run.createdAwakeMs) return false;
+    return awakeMs - run.createdAwakeMs >= static_cast<uint64_t>(row.limit) * 1000u;
 }
 
 void Tick() {
-    // Often enough for a clock widened from 32 bits to see every wrap.
-    uint64_t nowMs = MonotonicMilliseconds();
+    CountTick();
+    uint64_t awakeMs = AwakeMilliseconds();
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         Row& row = Rows[i];
         TakeReports(i);
         if (row.state == RowState::kFree) continue;
-        if (IsPastLimit(row, nowMs)) Apply(i, RowEvent::kLimit);
+        if (IsPastLimit(row, awakeMs)) Apply(i, RowEvent::kLimit);
         // Once the stop is seen, no worker is started: it would only give up.
         if (IsDue(row) && StopFlag.load() == 0) StartRun(i);
+        // Counted at interval 0 too: a save that gives the job an interval
+        // counts its idle time so far towards it.
         if (row.state == RowState::kIdle && row.idle < INT32_MAX) ++row.idle;
-        if (row.interval == 0) row.idle = 0;
     }
 }
 
@@ -337,12 +345,26 @@ void Edit(int32_t index, const VersionJob& job) {
     }
 }
 
+// The command the row's run runs is back: that run is the job's again, and
+// the edit that waited for it goes.
+void CancelEdit(int32_t index, const VersionJob& job) {
+    Row& row = Rows[index];
+    char pending[kTextSize];
+    std::memcpy(pending, row.command, kTextSize);
+    uint32_t pid = HasLiveChild(row.run) ? row.run.child.processId : 0;
+    WriteJob(row, job);
+    Apply(index, RowEvent::kEditCancelled);
+    TellChange(job.line, pid, texts::kReloadEditCancelledFormat, job.command,
+               static_cast<unsigned long>(pid), pending);
+}
+
 void ApplyPlan(const JobVersion& version, bool asked) {
     const int32_t* counts = Plan.counts;
     Tell(0, 0, texts::kReloadAppliedFormat, asked ? texts::kReloadByParamChange : "",
          static_cast<long>(counts[static_cast<int>(ReloadAction::kAdded)]),
          static_cast<long>(counts[static_cast<int>(ReloadAction::kRetired)]),
-         static_cast<long>(counts[static_cast<int>(ReloadAction::kEdited)]),
+         static_cast<long>(counts[static_cast<int>(ReloadAction::kEdited)] +
+                           counts[static_cast<int>(ReloadAction::kEditCancelled)]),
          static_cast<long>(counts[static_cast<int>(ReloadAction::kInterval)]),
          static_cast<long>(counts[static_cast<int>(ReloadAction::kUnchanged)]));
     ChangeRecordsTold = 0;
@@ -377,6 +399,9 @@ void ApplyPlan(const JobVersion& version, bool asked) {
         case ReloadAction::kAdded:
             Add(change.row, job);
             break;
+        case ReloadAction::kEditCancelled:
+            CancelEdit(change.row, job);
+            break;
         case ReloadAction::kRetired:
             break;
         }
@@ -408,9 +433,10 @@ void TakeVersion() {
     if (read == nullptr) return;
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         const Row& row = Rows[i];
+        bool held = HoldsWorker(row.state);
         InForce[i] = JobInForce{row.state != RowState::kFree, row.state == RowState::kRetired,
-                                HoldsWorker(row.state), row.interval, row.line, row.command,
-                                row.limit};
+                                held, row.interval, row.line, row.command,
+                                row.limit, held ? row.run.command : nullptr};
     }
     DecideReload(InForce, read->version, &Plan);
     if (Plan.verdict != ReloadVerdict::kApply) {

@@ -149,6 +149,10 @@ constexpr const char kReloadEditedFormat[] = "edited in place: %s; new command: 
 constexpr const char kReloadEditedIntervalFormat[] =
     "edited in place: %s; new command: %s; interval %ld, was %ld";
 constexpr const char kReloadIntervalFormat[] = "interval %s, was %s: %s";
+// The command a run goes on with, back in the file: the edit that waited for
+// that run no longer does.
+constexpr const char kReloadEditCancelledFormat[] =
+    "edit cancelled: %s; its run goes on, pid %lu; the edit to %s no longer waits";
 // A version that can't be taken: the format warnings' summary, or the rows.
 constexpr const char kReloadRejectionsHeldBackFormat[] =
     "Rejected versions of Config File (cycle_launch.txt) held back: %ld";

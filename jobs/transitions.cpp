@@ -73,6 +73,7 @@ constexpr Transition kTransitions[] = {
     {S::kEditWaiting, E::kEdited, S::kEditWaiting, kActNothing},
 
     {S::kRetired, E::kTakenUp, S::kRunning, kActResumeRun},
+    {S::kEditWaiting, E::kEditCancelled, S::kRunning, kActResumeRun},
 
     // A run past its limit: its tree is ended once, its end seen as any other.
     {S::kRunning, E::kLimit, S::kRunning, kActEndAtLimit},
@@ -125,6 +126,6 @@ const char* RowEventName(RowEvent event) {
     static const char* const kNames[kRowEvents] = {
         "added", "started", "no worker", "created", "failed", "warning done",
         "retry asked", "ended", "not started", "self ended", "retired", "edited",
-        "taken up", "limit", "stop", "abandoned"};
+        "taken up", "edit cancelled", "limit", "stop", "abandoned"};
     return kNames[static_cast<int>(event)];
 }

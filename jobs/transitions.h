@@ -21,11 +21,12 @@ enum class RowEvent : uint8_t {
     kRetired,     // a new version no longer has the job
     kEdited,      // a new version changed the job's command
     kTakenUp,     // a new version has a retired job's command again
+    kEditCancelled,  // a new version has again the command an edit waits to replace
     kLimit,       // the run passed its time limit
     kStop,        // the runner stops
     kAbandoned,   // the stop gave up waiting for the creation
 };
-constexpr int32_t kRowEvents = 16;
+constexpr int32_t kRowEvents = 17;
 
 // What the scheduler does on the way, in this order.
 enum RowAction : uint16_t {

@@ -27,10 +27,12 @@ void PrepareChildCreation();
 // ours, in workingDirectory or, when that is null, in ours, with the
 // environment block given (see ReadEnvironmentBlock) or, when that is null,
 // ours. A child created suspended runs only once ResumeChild lets it.
-// On failure *child is left without a process and *error holds the
-// platform's reason.
+// Where the platform can, it is created inside jobObject (when not null),
+// so that it is never in none: child->jobObject then names it. On failure
+// *child is left without a process and *error holds the platform's reason.
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 const char* environment, bool suspended, ChildProcess* child, uint32_t* error);
+                 const char* environment, bool suspended, void* jobObject, ChildProcess* child,
+                 uint32_t* error);
 
 // True when a creation of programPath failed with error because it names
 // the real System32 of a 32-bit runner on 64-bit Windows, where a 32-bit
@@ -52,12 +54,18 @@ uint32_t ChildExitCode(const ChildProcess& child);
 void TerminateChild(const ChildProcess& child, uint32_t exitCode);
 
 // Closes the child's handles, its job object's included, and clears the
-// record. Closing a job object ends nothing: what is still in it runs on.
+// record. What is still in the job object runs on (KeepJobProcessesAtClose).
 void ReleaseChild(ChildProcess* child);
 
 // A job object for one run, whose processes may break away from it when
-// they ask to. Null when the platform can't give one.
+// they ask to, and which ends every process in it when its last handle
+// closes: at the latest when the runner ends, by a crash or a kill too.
+// Null when the platform can't give one.
 void* CreateRunJobObject();
+
+// From now on, closing the job object ends nothing: what is in it runs on.
+// For a run whose child ended by itself. Null: nothing to do.
+void KeepJobProcessesAtClose(void* jobObject);
 
 // Puts a suspended child into jobObject, so that what it starts joins it
 // too. False when the platform refuses, e.g. where a process can be in one

@@ -8,9 +8,12 @@
 namespace {
 
 using TickCount64 = ULONGLONG(WINAPI*)();
+using UnbiasedTime = BOOL(WINAPI*)(PULONGLONG time);
 
 // Vista and later; on XP the 32-bit count is widened below.
 const TickCount64 ReadTickCount64 = FindKernelFunction<TickCount64>("GetTickCount64");
+// Windows 7 and later: in 100 ns units, without the time asleep.
+const UnbiasedTime ReadUnbiasedTime = FindKernelFunction<UnbiasedTime>("QueryUnbiasedInterruptTime");
 
 // The last 32-bit count seen, in the low half, and the wraps counted so far,
 // in the high half: one word, so that threads agree without a lock. Called
@@ -42,6 +45,13 @@ int64_t AsInteger(const FILETIME& time) {
 uint64_t MonotonicMilliseconds() {
     if (ReadTickCount64 != nullptr) return ReadTickCount64();
     return WidenTickCount();
+}
+
+bool ReadAwakeMilliseconds(uint64_t* ms) {
+    ULONGLONG time = 0;
+    if (ReadUnbiasedTime == nullptr || !ReadUnbiasedTime(&time)) return false;
+    *ms = time / 10000u;
+    return true;
 }
 
 LocalTime ReadLocalTime() {

@@ -2,19 +2,32 @@
 
 #include "platform/process.h"
 
+namespace {
+
+bool SetLimits(HANDLE jobObject, DWORD flags) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = flags;
+    return SetInformationJobObject(jobObject, JobObjectExtendedLimitInformation, &limits,
+                                   sizeof limits) != 0;
+}
+
+}  // namespace
+
 void* CreateRunJobObject() {
     HANDLE jobObject = CreateJobObjectA(nullptr, nullptr);
     if (jobObject == nullptr) return nullptr;
-    // Breakaway stays possible for programs that ask for it. No kill on
-    // close: a runner that ends abruptly leaves every child running.
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-    if (!SetInformationJobObject(jobObject, JobObjectExtendedLimitInformation, &limits,
-                                 sizeof limits)) {
+    // Breakaway stays possible for programs that ask for it. The kill on
+    // close is what ends a run's tree when the runner itself ends abruptly:
+    // its handles close then, whoever ends it.
+    if (!SetLimits(jobObject, JOB_OBJECT_LIMIT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE)) {
         CloseHandle(jobObject);
         return nullptr;
     }
     return jobObject;
+}
+
+void KeepJobProcessesAtClose(void* jobObject) {
+    if (jobObject != nullptr) SetLimits(jobObject, JOB_OBJECT_LIMIT_BREAKAWAY_OK);
 }
 
 bool AddChildToJobObject(void* jobObject, const ChildProcess& child) {

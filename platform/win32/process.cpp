@@ -24,8 +24,15 @@ using UpdateListFunction = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST list, DWOR
                                          DWORD_PTR attribute, PVOID value, SIZE_T size,
                                          PVOID previous, PSIZE_T returned);
 using DeleteListFunction = VOID(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST list);
+using IsProcessInJobFunction = BOOL(WINAPI*)(HANDLE process, HANDLE job, BOOL* result);
 
-// An attribute list of one entry takes 48 bytes on 64-bit Windows 10; the
+// PROC_THREAD_ATTRIBUTE_JOB_LIST, Windows 10 and later: the child is in the
+// job objects named from its creation on. Older headers lack the name.
+constexpr DWORD_PTR kJobListAttribute = 0x0002000D;
+// The handle list and the job list.
+constexpr DWORD kAttributes = 2;
+
+// An attribute list of two entries takes 72 bytes on 64-bit Windows 10; the
 // size asked for at start must fit here, else no list is used.
 constexpr size_t kAttributeListBytes = 256;
 
@@ -47,6 +54,8 @@ struct CreationFacts {
     UpdateListFunction updateList;
     DeleteListFunction deleteList;
     SIZE_T listBytes;  // 0: no handle list here
+    bool jobList;      // the list may name a job object too
+    IsProcessInJobFunction isProcessInJob;
 } Facts;
 
 bool FolderExists(const char* path) {
@@ -97,8 +106,23 @@ void FindHandleList() {
         return;
     }
     SIZE_T needed = 0;
-    Facts.initializeList(nullptr, 1, 0, &needed);  // fails, telling the size
+    Facts.initializeList(nullptr, kAttributes, 0, &needed);  // fails, telling the size
     if (needed > 0 && needed <= kAttributeListBytes) Facts.listBytes = needed;
+}
+
+// Where Windows knows the job list, it takes one in a trial list: it
+// refuses an attribute it does not know, whatever the handle.
+void FindJobList() {
+    Facts.isProcessInJob = FindKernelFunction<IsProcessInJobFunction>("IsProcessInJob");
+    if (Facts.listBytes == 0 || Facts.isProcessInJob == nullptr) return;
+    alignas(8) unsigned char buffer[kAttributeListBytes];
+    auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer);
+    SIZE_T size = Facts.listBytes;
+    if (!Facts.initializeList(list, kAttributes, 0, &size)) return;
+    HANDLE job = GetCurrentProcess();  // only its size is looked at here
+    Facts.jobList =
+        Facts.updateList(list, 0, kJobListAttribute, &job, sizeof job, nullptr, nullptr) != FALSE;
+    Facts.deleteList(list);
 }
 
 // Without a list (before Vista), every inheritable handle of ours goes to
@@ -115,17 +139,25 @@ void KeepOwnHandlesFromChildren() {
     }
 }
 
-// The attribute list naming the NUL handle as the only one to inherit, in
-// the caller's buffer. False when it could not be made.
-bool MakeHandleList(void* buffer, LPPROC_THREAD_ATTRIBUTE_LIST* list) {
+// The attribute list naming the NUL handle as the only one to inherit and,
+// where Windows takes it, *job as the child's job object from its creation,
+// in the caller's buffer. False when it could not be made.
+bool MakeAttributeList(void* buffer, const HANDLE* job, LPPROC_THREAD_ATTRIBUTE_LIST* list,
+                       bool* jobListed) {
     *list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer);
+    *jobListed = false;
     SIZE_T size = Facts.listBytes;
-    if (!Facts.initializeList(*list, 1, 0, &size)) return false;
-    // The list points at the handle, which must outlive it: Facts does.
+    if (!Facts.initializeList(*list, kAttributes, 0, &size)) return false;
+    // The list points at the handles, which must outlive it: Facts does,
+    // and *job is the caller's until the creation is done.
     if (!Facts.updateList(*list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &Facts.nulDevice,
                           sizeof Facts.nulDevice, nullptr, nullptr)) {
         Facts.deleteList(*list);
         return false;
+    }
+    if (Facts.jobList && *job != nullptr) {
+        *jobListed = Facts.updateList(*list, 0, kJobListAttribute, const_cast<HANDLE*>(job),
+                                      sizeof *job, nullptr, nullptr) != FALSE;
     }
     return true;
 }
@@ -167,6 +199,7 @@ void PrepareChildCreation() {
     DecideRoute();
     OpenNulDevice();
     FindHandleList();
+    FindJobList();
     KeepOwnHandlesFromChildren();
 }
 
@@ -176,13 +209,16 @@ bool IsSystem32ProgramMissing(const char* programPath, uint32_t error) {
 }
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 const char* environment, bool suspended, ChildProcess* child, uint32_t* error) {
+                 const char* environment, bool suspended, void* jobObject, ChildProcess* child,
+                 uint32_t* error) {
     // Made on the worker's stack: concurrent creations share nothing but
     // what Facts holds, which none of them writes.
     alignas(8) unsigned char listBuffer[kAttributeListBytes];
     LPPROC_THREAD_ATTRIBUTE_LIST list = nullptr;
+    HANDLE job = jobObject;
+    bool jobListed = false;
     bool hasList = Facts.listBytes != 0 && Facts.nulDevice != nullptr &&
-                   MakeHandleList(listBuffer, &list);
+                   MakeAttributeList(listBuffer, &job, &list, &jobListed);
     ChildStartPlan plan = PlanChildStart(suspended, Facts.nulDevice != nullptr, hasList);
 
     STARTUPINFOEXA startup = {};
@@ -209,6 +245,12 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     }
     *child = ChildProcess{created.hProcess, created.hThread, nullptr, created.dwProcessId,
                           created.dwThreadId};
+    // Asked, not assumed: a system that took the list and ignored it leaves
+    // the job to be joined afterwards.
+    BOOL inJob = FALSE;
+    if (jobListed && Facts.isProcessInJob(created.hProcess, job, &inJob) && inJob) {
+        child->jobObject = jobObject;
+    }
     return true;
 }
 
@@ -237,6 +279,10 @@ void TerminateChild(const ChildProcess& child, uint32_t exitCode) {
 void ReleaseChild(ChildProcess* child) {
     CloseHandle(child->thread);
     CloseHandle(child->process);
-    if (child->jobObject != nullptr) CloseHandle(child->jobObject);
+    if (child->jobObject != nullptr) {
+        // Only the runner's own end ends what a run left running.
+        KeepJobProcessesAtClose(child->jobObject);
+        CloseHandle(child->jobObject);
+    }
     *child = ChildProcess{};
 }

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "jobs/job_table.h"
+#include "jobs/launcher.h"
 #include "jobs/texts.h"
 #include "platform/admin_report.h"
 #include "platform/clock.h"
@@ -49,6 +50,13 @@ struct Blocked {
 struct FakeJobObject {
     bool open;
     int64_t launch;  // -1 while it holds no child
+    bool killOnClose;
+};
+
+// A worker's run: the command it was given, and whether its thread is done.
+struct WorkerRun {
+    std::string command;
+    bool done;
 };
 
 struct World {
@@ -58,6 +66,7 @@ struct World {
     int64_t nowMs = 0;
     int active = 0;  // workers neither blocked nor done
     std::vector<std::thread> workers;
+    std::vector<WorkerRun> workerRuns;
     std::vector<Blocked*> blocked;
     std::vector<fake::Launch> launches;
     std::vector<bool> handleOpen;       // by launch
@@ -83,6 +92,8 @@ struct World {
     bool warningsWritten = false;
     bool standardErrorGone = false;
     bool finishing = false;  // the case is over: nothing blocks any more
+    bool runnerEnded = false;  // the runner's process is gone: its threads do nothing
+    int64_t sleptMs = 0;       // the machine's time asleep, on the monotonic clock only
     bool diskFull = false;
     bool diskHung = false;
     std::vector<int> journalFiles;  // descriptors by handle - 1; -1 when closed
@@ -112,6 +123,27 @@ void Release(Blocked* waiter) {
     world.blocked.erase(std::find(world.blocked.begin(), world.blocked.end(), waiter));
 }
 
+// A thread of a runner that has ended: it no longer exists, so it acts on
+// nothing.
+bool IsGone() { return world.runnerEnded && onWorker; }
+
+// Ends a child, and what it started, as a terminate of its job would.
+void EndLaunch(int64_t index, uint32_t exitCode) {
+    fake::Launch& launch = world.launches[index];
+    if (launch.hasDescendant && !launch.descendantTerminated) {
+        launch.descendantTerminated = true;
+        launch.descendantExitCode = exitCode;
+    }
+    if (launch.ended || launch.terminated) return;
+    launch.terminated = true;
+    launch.exitCode = exitCode;
+    launch.endMs = world.nowMs;
+    if (world.waitingWorker[index] != nullptr) {
+        Release(world.waitingWorker[index]);
+        world.changed.notify_all();
+    }
+}
+
 size_t LaunchOf(const ChildProcess& child) {
     return reinterpret_cast<uintptr_t>(child.process) - 1;
 }
@@ -134,9 +166,12 @@ void Reset(const Options& options) {
     std::lock_guard<std::mutex> guard(world.mutex);
     world.options = options;
     world.nowMs = 0;
+    world.sleptMs = 0;
+    world.runnerEnded = false;
     StopCause.store(0);
     world.active = 0;
     world.launches.clear();
+    world.workerRuns.clear();
     world.handleOpen.clear();
     world.jobObjects.clear();
     world.waitingWorker.clear();
@@ -171,6 +206,13 @@ void Reset(const Options& options) {
 void Finish() {
     {
         std::unique_lock<std::mutex> lock(world.mutex);
+        world.runnerEnded = true;
+        for (size_t i = 0; i < world.jobObjects.size(); ++i) {
+            FakeJobObject& job = world.jobObjects[i];
+            if (!job.open) continue;
+            job.open = false;
+            if (job.killOnClose && job.launch >= 0) EndLaunch(job.launch, kJobClosedExitCode);
+        }
         world.finishing = true;
         while (!world.blocked.empty()) Release(world.blocked.front());
         world.changed.notify_all();
@@ -234,6 +276,10 @@ void SleepMilliseconds(uint32_t milliseconds) {
     world.changed.wait(lock, [] { return world.active == 0; });
     world.nowMs += milliseconds;
     const fake::Options& o = world.options;
+    if (o.machineSleepsAtMs >= 0 && world.nowMs - milliseconds < o.machineSleepsAtMs &&
+        world.nowMs >= o.machineSleepsAtMs) {
+        world.sleptMs += o.machineSleepMs;
+    }
     if (o.diskFullFromMs >= 0 && world.nowMs >= o.diskFullFromMs) {
         world.diskFull = o.diskFullUntilMs < 0 || world.nowMs < o.diskFullUntilMs;
     }
@@ -271,7 +317,14 @@ void SleepMilliseconds(uint32_t milliseconds) {
 
 uint64_t MonotonicMilliseconds() {
     std::lock_guard<std::mutex> guard(world.mutex);
-    return static_cast<uint64_t>(world.nowMs);
+    return static_cast<uint64_t>(world.nowMs + world.sleptMs);
+}
+
+bool ReadAwakeMilliseconds(uint64_t* ms) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    if (!world.options.awakeTimeKnown) return false;
+    *ms = static_cast<uint64_t>(world.nowMs);
+    return true;
 }
 
 // 2026-12-10T12:00:00.000 local time at the start of every case.
@@ -307,7 +360,8 @@ std::string PathOf(const char* environment) {
 }
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 const char* environment, bool suspended, ChildProcess* child, uint32_t* error) {
+                 const char* environment, bool suspended, void* jobObject, ChildProcess* child,
+                 uint32_t* error) {
     std::unique_lock<std::mutex> guard(world.mutex);
     // A creation that hangs, as one of a program on a server that is off.
     for (const auto& [program, ms] : world.options.slowCreations) {
@@ -346,6 +400,19 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     }
     if (world.options.stopAt == fake::StopPoint::kChildBeingCreated) StopFlag.store(1);
     uintptr_t id = world.launches.size();
+    if (jobObject != nullptr && o.jobListAtCreation && !o.jobObjectsRefused) {
+        FakeJobObject& job = world.jobObjects[reinterpret_cast<uintptr_t>(jobObject) - 1];
+        job.launch = static_cast<int64_t>(id - 1);
+        world.launches.back().inJobObject = true;
+        // Its job's handle closed with the runner as it was being created.
+        if (!job.open && job.killOnClose) EndLaunch(job.launch, fake::kJobClosedExitCode);
+        child->jobObject = jobObject;
+    }
+    // The creation is done, but the thread that asked for it is gone.
+    if (IsGone()) {
+        *child = ChildProcess{};
+        return false;
+    }
     child->process = reinterpret_cast<void*>(id);
     child->thread = reinterpret_cast<void*>(id);
     child->processId = static_cast<uint32_t>(id);
@@ -354,6 +421,7 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
 
 void WaitForChild(const ChildProcess& child) {
     std::unique_lock<std::mutex> lock(world.mutex);
+    if (IsGone()) return;
     if (world.options.stopAt == fake::StopPoint::kChildCreated) StopFlag.store(1);
     size_t index = LaunchOf(child);
     if (world.launches[index].suspended) world.handleErrors.push_back("waited for a suspended child");
@@ -368,6 +436,8 @@ void WaitForChild(const ChildProcess& child) {
                    &world.waitingWorker[index]);
     }
     fake::Launch& launch = world.launches[index];
+    // Released because the runner ended, not the child.
+    if (IsGone()) return;
     if (!launch.terminated) {
         launch.ended = true;
         launch.endMs = world.nowMs;
@@ -379,6 +449,7 @@ void WaitForChild(const ChildProcess& child) {
 
 uint32_t ChildExitCode(const ChildProcess& child) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (IsGone()) return 0;
     size_t index = LaunchOf(child);
     if (index >= world.launches.size() || !world.handleOpen[index]) {
         world.handleErrors.push_back("exit code through a closed handle");
@@ -391,6 +462,7 @@ uint32_t ChildExitCode(const ChildProcess& child) {
 
 void TerminateChild(const ChildProcess& child, uint32_t exitCode) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (IsGone()) return;
     size_t index = LaunchOf(child);
     if (index >= world.launches.size() || !world.handleOpen[index]) {
         world.handleErrors.push_back("terminate through a closed handle");
@@ -411,25 +483,33 @@ void CloseJobObject(void* job) {
     size_t index = reinterpret_cast<uintptr_t>(job) - 1;
     if (index >= world.jobObjects.size() || !world.jobObjects[index].open) {
         world.handleErrors.push_back("job closed twice");
-    } else {
-        world.jobObjects[index].open = false;
+        return;
     }
+    FakeJobObject& closed = world.jobObjects[index];
+    closed.open = false;
+    if (closed.killOnClose && closed.launch >= 0) EndLaunch(closed.launch, fake::kJobClosedExitCode);
 }
 
 void ReleaseChild(ChildProcess* child) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (IsGone()) return;
     size_t index = LaunchOf(*child);
     if (index >= world.launches.size() || !world.handleOpen[index]) {
         world.handleErrors.push_back("closed twice");
     } else {
         world.handleOpen[index] = false;
     }
-    if (child->jobObject != nullptr) CloseJobObject(child->jobObject);
+    if (child->jobObject != nullptr) {
+        // Let go of, not ended: what the run left running goes on.
+        world.jobObjects[reinterpret_cast<uintptr_t>(child->jobObject) - 1].killOnClose = false;
+        CloseJobObject(child->jobObject);
+    }
     *child = ChildProcess{};
 }
 
 bool ResumeChild(const ChildProcess& child, uint32_t* error) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (IsGone()) return false;
     if (world.options.resumeFails) {
         *error = kAccessDenied;
         return false;
@@ -440,6 +520,7 @@ bool ResumeChild(const ChildProcess& child, uint32_t* error) {
 
 bool HasChildEnded(const ChildProcess& child) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (IsGone()) return false;
     size_t index = LaunchOf(child);
     if (index >= world.launches.size() || !world.handleOpen[index]) {
         world.handleErrors.push_back("asked through a closed handle");
@@ -450,13 +531,23 @@ bool HasChildEnded(const ChildProcess& child) {
 
 void* CreateRunJobObject() {
     std::lock_guard<std::mutex> guard(world.mutex);
-    if (world.options.jobObjectsMissing) return nullptr;
-    world.jobObjects.push_back(FakeJobObject{true, -1});
+    if (world.options.jobObjectsMissing || IsGone()) return nullptr;
+    world.jobObjects.push_back(FakeJobObject{true, -1, true});
     return reinterpret_cast<void*>(static_cast<uintptr_t>(world.jobObjects.size()));
+}
+
+void KeepJobProcessesAtClose(void* job) {
+    if (job == nullptr) return;
+    std::lock_guard<std::mutex> guard(world.mutex);
+    if (IsGone()) return;
+    FakeJobObject& kept = world.jobObjects[reinterpret_cast<uintptr_t>(job) - 1];
+    if (!kept.open) world.handleErrors.push_back("job limits set through a closed handle");
+    kept.killOnClose = false;
 }
 
 bool AddChildToJobObject(void* job, const ChildProcess& child) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (IsGone()) return false;
     if (world.options.jobObjectsRefused) return false;
     size_t launch = LaunchOf(child);
     // A child that runs may have started others already, out of the job's
@@ -472,6 +563,7 @@ bool AddChildToJobObject(void* job, const ChildProcess& child) {
 
 void TerminateRunJobObject(void* job, uint32_t exitCode) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (IsGone()) return;
     const FakeJobObject& held = world.jobObjects[reinterpret_cast<uintptr_t>(job) - 1];
     if (!held.open) {
         world.handleErrors.push_back("job terminated through a closed handle");
@@ -479,38 +571,55 @@ void TerminateRunJobObject(void* job, uint32_t exitCode) {
     }
     if (held.launch < 0) return;
     fake::Launch& launch = world.launches[held.launch];
-    if (launch.hasDescendant && !launch.descendantTerminated) {
-        launch.descendantTerminated = true;
-        launch.descendantExitCode = exitCode;
-    }
-    if (launch.ended || launch.terminated) return;
-    launch.terminated = true;
-    launch.exitCode = exitCode;
-    launch.endMs = world.nowMs;
-    if (world.waitingWorker[held.launch] != nullptr) {
+    const auto& racing = world.options.endAsTheLimitComes;
+    bool endsFirst = std::find(racing.begin(), racing.end(), launch.program) != racing.end();
+    if (endsFirst && !launch.ended && !launch.terminated && world.waitingWorker[held.launch] != nullptr) {
+        // Ended by itself a moment before: its worker takes its own end.
+        launch.ended = true;
+        launch.endMs = world.nowMs;
+        for (const auto& [program, code] : world.options.exitCodes) {
+            if (program == launch.program) launch.exitCode = code;
+        }
         Release(world.waitingWorker[held.launch]);
         world.changed.notify_all();
     }
+    EndLaunch(held.launch, exitCode);
 }
 
 void ReleaseJobObject(void* job) {
     if (job == nullptr) return;
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (IsGone()) return;
     CloseJobObject(job);
 }
 
 bool StartThread(ThreadBody body, int32_t argument) {
-    std::lock_guard<std::mutex> guard(world.mutex);
+    std::unique_lock<std::mutex> guard(world.mutex);
     if (world.options.failThreadStarts > 0 && world.nowMs >= world.options.threadStartsFailFromMs) {
         --world.options.failThreadStarts;
         return false;
     }
+    bool isRun = body == JobWorker;
+    if (isRun && world.options.onRunStart) {
+        std::vector<std::string> going;
+        for (const WorkerRun& run : world.workerRuns) {
+            if (!run.done) going.push_back(run.command);
+        }
+        // On the scheduler's thread, which owns the rows it may read.
+        auto onRunStart = world.options.onRunStart;
+        guard.unlock();
+        onRunStart(argument, going);
+        guard.lock();
+    }
     if (world.options.stopAt == fake::StopPoint::kThreadStarted) StopFlag.store(1);
     ++world.active;
-    world.workers.emplace_back([body, argument] {
+    size_t run = world.workerRuns.size();
+    if (isRun) world.workerRuns.push_back(WorkerRun{Rows[argument].run.command, false});
+    world.workers.emplace_back([body, argument, isRun, run] {
         onWorker = true;
         body(argument);
         std::lock_guard<std::mutex> done(world.mutex);
+        if (isRun) world.workerRuns[run].done = true;
         --world.active;
         world.changed.notify_all();
     });

@@ -83,6 +83,16 @@ struct Options {
     bool childrenStartDescendants = false;
     bool jobObjectsRefused = false;  // no child can be put into a job object
     bool jobObjectsMissing = false;  // no job object can be created
+    // A child can be created inside its job object, as from Windows 10 on.
+    bool jobListAtCreation = true;
+    // These end by themselves just as their limit's end reaches them.
+    std::vector<std::string> endAsTheLimitComes;
+    int64_t machineSleepsAtMs = -1;  // the machine sleeps then...
+    int64_t machineSleepMs = 0;      // ...so long, which the awake clock does not count
+    bool awakeTimeKnown = true;      // the platform tells the awake time (Windows 7 and later)
+    // Called as the scheduler starts a row's worker, with the commands of
+    // the workers whose runs go on.
+    std::function<void(int32_t row, const std::vector<std::string>& going)> onRunStart;
     bool resumeFails = false;        // no suspended child can be let run
     bool desktopSeen = true;         // a person can see the foreground's boxes
     int failThreadStarts = 0;        // the next N thread starts fail...
@@ -131,10 +141,14 @@ constexpr char kDeleted[] = "<deleted>";
 constexpr int64_t kNever = INT64_MAX;
 
 constexpr uint32_t kRunnerPid = 4242;
+// The exit code of a process ended by the close of its job object.
+constexpr uint32_t kJobClosedExitCode = 0;
 
 // Joins every worker left from the previous case, then starts afresh.
 void Reset(const Options& options);
-// Lets every child still running end, and joins the workers.
+// The runner's process ends: its job objects close, ending what is in one
+// that ends its processes at its close, and its threads do nothing more.
+// Then the workers are joined; a child still running stays so.
 void Finish();
 
 int64_t NowMs();

@@ -20,6 +20,8 @@ struct Row {
     bool running;
     bool retired;
     int32_t limit = 0;
+    // What its run runs, where an edit waits for it; else a running row's command.
+    const char* runs = nullptr;
 };
 
 struct DecisionCase {
@@ -34,7 +36,8 @@ void PrintTo(const DecisionCase& decision, std::ostream* out) { *out << decision
 // A change as "<action> row R line L": the line the job has in the new
 // version, none for a retired one; then the limit the job carries, if any.
 std::string Describe(const ReloadChange& change, const JobVersion& version) {
-    static const char* const names[] = {"unchanged", "interval", "edited", "retired", "added"};
+    static const char* const names[] = {"unchanged", "interval", "edited", "retired", "added",
+                                        "edit cancelled"};
     std::string text = std::string(names[static_cast<int>(change.action)]) + " row " +
                        std::to_string(change.row);
     if (change.newJob < 0) return text;
@@ -49,8 +52,10 @@ std::vector<std::string> Decide(const std::vector<Row>& rows, const std::string&
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         const Row* row = i < static_cast<int32_t>(rows.size()) ? &rows[i] : nullptr;
         bool inUse = row != nullptr && row->command != nullptr;
-        inForce[i] = inUse ? JobInForce{true,          row->retired, row->running, row->interval,
-                                        row->line,     row->command, row->limit}
+        const char* runs = nullptr;
+        if (inUse && row->running) runs = row->runs != nullptr ? row->runs : row->command;
+        inForce[i] = inUse ? JobInForce{true,      row->retired, row->running, row->interval,
+                                        row->line, row->command, row->limit,   runs}
                            : JobInForce{false, false, false, 0, 0, "", 0};
     }
     auto version = std::make_unique<JobVersion>();
@@ -221,6 +226,30 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"C:\\a.exe", 5, 1, true, true}},
                      "5/30,C:\\a.exe\n",
                      {"added row 0 line 1 limit 30"}},
+        // An edit waits for the run of -q; the -q line back is that run's
+        // job, wherever it stands, and the edit's text is a job of its own.
+        DecisionCase{"OldTextBackBesideTheEditCancelsTheEdit",
+                     {{"C:\\p\\bk.exe -q -full", 5, 1, true, false, 0, "C:\\p\\bk.exe -q"}},
+                     "5,C:\\p\\bk.exe -q\n5,C:\\p\\bk.exe -q -full\n",
+                     {"edit cancelled row 0 line 1", "added row 1 line 2"}},
+        DecisionCase{"OldTextBackBelowTheEditCancelsTheEdit",
+                     {{"C:\\p\\bk.exe -q -full", 5, 1, true, false, 0, "C:\\p\\bk.exe -q"}},
+                     "5,C:\\p\\bk.exe -q -full\n5,C:\\P\\BK.exe -q\n",
+                     {"added row 1 line 1", "edit cancelled row 0 line 2"}},
+        DecisionCase{"OldTextBackAloneCancelsTheEdit",
+                     {{"C:\\p\\bk.exe -q -full", 5, 1, true, false, 0, "C:\\p\\bk.exe -q"}},
+                     "7,C:\\p\\bk.exe -q\n",
+                     {"edit cancelled row 0 line 1"}},
+        DecisionCase{"EditSavedAgainStillWaits",
+                     {{"C:\\p\\bk.exe -q -full", 5, 1, true, false, 0, "C:\\p\\bk.exe -q"}},
+                     "5,C:\\p\\bk.exe -q -full\n",
+                     {"unchanged row 0 line 1"}},
+        // Of two lines of one command, the one whose run goes on keeps it;
+        // the other, idle, is the one edited.
+        DecisionCase{"ARunGoingOnIsMatchedBeforeAnIdleLineOfItsCommand",
+                     {kA, {"C:\\a.exe", 5, 2, true, false}},
+                     "5,C:\\a.exe\n5,C:\\a.exe -full\n",
+                     {"unchanged row 1 line 1", "edited row 0 line 2"}},
         DecisionCase{"MalformedLimitRejectsTheVersionWhole",
                      {{"C:\\a.exe", 5, 1, true, false, 30}},
                      "5,C:\\a.exe\n5/0,C:\\b.exe\n5/,C:\\c.exe\n5/10/5,C:\\d.exe\n",
@@ -297,6 +326,7 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
     const char* const words[] = {"-f", "a.ps1", "b.ps1", "-full", "/c", "x"};
     std::mt19937 random(20);
     static char commands[64][kTextSize];
+    static char runCommands[64][kTextSize];
     static JobInForce inForce[kMaxJobs];
     auto version = std::make_unique<JobVersion>();
     auto plan = std::make_unique<ReloadPlan>();
@@ -314,7 +344,15 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
             bool retired = random() % 4 == 0;
             bool running = retired || random() % 2 == 0;
             int32_t limit = static_cast<int32_t>(random() % 3);
-            inForce[i] = JobInForce{random() % 5 != 0, retired, running, 5, i + 1, commands[i], limit};
+            // Now and then an edit waits for the run, which runs another command.
+            const char* runs = nullptr;
+            if (running) {
+                std::snprintf(runCommands[i], kTextSize, "%s", commands[i]);
+                if (!retired && random() % 3 == 0) command(runCommands[i]);
+                runs = runCommands[i];
+            }
+            inForce[i] = JobInForce{random() % 5 != 0, retired, running, 5,
+                                    i + 1,             commands[i], limit, runs};
         }
         std::string config;
         int32_t lines = static_cast<int32_t>(random() % 8);
@@ -370,6 +408,27 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
             }
         }
         for (int32_t j = 0; j < version->count; ++j) ASSERT_EQ(jobSeen[j], 1) << "job lost " << step;
+        // A job that starts at once never makes more runs of its command go
+        // on than the version has lines of it.
+        for (int32_t j = 0; j < version->count; ++j) {
+            const char* line = version->jobs[j].command;
+            int32_t lines = 0;
+            int32_t started = 0;
+            int32_t going = 0;
+            for (int32_t k = 0; k < version->count; ++k) lines += SameCommand(line, version->jobs[k].command);
+            for (int32_t c = 0; c < plan->changeCount; ++c) {
+                const ReloadChange& added = plan->changes[c];
+                if (added.action != ReloadAction::kAdded || inForce[added.row].inUse) continue;
+                started += SameCommand(line, version->jobs[added.newJob].command);
+            }
+            for (int32_t i = 0; i < rows; ++i) {
+                const JobInForce& row = inForce[i];
+                going += row.inUse && row.runs != nullptr && SameCommand(line, row.runs);
+            }
+            ASSERT_TRUE(started == 0 || going + started <= lines)
+                << step << ": " << started << " runs of " << line << " started beside " << going
+                << ", for " << lines << " lines";
+        }
         // A run left going on beside a new line of its program that shares
         // a word with it: that line is this job, and would run twice.
         for (int32_t c = 0; c < plan->changeCount; ++c) {

@@ -15,6 +15,7 @@
 
 #include "jobs/job_table.h"
 #include "jobs/journal.h"
+#include "jobs/reload.h"
 #include "jobs/scheduler.h"
 #include "jobs/transitions.h"
 #include "tests/fake_platform/fake_platform.h"
@@ -145,23 +146,83 @@ const char* const kPrograms[] = {"C:\\p\\ps.exe", "C:\\p\\cmd.exe", "C:\\q\\ps.e
 const char* const kWords[] = {"-f", "backup", "report", "-full", "x"};
 const char* const kIntervals[] = {"-1", "0", "1", "2", "3", "5", "1/3", "-1/2", "0/4"};
 
-std::string RandomVersion(std::mt19937& random) {
-    std::set<std::string> commands;
-    int lines = 1 + static_cast<int>(random() % 6);
-    std::string text;
-    for (int i = 0; i < lines; ++i) {
-        std::string command = kPrograms[random() % 4];
-        int words = static_cast<int>(random() % 3);
-        for (int w = 0; w < words; ++w) command += std::string(" ") + kWords[random() % 5];
-        // Now and then the program's letter case alone changes.
-        if (random() % 8 == 0) command[3] = static_cast<char>(command[3] ^ 0x20);
-        if (!commands.insert(command).second) continue;
-        if (random() % 10 == 0) text += "\n";  // lines move
-        text += std::string(kIntervals[random() % 9]) + "," + command + "\n";
-    }
-    if (random() % 12 == 0) text += "no comma\n";  // a version rejected whole
-    return text;
+std::string RandomCommand(std::mt19937& random) {
+    std::string command = kPrograms[random() % 4];
+    int words = static_cast<int>(random() % 3);
+    for (int w = 0; w < words; ++w) command += std::string(" ") + kWords[random() % 5];
+    // Now and then the program's letter case alone changes.
+    if (random() % 8 == 0) command[3] = static_cast<char>(command[3] ^ 0x20);
+    return command;
 }
+
+std::string RandomLine(std::mt19937& random, const std::string& command) {
+    std::string text;
+    if (random() % 10 == 0) text += "\n";  // lines move
+    return text + kIntervals[random() % 9] + "," + command + "\n";
+}
+
+// Versions the way an administrator makes them: a new file now and then,
+// more often the last one with a line edited, or with a line of the one
+// before back beside it, as when an edit is half undone.
+class Versions {
+public:
+    explicit Versions(std::mt19937& random) : random_(random) {}
+
+    std::string Next() {
+        uint32_t kind = random_() % 10;
+        std::vector<std::string> commands;
+        if (kind < 6 || last_.empty()) {
+            int lines = 1 + static_cast<int>(random_() % 6);
+            std::set<std::string> seen;
+            for (int i = 0; i < lines; ++i) {
+                std::string command = RandomCommand(random_);
+                // Two lines of one command are two jobs: now and then one stays.
+                if (!seen.insert(command).second && random_() % 3 != 0) continue;
+                commands.push_back(command);
+            }
+        } else if (kind < 8) {
+            commands = last_;
+            std::string& edited = commands[random_() % commands.size()];
+            edited += std::string(" ") + kWords[random_() % 5];
+        } else {
+            commands = last_;
+            if (!before_.empty()) commands.push_back(before_[random_() % before_.size()]);
+            std::shuffle(commands.begin(), commands.end(), random_);
+        }
+        before_ = last_;
+        last_ = commands;
+        std::string text;
+        for (const std::string& command : commands) text += RandomLine(random_, command);
+        if (random_() % 12 == 0) text += "no comma\n";  // a version rejected whole
+        return text;
+    }
+
+private:
+    std::mt19937& random_;
+    std::vector<std::string> last_;
+    std::vector<std::string> before_;
+};
+
+// As the scheduler starts a run: fewer runs of its command go on than the
+// lines of the version in force hold it. Every row but a free or retired one
+// is a line of that version, an edit waiting included.
+struct RunsPerLine {
+    std::vector<std::string> faults;
+
+    void Check(int32_t index, const std::vector<std::string>& going) {
+        const char* command = Rows[index].run.command;
+        int32_t lines = 0;
+        for (const Row& row : Rows) {
+            if (row.state == RowState::kFree || row.state == RowState::kRetired) continue;
+            lines += SameCommand(row.command, command);
+        }
+        int32_t runs = 0;
+        for (const std::string& other : going) runs += SameCommand(other.c_str(), command);
+        if (runs < lines) return;
+        faults.push_back(std::string(command) + " started beside " + std::to_string(runs) +
+                         " runs of it, for " + std::to_string(lines) + " lines");
+    }
+};
 
 // Every run's closing record, once: a start or a retry opens an attempt,
 // and exactly one end, kill or fail closes it.
@@ -193,6 +254,17 @@ void ExpectHandlesClosed(const std::vector<fake::Launch>& launches, int64_t stop
     }
 }
 
+// Once the runner has ended, no child of it runs: every one in a job object
+// goes with it.
+void ExpectNothingOutlivesTheRunner(const std::vector<fake::Launch>& launches, uint32_t sequence) {
+    for (const fake::Launch& launch : launches) {
+        if (!launch.created) continue;
+        EXPECT_TRUE(launch.ended || launch.terminated)
+            << launch.program << " created at " << launch.startMs << " ms outlived the runner, sequence "
+            << sequence;
+    }
+}
+
 // No two runs of one row at once, nor any created once the stop was done.
 void ExpectOneRunPerRow(const std::vector<fake::Launch>& launches, uint32_t sequence) {
     std::map<int32_t, std::vector<std::pair<int64_t, int64_t>>> byRow;
@@ -210,11 +282,64 @@ void ExpectOneRunPerRow(const std::vector<fake::Launch>& launches, uint32_t sequ
     }
 }
 
-TEST_F(EngineTest, RandomSequencesKeepEveryInvariant) {
+class InvariantTest : public EngineTest {
+protected:
+    // Runs one sequence and checks every invariant on it.
+    void RunAndCheck(uint32_t sequence) {
+        RunsPerLine runsPerLine;
+        options_.onRunStart = [&runsPerLine](int32_t row, const std::vector<std::string>& going) {
+            runsPerLine.Check(row, going);
+        };
+        std::remove((directory_ + "/cycle_launch.foreground.log").c_str());
+        ASSERT_EQ(Run(), 0) << "sequence " << sequence;
+        EXPECT_EQ(RefusedTransitions(), 0) << "an event met a state without its transition, sequence " << sequence;
+        EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0] << ", sequence " << sequence;
+        EXPECT_TRUE(runsPerLine.faults.empty()) << runsPerLine.faults[0] << ", sequence " << sequence;
+        ExpectOneRunPerRow(fake::Launches(), sequence);
+        ExpectHandlesClosed(fake::Launches(), options_.stopAtMs, sequence);
+        ExpectEveryAttemptClosedOnce(Records(), sequence);
+        ExpectNothingOutlivesTheRunner(fake::Launches(), sequence);
+        for (int32_t i = 0; i < kMaxJobs; ++i) {
+            RowState state = Rows[i].state;
+            // After the stop a row is idle, free, or taken by the stop.
+            EXPECT_TRUE(state == RowState::kFree || state == RowState::kIdle ||
+                        state == RowState::kDue || state == RowState::kStopping)
+                << "row " << i << " left " << RowStateName(state) << ", sequence " << sequence;
+        }
+    }
+};
+
+// A run of -q goes on; the file is saved with -q -full, an edit that waits
+// for that run; then with both lines. The -q line is the run going on, not
+// a new job beside it.
+TEST_F(InvariantTest, AnEditsOldTextBackBesideItIsTheRunGoingOn) {
+    WriteConfig("1,C:\\p\\bk.exe -q\n");
+    options_.programSeconds = {{"C:\\p\\bk.exe", 20}};
+    options_.configSaves = {{2500, "1,C:\\p\\bk.exe -q -full\n"},
+                            {9500, "1,C:\\p\\bk.exe -q\n1,C:\\p\\bk.exe -q -full\n"}};
+    options_.stopAtMs = 30000;
+    RunAndCheck(0);
+    std::vector<std::string> commandLines;
+    for (const fake::Launch& launch : fake::Launches()) commandLines.push_back(launch.commandLine);
+    // The -q run, the -q -full job once the second save is taken, -q again
+    // a second after its run ended at 20 s.
+    EXPECT_EQ(commandLines, (std::vector<std::string>{"bk.exe -q", "bk.exe -q -full", "bk.exe -q"}));
+    std::vector<std::string> texts;
+    for (const Fields& record : Records()) {
+        if (record[1] == "reload") texts.push_back(record[7]);
+    }
+    EXPECT_NE(std::find(texts.begin(), texts.end(),
+                        "edit cancelled: C:\\p\\bk.exe -q; its run goes on, pid 1; the edit to "
+                        "C:\\p\\bk.exe -q -full no longer waits"),
+              texts.end());
+}
+
+TEST_F(InvariantTest, RandomSequencesKeepEveryInvariant) {
     constexpr uint32_t kSequences = 150;
     for (uint32_t sequence = 1; sequence <= kSequences; ++sequence) {
         std::mt19937 random(sequence);
-        WriteConfig(RandomVersion(random));
+        Versions versions(random);
+        WriteConfig(versions.Next());
         options_ = fake::Options{};
         options_.configDirectory = directory_;
         options_.missingPrograms = {"C:\\p\\gone.exe"};
@@ -231,25 +356,15 @@ TEST_F(EngineTest, RandomSequencesKeepEveryInvariant) {
         int64_t at = 0;
         while (at < 50000) {
             at += 500 + static_cast<int64_t>(random() % 6000);
-            options_.configSaves.push_back({at, RandomVersion(random)});
+            options_.configSaves.push_back({at, versions.Next()});
             if (random() % 5 == 0) options_.reloadRequestsAtMs.push_back(at + 700);
         }
         options_.stopAtMs = 10000 + static_cast<int64_t>(random() % 45000);
         role_ = random() % 2 == 0 ? WarningRole::kForeground : WarningRole::kService;
-        std::remove((directory_ + "/cycle_launch.foreground.log").c_str());
-        ASSERT_EQ(Run(), 0) << "sequence " << sequence;
-        EXPECT_EQ(RefusedTransitions(), 0) << "an event met a state without its transition, sequence " << sequence;
-        EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0] << ", sequence " << sequence;
-        ExpectOneRunPerRow(fake::Launches(), sequence);
-        ExpectHandlesClosed(fake::Launches(), options_.stopAtMs, sequence);
-        ExpectEveryAttemptClosedOnce(Records(), sequence);
-        for (int32_t i = 0; i < kMaxJobs; ++i) {
-            RowState state = Rows[i].state;
-            // After the stop a row is idle, free, or taken by the stop.
-            EXPECT_TRUE(state == RowState::kFree || state == RowState::kIdle ||
-                        state == RowState::kDue || state == RowState::kStopping)
-                << "row " << i << " left " << RowStateName(state) << ", sequence " << sequence;
-        }
+        // Now and then a system older than Windows 10, which joins a child
+        // to its job only once it exists.
+        options_.jobListAtCreation = random() % 4 != 0;
+        RunAndCheck(sequence);
         if (HasFailure()) return;
     }
     // The sequences reach the table's every corner but a few: those only a
@@ -257,7 +372,10 @@ TEST_F(EngineTest, RandomSequencesKeepEveryInvariant) {
     // drive; those of a worker that sees the stop a moment before the
     // scheduler, which the fake's lockstep never shows; and a save taken
     // while a retry waits, which it does past its tick only when its worker
-    // could not be started either: rare, and reached by some sequences only.
+    // could not be started either: rare, and reached by some sequences only;
+    // and a stop while a launch's warning is up, which the fake takes down
+    // in the very sleep that brings the stop (a launch failing once the stop
+    // has come raises none).
     std::string missed;
     for (int32_t i = 0; i < TransitionCount(); ++i) {
         const Transition& transition = TransitionAt(i);
@@ -268,7 +386,8 @@ TEST_F(EngineTest, RandomSequencesKeepEveryInvariant) {
             (stopping && (event == RowEvent::kCreated || event == RowEvent::kRetryAsked ||
                           event == RowEvent::kNotStarted)) ||
             (transition.from == RowState::kRetryPending &&
-             (event == RowEvent::kEdited || event == RowEvent::kRetired))) {
+             (event == RowEvent::kEdited || event == RowEvent::kRetired)) ||
+            (transition.from == RowState::kWarning && event == RowEvent::kStop)) {
             continue;
         }
         missed += std::string(" ") + RowStateName(transition.from) + "/" +
