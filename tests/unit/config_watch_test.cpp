@@ -371,6 +371,42 @@ TEST_F(ConfigWatchTest, AChangedIntervalKeepsTheIdleCount) {
                                                    "1||interval 3, was 10: C:\\a.exe"}));
 }
 
+// An interval-0 job has counted its idle time since its run ended at 0 s:
+// given an interval at 7 s, it is due at once.
+TEST_F(ConfigWatchTest, AnIntervalGivenToAnIntervalZeroJobCountsItsIdleTime) {
+    WriteConfig("0,C:\\a.exe\n");
+    options_.configSaves = {{kSaved, "3,C:\\a.exe\n"}};
+    options_.stopAtMs = 13000;
+    Run();
+    EXPECT_EQ(StartsOf("a.exe"), (Starts{0, 8000, 12000}));
+}
+
+// A job that has run and is given interval 0 has had its one run: it runs
+// no more, whether idle at the save or running then.
+struct ZeroCase {
+    const char* name;
+    int64_t childSeconds;
+    Starts expected;
+};
+
+void PrintTo(const ZeroCase& zero, std::ostream* out) { *out << zero.name; }
+
+class IntervalZeroTest : public ConfigWatchTest, public testing::WithParamInterface<ZeroCase> {};
+
+TEST_P(IntervalZeroTest, AJobThatHasRunRunsNoMore) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.childSeconds = GetParam().childSeconds;
+    options_.configSaves = {{kSaved, "0,C:\\a.exe\n"}};
+    options_.stopAtMs = 15000;
+    Run();
+    EXPECT_EQ(StartsOf("a.exe"), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, IntervalZeroTest,
+                         testing::Values(ZeroCase{"IdleAtTheSave", 0, {0, 3000, 6000}},
+                                         ZeroCase{"RunningAtTheSave", 6, {0}}),
+                         [](const testing::TestParamInfo<ZeroCase>& info) { return info.param.name; });
+
 // A line moved while its run goes on: that run's records keep the old line,
 // the next run has the new one.
 TEST_F(ConfigWatchTest, ARunKeepsTheLineItStartedWith) {

@@ -499,6 +499,52 @@ TEST_F(RunJobTest, WithoutAJobTheRunGoesOnAndTheStopEndsTheChildAlone) {
     EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0];
 }
 
+// A creation the stop gave up waiting for, which completes as the runner
+// ends. Created inside its job object, it goes with the runner; where the
+// system joins it only afterwards (before Windows 10), it is left suspended,
+// never to run.
+class AbandonedCreationTest : public SchedulerTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(AbandonedCreationTest, LeavesNoProcessWhereTheChildIsCreatedInItsJob) {
+    bool jobList = GetParam();
+    WriteConfig("5,C:\\tools\\share.exe\n");
+    options_.slowCreations = {{"C:\\tools\\share.exe", 60000}};
+    options_.jobListAtCreation = jobList;
+    options_.stopAtMs = 2000;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_LT(fake::NowMs(), 60000) << "the stop gave up waiting";
+    fake::Finish();
+    std::vector<fake::Launch> launches = fake::Launches();
+    ASSERT_EQ(launches.size(), 1u);
+    const fake::Launch& launch = launches[0];
+    ASSERT_TRUE(launch.created);
+    EXPECT_EQ(launch.inJobObject, jobList);
+    EXPECT_EQ(launch.terminated, jobList);
+    EXPECT_TRUE(launch.suspended) << "never let run";
+    if (jobList) {
+        EXPECT_EQ(launch.exitCode, fake::kJobClosedExitCode);
+    }
+    EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, AbandonedCreationTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "CreatedInItsJob" : "JoinedAfterwards";
+                         });
+
+// The runner's end ends every run still in a job with it: the stop's
+// leftovers and a run whose child ended by itself keep only what that child
+// left running.
+TEST_F(RunJobTest, WhatAnEndedRunLeftRunsOnOnceTheRunnerHasEnded) {
+    options_.stopAtMs = 3500;
+    EXPECT_EQ(Run(), 0);
+    fake::Finish();
+    fake::Launch ended = Only(1);
+    EXPECT_TRUE(ended.ended);
+    EXPECT_FALSE(ended.descendantTerminated) << "the runner's end took what it left running";
+    EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0];
+}
+
 struct JobObjectFailureCase {
     const char* name;
     bool fake::Options::*failure;

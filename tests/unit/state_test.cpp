@@ -74,6 +74,13 @@ struct LimitCase {
     const char* closedBy;
     bool treeEnded;
     bool goesOn = true;  // the job starts again, after its interval from that end
+    // The machine sleeps so long from then; -1: never. The journal's ms
+    // counts the time asleep, the limit does not.
+    int64_t sleepsAtMs = -1;
+    int64_t sleepMs = 0;
+    bool awakeTimeKnown = true;  // else the limit counts the scheduler's ticks
+    // The child ends by itself, with exit code 7, as its limit's end comes.
+    bool endsAsTheLimitComes = false;
 };
 
 void PrintTo(const LimitCase& limit, std::ostream* out) { *out << limit.name; }
@@ -87,6 +94,13 @@ TEST_P(LimitTest, EndsTheRunsWholeTreeAtTheFirstTickPastIt) {
     options_.childrenStartDescendants = true;
     options_.configSaves = c.saves;
     options_.stopAtMs = c.stopAtMs;
+    options_.machineSleepsAtMs = c.sleepsAtMs;
+    options_.machineSleepMs = c.sleepMs;
+    options_.awakeTimeKnown = c.awakeTimeKnown;
+    if (c.endsAsTheLimitComes) {
+        options_.endAsTheLimitComes = {"C:\\t\\hang.exe"};
+        options_.exitCodes = {{"C:\\t\\hang.exe", 7}};
+    }
     role_ = WarningRole::kService;
     EXPECT_EQ(Run(), 0);
     std::vector<fake::Launch> launches = fake::Launches();
@@ -107,9 +121,10 @@ TEST_P(LimitTest, EndsTheRunsWholeTreeAtTheFirstTickPastIt) {
     }
     bool atLimit = std::string(c.closedBy) == "limit";
     EXPECT_EQ(limitEvents.size(), atLimit ? 1u : 0u);
+    EXPECT_EQ(closing[0][5], std::to_string(c.exitCode));
     if (atLimit) {
-        EXPECT_EQ(closing[0][6], std::to_string(c.endMs)) << "ms";
-        EXPECT_EQ(closing[0][5], "1460");
+        EXPECT_EQ(closing[0][6], std::to_string(c.endMs + (c.sleepsAtMs >= 0 ? c.sleepMs : 0)))
+            << "ms";
     }
     if (atLimit && c.goesOn) {
         // Idle from that end, due after its interval.
@@ -136,8 +151,41 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"WhileEditWaits", "1/60,C:\\t\\hang.exe a\n", {{2500, "1/4,C:\\t\\hang.exe b\n"}},
                   100, 12000, 8000, 1460, "limit", true},
         LimitCase{"WhileRetired", "1/4,C:\\t\\hang.exe\n", {{1500, "1,C:\\t\\other.exe\n"}}, 100,
-                  9000, 4000, 1460, "limit", true, false}),
+                  9000, 4000, 1460, "limit", true, false},
+        // A night asleep ages no run: the limit is five seconds awake.
+        LimitCase{"AcrossASleep", "1/5,C:\\t\\hang.exe\n", {}, 100, 9000, 5000, 1460, "limit", true,
+                  true, 2500, 36000000},
+        LimitCase{"AcrossASleepOnTicks", "1/5,C:\\t\\hang.exe\n", {}, 100, 9000, 5000, 1460, "limit",
+                  true, true, 2500, 36000000, false},
+        LimitCase{"EndsByItselfAsItComes", "1/3,C:\\t\\hang.exe\n", {}, 100, 7000, 3000, 7, "end", true,
+                  true, -1, 0, true, true}),
     [](const testing::TestParamInfo<LimitCase>& info) { return info.param.name; });
+
+// A launch that fails once the stop has come is no fault to tell of: no
+// box, no event; its fail still closes the run.
+class FailureDuringTheStopTest : public EngineTest,
+                                 public testing::WithParamInterface<WarningRole> {};
+
+TEST_P(FailureDuringTheStopTest, RaisesNoWarning) {
+    role_ = GetParam();
+    WriteConfig("5,C:\\tools\\gone.exe\n");
+    options_.missingPrograms = {"C:\\tools\\gone.exe"};
+    options_.slowCreations = {{"C:\\tools\\gone.exe", 1500}};
+    options_.stopAtMs = 1000;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(fake::Warnings().empty()) << fake::Warnings()[0];
+    EXPECT_TRUE(fake::Events().empty()) << fake::Events()[0].text;
+    EXPECT_TRUE(fake::ConsoleMessages().empty());
+    int fails = 0;
+    for (const Fields& record : Records()) fails += record[1] == "fail" && record[3] == "1";
+    EXPECT_EQ(fails, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FailureDuringTheStopTest,
+                         testing::Values(WarningRole::kForeground, WarningRole::kService),
+                         [](const testing::TestParamInfo<WarningRole>& info) {
+                             return info.param == WarningRole::kService ? "Service" : "Foreground";
+                         });
 
 // --- Random sequences ------------------------------------------------------
 
