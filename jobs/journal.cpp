@@ -46,6 +46,8 @@ constexpr uint32_t kRetryMs = 1000;
 constexpr uint64_t kRollRetryBytes = 1024u * 1024u;
 // A tail without a line end is searched back in pieces of this size.
 constexpr size_t kScanChunkBytes = 4096;
+// A copy left by a roll is compared with the live file in pieces of this size.
+constexpr size_t kCompareChunkBytes = 16384;
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr uint32_t kHexFrom = 0x80000000u;
 // Kept for the runner's own records, so that a queue full of the jobs'
@@ -237,15 +239,56 @@ bool PlaceRollingCopy() {
     return free > 0 && MoveJournalFile(RollingPath, OlderPaths[free]);
 }
 
+// True when the live file still begins with the copy's records: the copy's
+// bytes after the header are the first of the live file's. False also when
+// either can't be read to the end of the copy.
+bool LiveBeginsWithCopy(void* copy) {
+    static char copyChunk[kCompareChunkBytes];
+    static char liveChunk[kCompareChunkBytes];
+    uint64_t copySize = 0;
+    uint64_t liveSize = 0;
+    uint32_t error = 0;
+    if (!JournalFileSize(copy, &copySize, &error) || !JournalFileSize(File, &liveSize, &error)) {
+        return false;
+    }
+    if (copySize <= HeaderLength()) return true;  // no records to lose
+    if (liveSize < copySize) return false;
+    for (uint64_t at = HeaderLength(); at < copySize;) {
+        uint64_t left = copySize - at;
+        size_t wanted = left < sizeof copyChunk ? static_cast<size_t>(left) : sizeof copyChunk;
+        if (ReadJournalFile(copy, at, copyChunk, wanted) != wanted ||
+            ReadJournalFile(File, at, liveChunk, wanted) != wanted ||
+            std::memcmp(copyChunk, liveChunk, wanted) != 0) {
+            return false;
+        }
+        at += wanted;
+    }
+    return true;
+}
+
+// A copy left under its own name: by a runner that died between its copy
+// and its cut, where the live file still holds the same records, or after
+// a cut that found no free name, where the copy's records are nowhere
+// else. Only a copy known to be doubled goes; any other is placed.
+bool SettleRollingCopy() {
+    if (!JournalFileExists(RollingPath)) return true;
+    uint32_t error = 0;
+    void* copy = OpenJournalFileToRead(RollingPath, &error);
+    bool doubled = copy != nullptr && LiveBeginsWithCopy(copy);
+    if (copy != nullptr) CloseJournalFile(copy);
+    // One that a reader holds waits for the next try: placed, it would
+    // stand beside the next copy of the same records.
+    if (doubled) return DeleteJournalFile(RollingPath);
+    return PlaceRollingCopy();
+}
+
 // The live file's content becomes the newest older file, whole or not at
 // all. The live file itself is cut, never renamed: a reader may hold it,
 // and one that maps it makes the cut fail. So the older files move only
 // once the cut has worked; until then the copy is all that changed, and a
 // failed cut deletes it again.
 bool Roll() {
-    // A copy whose file was cut but which found no free name: records that
-    // exist nowhere else, placed before anything new is copied.
-    if (JournalFileExists(RollingPath) && !PlaceRollingCopy()) return false;
+    if (!SettleRollingCopy()) return false;
     if (!CopyJournalFile(File, RollingPath)) return false;
     if (!CutJournalFile(File, HeaderLength())) {
         DeleteJournalFile(RollingPath);
@@ -323,6 +366,9 @@ void WriteQueued() {
 }
 
 void JournalWriter(int32_t) {
+    // Here, not at the open: the scheduler's thread never waits on reading
+    // two files through.
+    SettleRollingCopy();
     for (;;) {
         bool closing = Closing.load();
         WriteQueued();

@@ -11,6 +11,13 @@
 // second name. Null on failure, with the platform's error in *error.
 void* OpenJournalFile(const char* path, uint32_t* error);
 
+// Opens an existing file of the journal's only to read it, with
+// JournalFileSize and ReadJournalFile; close it before moving or deleting
+// it. A link is refused as the live file's open refuses it, and so is a
+// file that anyone has open for writing. Null on failure, with the
+// platform's error in *error.
+void* OpenJournalFileToRead(const char* path, uint32_t* error);
+
 void CloseJournalFile(void* file);
 
 // The file's length in bytes; false with the platform's error when it

@@ -56,6 +56,30 @@ void* OpenJournalFile(const char* path, uint32_t* error) {
     return file;
 }
 
+void* OpenJournalFileToRead(const char* path, uint32_t* error) {
+    // Not sharing writing: a file that anyone writes is refused, and no one
+    // writes it while we read.
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file, &info)) {
+        *error = GetLastError();
+        CloseHandle(file);
+        return nullptr;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        *error = ERROR_CANT_ACCESS_FILE;
+        CloseHandle(file);
+        return nullptr;
+    }
+    return file;
+}
+
 void CloseJournalFile(void* file) { CloseHandle(file); }
 
 bool JournalFileSize(void* file, uint64_t* size, uint32_t* error) {

@@ -98,6 +98,7 @@ struct World {
     bool diskHung = false;
     std::vector<int> journalFiles;  // descriptors by handle - 1; -1 when closed
     std::vector<std::string> journalFilePaths;
+    std::vector<bool> journalFileWrites;  // opened for writing
 } world;
 
 std::mutex reportLock;
@@ -194,6 +195,7 @@ void Reset(const Options& options) {
     world.diskFull = false;
     world.diskHung = false;
     world.journalFilePaths.clear();
+    world.journalFileWrites.clear();
     for (int fd : world.journalFiles) {
         if (fd >= 0) close(fd);
     }
@@ -1048,6 +1050,35 @@ void* OpenJournalFile(const char* path, uint32_t* error) {
     }
     world.journalFiles.push_back(fd);
     world.journalFilePaths.push_back(real);
+    world.journalFileWrites.push_back(true);
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(world.journalFiles.size()));
+}
+
+void* OpenJournalFileToRead(const char* path, uint32_t* error) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    std::string real = RealPath(path);
+    for (size_t i = 0; i < world.journalFiles.size(); ++i) {
+        if (world.journalFiles[i] >= 0 && world.journalFilePaths[i] == real &&
+            world.journalFileWrites[i]) {
+            *error = kSharingViolation;
+            return nullptr;
+        }
+    }
+    int fd = open(real.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (fd < 0) {
+        *error = errno == ENOENT ? kFileNotFound : errno == ELOOP ? kCantAccessFile : kAccessDenied;
+        return nullptr;
+    }
+    // Windows opens no folder as a file.
+    struct stat status;
+    if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+        close(fd);
+        *error = kAccessDenied;
+        return nullptr;
+    }
+    world.journalFiles.push_back(fd);
+    world.journalFilePaths.push_back(real);
+    world.journalFileWrites.push_back(false);
     return reinterpret_cast<void*>(static_cast<uintptr_t>(world.journalFiles.size()));
 }
 
@@ -1075,6 +1106,10 @@ bool JournalFileSize(void* file, uint64_t* size, uint32_t* error) {
 
 size_t ReadJournalFile(void* file, uint64_t offset, char* buffer, size_t size) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (IsListed(world.options.unreadableFiles,
+                 world.journalFilePaths[reinterpret_cast<uintptr_t>(file) - 1])) {
+        return 0;
+    }
     ssize_t read = pread(Descriptor(file), buffer, size, static_cast<off_t>(offset));
     return read > 0 ? static_cast<size_t>(read) : 0;
 }

@@ -114,6 +114,8 @@ struct Options {
     // Files there that a reader maps, as a viewer or a scanner does: they
     // can't be cut, nor moved or deleted.
     std::vector<std::string> mappedFiles;
+    // Files there on failing sectors: they open, but no read of them works.
+    std::vector<std::string> unreadableFiles;
     int64_t journalWriteMs = 0;      // each write to the journal takes this long, until the stop
     int64_t diskFullFromMs = -1;     // writes fail from then...
     int64_t diskFullUntilMs = -1;    // ...until then

@@ -619,6 +619,135 @@ TEST_F(JournalTest, RandomReadersNeverCostAnOlderFile) {
     }
 }
 
+// --- A copy left by a runner that died in the middle of a roll -------------
+
+// Old records, numbered by their run: from..to, none where to < from.
+struct Span {
+    int from;
+    int to;
+};
+
+// Enough records to put a file past the roll's bound, and some more.
+constexpr int kBound = 100000;
+constexpr Span kBig = {1, kBound};
+constexpr Span kBigAndMore = {1, kBound + 5};
+constexpr Span kAfterBig = {kBound + 1, kBound + 5};
+constexpr Span kFew = {1, 3};
+constexpr Span kAfterFew = {4, 10};
+constexpr Span kNone = {1, 0};
+
+std::string OldJournal(Span span) {
+    std::string text = std::string(kMark) + kHeader + "\r\n";
+    for (int run = span.from; run <= span.to; ++run) {
+        text += "2026-12-09T10:00:00.000+01:00\tend\t1\t" + std::to_string(run) + "\t1\t0\t5\t\r\n";
+    }
+    return text;
+}
+
+constexpr char kRolling[] = "cycle_launch.foreground.rolling.log";
+
+enum CopyReader { kNoReader, kHolds, kFailingDisk };
+
+struct LeftoverCase {
+    const char* name;
+    Span copy;  // under its own name, beside an older file "one"
+    Span live;
+    CopyReader reader;
+    // .1.log to .4.log and the copy's own name after the start; "copy": the
+    // copy as it was, "live": the live file's old content, as a roll copies it.
+    std::vector<std::string> after;
+};
+
+void PrintTo(const LeftoverCase& c, std::ostream* out) { *out << c.name; }
+
+class JournalLeftoverTest : public JournalTest, public testing::WithParamInterface<LeftoverCase> {
+protected:
+    static std::string Name(int i) {
+        return i <= kJournalOlderFiles ? "cycle_launch.foreground." + std::to_string(i) + ".log"
+                                       : kRolling;
+    }
+    // Every old record, by its run, exactly once across the live and the
+    // older files: none lost, none doubled.
+    void ExpectEachOldRecordOnce() const {
+        const LeftoverCase& c = GetParam();
+        int last = std::max(c.copy.to, c.live.to);
+        std::vector<int> count(last + 1, 0);
+        for (int i = 0; i <= kJournalOlderFiles; ++i) {
+            std::istringstream in(Read(i == 0 ? kLive : Name(i)));
+            std::string line;
+            while (std::getline(in, line)) {
+                if (line.rfind("2026-12-09", 0) != 0) continue;
+                int run = std::stoi(Split(line)[3]);
+                ASSERT_LE(run, last) << i;
+                ++count[run];
+            }
+        }
+        int off = 0;
+        int first = 0;
+        for (int run = 1; run <= last; ++run) {
+            bool old = (run >= c.copy.from && run <= c.copy.to) ||
+                       (run >= c.live.from && run <= c.live.to);
+            if (count[run] != (old ? 1 : 0) && off++ == 0) first = run;
+        }
+        EXPECT_EQ(off, 0) << "records not there once, the first run " << first << " "
+                          << count[first] << " times";
+    }
+};
+
+// The copy goes only where the live file still begins with its records;
+// any other is kept, and placed as the newest older file.
+TEST_P(JournalLeftoverTest, NoRecordIsDoubledNorLost) {
+    const LeftoverCase& c = GetParam();
+    std::string copy = OldJournal(c.copy);
+    std::string live = OldJournal(c.live);
+    Write(kRolling, copy);
+    Write(kLive, live);
+    Write(Name(1), "one");
+    if (c.reader == kHolds) options_.heldFiles = {kRolling};
+    if (c.reader == kFailingDisk) options_.unreadableFiles = {kRolling};
+    WriteConfig("0,C:\\t\\job.exe\n");
+    options_.stopAtMs = 1000;
+    Run();
+    std::vector<std::string> after;
+    for (int i = 1; i <= kJournalOlderFiles + 1; ++i) {
+        std::string content = Read(Name(i));
+        // An older file alike to both is the roll's.
+        if (content == copy && (i > kJournalOlderFiles || copy != live)) {
+            content = "copy";
+        } else if (content.compare(0, live.size(), live) == 0) {
+            content = "live";
+        }
+        after.push_back(content);
+    }
+    EXPECT_EQ(after, c.after);
+    ExpectEachOldRecordOnce();
+
+    // Once the reader lets go, the next start settles what was kept.
+    options_.heldFiles.clear();
+    options_.unreadableFiles.clear();
+    Run();
+    EXPECT_FALSE(std::filesystem::exists(directory_ + "/" + kRolling));
+    ExpectEachOldRecordOnce();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JournalLeftoverTest,
+    testing::Values(
+        // Died between the copy and the cut: the live file rolls afresh.
+        LeftoverCase{"TheCutNeverHappened", kBig, kBig, kNoReader, {"live", "one", "", "", ""}},
+        LeftoverCase{"MoreAfterTheCopy", kBig, kBigAndMore, kNoReader, {"live", "one", "", "", ""}},
+        // The cut happened, but every older name was held then.
+        LeftoverCase{"AfterTheCut", kBig, kAfterBig, kNoReader, {"copy", "one", "", "", ""}},
+        LeftoverCase{"NothingAfterTheCut", kBig, kNone, kNoReader, {"copy", "one", "", "", ""}},
+        LeftoverCase{"MoreAfterTheCut", kFew, kAfterFew, kNoReader, {"copy", "one", "", "", ""}},
+        LeftoverCase{"NoRecords", kNone, kFew, kNoReader, {"one", "", "", "", ""}},
+        // Doubled, but it can't go yet: nor is it placed, nor the live file
+        // rolled beside it.
+        LeftoverCase{"HeldByAReader", kBig, kBig, kHolds, {"one", "", "", "", "copy"}},
+        // Whether it is doubled can't be told.
+        LeftoverCase{"OnAFailingDisk", kFew, kAfterFew, kFailingDisk, {"copy", "one", "", "", ""}}),
+    [](const testing::TestParamInfo<LeftoverCase>& info) { return info.param.name; });
+
 TEST_F(JournalTest, ADiskThatHangsDelaysTheStopByOneSecondAtMost) {
     WriteConfig("0,C:\\t\\job.exe\n");
     options_.diskHangsAtStop = true;
