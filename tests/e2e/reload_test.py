@@ -4,8 +4,9 @@ import os
 import time
 import unittest
 
+from journal_test import JournalCase
 from service_test import ADD_SUCCESS, RUNNING
-from wine_harness import STARTUP_SECONDS, RunnerCase, ServiceCase
+from wine_harness import LOAD_TIME_SCALE, STARTUP_SECONDS, RunnerCase, ServiceCase
 
 LIVE = "cycle_launch.foreground.log"
 # What "sc control Cycle_launch paramchange" sends; Wine's sc has no
@@ -128,6 +129,79 @@ class ReloadTest(ReloadCase):
                       "0 interval changed, 1 unchanged", texts)
         self.assertTrue(any(t.startswith("retired: ") and "its run goes on, pid" in t
                             for t in texts), texts)
+
+
+class EditTakenBackTest(JournalCase, ReloadCase):
+    """An edit whose old text comes back while the old command still runs:
+    that command never runs twice at once, and the edit runs as a job of
+    its own."""
+
+    def test_the_old_command_saved_back_beside_its_edit_never_starts_beside_its_run(self):
+        probe = self.add_probe()
+        # Long enough to outlast both saves, each taken 3 to 5 s after it
+        # is written, and the emulation's slower start.
+        sleep_ms = 20000 + int(5000 * STARTUP_SECONDS)
+        quiet = f"{probe} -q sleep={sleep_ms}"
+        full = f"{quiet} -full"
+        self.write_config(f"5,{quiet}\n")
+        self.start_runner()
+        [first] = self.wait_for(lambda: self.probe_events(kind="start", tag="-q"), 30,
+                                "the first run")
+
+        def applied():
+            return [t for t in self.journal_texts() if "new version applied" in t]
+
+        self.save_beside_and_renamed(f"5,{full}\n")
+        self.wait_for(lambda: len(applied()) == 1, 10, "the edit taken")
+        self.assertIn(f"edited in place: {quiet}; new command: {full}", self.journal_texts())
+        self.save_beside_and_renamed(f"5,{quiet}\n5,{full}\n")
+        self.wait_for(lambda: len(applied()) == 2, 10, "the old text back taken")
+        self.assertEqual(self.probe_events(kind="exit", tag="-q"), [],
+                         "the first run ended before the second save was taken")
+
+        def is_full(event):
+            return event.command_line.endswith(" -full")
+
+        def settled():
+            starts = self.probe_events(kind="start", tag="-q")
+            return (any(is_full(s) for s in starts)
+                    and len([s for s in starts if not is_full(s)]) >= 2
+                    and any(e.pid == first.pid for e in self.probe_events(kind="exit", tag="-q")))
+
+        # The first run's end, the interval after it, and the emulation's
+        # slower launches.
+        self.wait_for(settled, sleep_ms / 1000 + 5 + 10 * LOAD_TIME_SCALE,
+                      "the first run's end, the old command again and the edit started")
+        self.interrupt_runner()
+
+        # The journal's account: no second start of the old command with no
+        # end between.
+        open_runs = set()
+        full_lines = set()
+        for record in self.records():
+            event, line, run, text = record[1], record[2], record[3], record[7]
+            if event == "start" and text == quiet:
+                if open_runs:
+                    self.fail(f"journal: run {run} of -q started on line {line} while run "
+                              f"{', '.join(sorted(open_runs))} went on")
+                open_runs.add(run)
+            elif event == "start" and text == full:
+                full_lines.add(line)
+            elif event in ("end", "kill", "limit"):
+                open_runs.discard(run)
+        # The probe's own account: each run of the old command ended before
+        # the next began.
+        exits = {e.pid: e.ms for e in self.probe_events(kind="exit", tag="-q")}
+        quiet_runs = sorted((s.ms, exits.get(s.pid), s.pid)
+                            for s in self.probe_events(kind="start", tag="-q") if not is_full(s))
+        for (_, end, pid), (next_start, _, next_pid) in zip(quiet_runs, quiet_runs[1:]):
+            self.assertIsNotNone(end, f"-q: pid {pid} never ended, pid {next_pid} started beside it")
+            if next_start < end:
+                self.fail(f"-q: pid {next_pid} started while pid {pid} ran, "
+                          f"{(end - next_start) / 1000:.1f} s before its end")
+
+        # The edit is the second line's job, beside the old command's on the first.
+        self.assertEqual(full_lines, {"2"})
 
 
 class ReloadServiceTest(ServiceCase, ReloadCase):

@@ -18,6 +18,10 @@ NOT_FOUND = "Config File (cycle_launch.txt) not Found"
 FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
 # The exit code of a run ended at its limit: ERROR_TIMEOUT.
 LIMIT_EXIT_CODE = 1460
+# What Wine gives each process of a job that its last handle's close ends
+# (measured: after CloseHandle, the owner's normal exit and its kill -9
+# alike). Windows documents none.
+JOB_CLOSE_EXIT_CODE = 0
 
 
 def journal_time(record):
@@ -178,6 +182,59 @@ class StopTreeTest(RunnerCase):
                       "the process that broke away")
         self.interrupt_runner()
         self.assert_stop_outcome(ended=("parent",), outliving=("parent-breakaway",))
+
+
+class ForcedEndTest(RunnerCase):
+    """A runner ended by force, as a crash or taskkill /f ends it, takes its
+    runs along: no child, nor what a child started, goes on without it."""
+
+    def start_and_kill(self, probe):
+        self.write_config(f"5,{probe} parent sleep=forever grandchild\n")
+        self.start_runner()
+        self.wait_for(lambda: self.probe_events(kind="start", tag="parent")
+                      and self.probe_events(kind="start", tag="parent-grandchild"), 20,
+                      "the child and the grandchild")
+        self.runner.kill()  # SIGKILL to the process running the runner
+        self.runner.wait(timeout=10)
+
+    def running(self, tag):
+        ended = {e.pid for e in self.probe_events(kind="exit", tag=tag)}
+        return [s.pid for s in self.probe_events(kind="start", tag=tag) if s.pid not in ended]
+
+    def test_a_runner_ended_by_force_leaves_no_child_or_grandchild_running(self):
+        probe = self.add_probe()
+        self.start_and_kill(probe)
+        # Wine ends them some 50 to 150 ms after the kill; the emulation
+        # wakes the probe's guard later.
+        within = 3 + STARTUP_SECONDS
+        killed = time.monotonic()
+        while time.monotonic() < killed + within and (self.running("parent")
+                                                      or self.running("parent-grandchild")):
+            time.sleep(0.1)
+        took = time.monotonic() - killed
+        self.assertEqual(self.running("parent"), [], f"the child, {within} s after the kill")
+        self.assertEqual(self.running("parent-grandchild"), [],
+                         f"the grandchild, {within} s after the kill")
+        for tag in ("parent", "parent-grandchild"):
+            [end] = self.probe_events(kind="exit", tag=tag)
+            self.assertEqual(end.code, JOB_CLOSE_EXIT_CODE, tag)
+        print(f"\nchild and grandchild seen ended {took:.1f} s after the kill")
+
+    def test_a_runner_started_after_a_forced_end_runs_the_job_once(self):
+        probe = self.add_probe()
+        self.start_and_kill(probe)
+        before = {s.pid for s in self.probe_events(kind="start", tag="parent")}
+        self.start_runner()
+        self.wait_for(lambda: [s for s in self.probe_events(kind="start", tag="parent")
+                               if s.pid not in before]
+                      and len(self.probe_events(kind="start", tag="parent-grandchild")) >= 2, 20,
+                      "the new runner's child and grandchild")
+        [new] = [s.pid for s in self.probe_events(kind="start", tag="parent") if s.pid not in before]
+        self.assertEqual(self.running("parent"), [new], "runs of the job beside the new one")
+        self.assertEqual(len(self.running("parent-grandchild")), 1)
+        with open(os.path.join(self.folder, "cycle_launch.foreground.log"), "rb") as f:
+            journal = f.read().decode("utf-8")
+        self.assertIn("the previous runner's journal ends without its stop record", journal)
 
 
 class LimitTest(JournalCase, ReloadCase):
