@@ -6,3 +6,4 @@ void* CreateRunJobObject() { return nullptr; }
 bool AddChildToJobObject(void*, const ChildProcess&) { return false; }
 void TerminateRunJobObject(void*, uint32_t) {}
 void ReleaseJobObject(void*) {}
+void KeepJobProcessesAtClose(void*) {}
