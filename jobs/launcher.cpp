@@ -14,6 +14,7 @@
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "platform/threads.h"
 
 namespace {
@@ -35,72 +36,115 @@ constexpr uint32_t kTransientErrors[] = {
 
 constexpr size_t kLaunchWarningSize = 1024;
 
-char StartPath[kMaxPathValue];
-// The environment at start, which every child's is made from; length 0
+// The environment at start, which every child's is made from; 0 units
 // when it did not fit, and children then get ours, which is never written.
-char StartBlock[kEnvironmentBlockSize];
-size_t StartBlockLength;
+uint16_t StartBlock[kEnvironmentBlockUnits];
+size_t StartBlockUnits;
 
 // A child's block is composed in its row's buffer: a row has one worker at
-// a time, so no launch ever waits for another's buffer. Only the pages a
-// block touches are ever committed.
-char LaunchBuffers[kMaxJobs][kEnvironmentBlockSize];
-
-bool IsPathEntry(const char* entry) {
-    const char name[] = "PATH=";
-    for (size_t i = 0; i < sizeof name - 1; ++i) {
-        char c = entry[i];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c != name[i]) return false;
-    }
-    return true;
-}
+// a time, so no launch ever waits for another's buffer. Fixed, 64 KiB a
+// row, rather than on the worker's stack, which is kept small for 1024
+// workers; only the pages a block touches are ever committed.
+uint16_t LaunchBuffers[kMaxJobs][kEnvironmentBlockUnits];
 
 // The block is the tighter bound: a PATH that fits in it is within the
 // platform's limit for one variable's value.
-static_assert(kEnvironmentBlockSize - (sizeof "PATH=" - 1) - 2 < kMaxPathValue,
+static_assert(kEnvironmentBlockUnits - (sizeof "PATH=" - 1) - 2 < kMaxPathValue,
               "a PATH value that fits the block may pass the platform's limit");
 
-// startBlock with PATH set to pathPrefix followed by jobDirectory, in place
-// of its PATH. False when it does not fit.
-bool ComposeBlock(char* block, const char* startBlock, const char* pathPrefix,
-                  const char* separator, const char* jobDirectory) {
-    size_t used = 0;
+constexpr size_t kPathNameUnits = sizeof kPathName - 1;
+
+size_t UnitsOf(const uint16_t* text) {
+    size_t length = 0;
+    while (text[length] != 0) ++length;
+    return length;
+}
+
+// An entry's name against "PATH", as Windows orders a block's names: by
+// their upper case, unit by unit. A name ends at its first '=' after its
+// first unit (the current folders' hidden "=C:" names begin with one).
+int CompareWithPathName(const uint16_t* entry) {
+    for (size_t i = 0;; ++i) {
+        uint16_t unit = entry[i];
+        bool nameEnds = unit == 0 || (unit == '=' && i > 0);
+        if (i == kPathNameUnits) return nameEnds ? 0 : 1;
+        if (nameEnds) return -1;
+        if (unit >= 'a' && unit <= 'z') unit = static_cast<uint16_t>(unit - 'a' + 'A');
+        uint16_t name = static_cast<uint16_t>(kPathName[i]);
+        if (unit != name) return unit < name ? -1 : 1;
+    }
+}
+
+// Appends to a block, never past its last unit, which is kept for the
+// zero that ends the block.
+struct BlockWriter {
+    uint16_t* block;
+    size_t used;
+    bool fits;
+
+    void Put(const uint16_t* units, size_t count) {
+        if (!fits || used + count >= kEnvironmentBlockUnits) {
+            fits = false;
+            return;
+        }
+        std::memcpy(block + used, units, count * sizeof *units);
+        used += count;
+    }
+    void PutAscii(const char* text) {
+        for (; *text != '\0'; ++text) {
+            uint16_t unit = static_cast<uint16_t>(static_cast<unsigned char>(*text));
+            Put(&unit, 1);
+        }
+    }
+    void EndEntry() {
+        uint16_t zero = 0;
+        Put(&zero, 1);
+    }
+};
+
+// startBlock with its PATH set to the start value or, where that is null,
+// the default search list, then separator and the folder. A block without
+// one gets it where Windows' order puts it; a second one is dropped.
+bool ComposeBlock(uint16_t* block, const uint16_t* startBlock, const uint16_t* startPath,
+                  const char* separator, const uint16_t* folder, size_t folderUnits) {
+    BlockWriter writer{block, 0, true};
     bool written = false;
     auto writePath = [&]() {
-        int length = std::snprintf(block + used, kEnvironmentBlockSize - used, "%s%s%s%s", kPathName,
-                                   "=", pathPrefix, separator);
-        if (length < 0 || used + static_cast<size_t>(length) >= kEnvironmentBlockSize) return false;
-        used += static_cast<size_t>(length);
-        length = std::snprintf(block + used, kEnvironmentBlockSize - used, "%s", jobDirectory);
-        if (length < 0 || used + static_cast<size_t>(length) + 2 > kEnvironmentBlockSize) return false;
-        used += static_cast<size_t>(length) + 1;
+        writer.PutAscii(kPathName);
+        writer.PutAscii("=");
+        if (startPath != nullptr) {
+            writer.Put(startPath, UnitsOf(startPath));
+        } else {
+            writer.PutAscii(texts::kDefaultSearchList);
+        }
+        writer.PutAscii(separator);
+        writer.Put(folder, folderUnits);
+        writer.EndEntry();
         written = true;
-        return true;
     };
-    for (const char* entry = startBlock; *entry != '\0'; entry += std::strlen(entry) + 1) {
-        if (IsPathEntry(entry)) {
-            if (!written && !writePath()) return false;
+    for (const uint16_t* entry = startBlock; *entry != 0; entry += UnitsOf(entry) + 1) {
+        int order = CompareWithPathName(entry);
+        if (order == 0) {
+            if (!written) writePath();
             continue;
         }
-        size_t length = std::strlen(entry) + 1;
-        if (used + length + 1 > kEnvironmentBlockSize) return false;
-        std::memcpy(block + used, entry, length);
-        used += length;
+        if (order > 0 && !written) writePath();
+        writer.Put(entry, UnitsOf(entry) + 1);
     }
-    if (!written && !writePath()) return false;
-    block[used] = '\0';
+    if (!written) writePath();
+    if (!writer.fits) return false;
+    block[writer.used] = 0;
     return true;
 }
 
 // The environment block of a child: exactly the start one for a program
 // without a folder, else the start one with the folder after the start
 // PATH. Null (ours, as it was at start) where none can be had.
-const char* ChildEnvironment(const char* jobDirectory, int32_t index) {
-    if (StartBlockLength == 0) return nullptr;
+const uint16_t* ChildEnvironment(const char* jobDirectory, int32_t index) {
+    if (StartBlockUnits == 0) return nullptr;
     if (jobDirectory == nullptr) return StartBlock;
-    char* block = LaunchBuffers[index];
-    return ComposeChildBlock(StartBlock, StartPath, jobDirectory, block) ? block : nullptr;
+    uint16_t* block = LaunchBuffers[index];
+    return ComposeChildBlock(StartBlock, jobDirectory, block) ? block : nullptr;
 }
 
 // The child starts suspended, so that nothing it starts escapes its job
@@ -108,7 +152,7 @@ const char* ChildEnvironment(const char* jobDirectory, int32_t index) {
 // before it runs. Where it can't be put into a job object, it runs
 // without, and a stop ends the child alone.
 bool CreateChildInItsJobObject(const char* programPath, char* commandLine, const char* directory,
-                               const char* environment, ChildProcess* child, bool* suspended,
+                               const uint16_t* environment, ChildProcess* child, bool* suspended,
                                uint32_t* error) {
     void* jobObject = CreateRunJobObject();
     *suspended = jobObject != nullptr;
@@ -145,18 +189,22 @@ bool PublishFirst(RowRun& run, int32_t progress) {
 
 }  // namespace
 
-void CaptureStartPath() {
-    size_t length = ReadEnvironmentVariable(kPathName, StartPath, sizeof StartPath);
-    if (length == 0 || length >= sizeof StartPath) StartPath[0] = '\0';
-    StartBlockLength = ReadEnvironmentBlock(StartBlock, sizeof StartBlock);
-}
+void CaptureStartBlock() { StartBlockUnits = ReadEnvironmentBlock(StartBlock, kEnvironmentBlockUnits); }
 
-bool ComposeChildBlock(const char* startBlock, const char* startPath, const char* jobDirectory,
-                       char* block) {
-    if (startPath[0] != '\0' && ComposeBlock(block, startBlock, startPath, ";", jobDirectory)) {
+bool ComposeChildBlock(const uint16_t* startBlock, const char* jobDirectory, uint16_t* block) {
+    uint16_t folder[kTextSize];
+    size_t folderUnits = ConvertAnsiToUtf16(jobDirectory, folder, kTextSize);
+    if (folderUnits == 0) return false;
+    const uint16_t* startPath = nullptr;
+    for (const uint16_t* entry = startBlock; *entry != 0; entry += UnitsOf(entry) + 1) {
+        if (CompareWithPathName(entry) != 0) continue;
+        if (entry[kPathNameUnits + 1] != 0) startPath = entry + kPathNameUnits + 1;
+        break;
+    }
+    if (startPath != nullptr && ComposeBlock(block, startBlock, startPath, ";", folder, folderUnits)) {
         return true;
     }
-    return ComposeBlock(block, startBlock, texts::kDefaultSearchList, "", jobDirectory);
+    return ComposeBlock(block, startBlock, nullptr, "", folder, folderUnits);
 }
 
 bool IsTransientLaunchError(uint32_t error) {
@@ -184,7 +232,7 @@ void JobWorker(int32_t index) {
         return;
     }
     const char* directory = lastBackslash != nullptr ? jobDirectory : nullptr;
-    const char* environment = ChildEnvironment(directory, index);
+    const uint16_t* environment = ChildEnvironment(directory, index);
     // Created in the run's own record, which the scheduler reads only once
     // told of it.
     ChildProcess& child = run.child;

@@ -40,6 +40,7 @@ bool StartRunner(JournalRole role) {
     }
     OpenJournal(role);
     if (allowed) JournalRunnerNote(AllowedReport);
-    PrepareChildCreation();  // before any worker exists
+    // Before any worker exists.
+    if (!PrepareChildCreation()) JournalRunnerNote(texts::kNoJobObjectsOfTheirOwn);
     return true;
 }

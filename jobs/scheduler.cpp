@@ -526,7 +526,7 @@ int RunScheduler(RunEnd* end) {
         if (end != nullptr) *end = read ? RunEnd::kNoJobs : RunEnd::kNoConfigFile;
         return 1;
     }
-    CaptureStartPath();
+    CaptureStartBlock();
 
     for (int32_t i = 0; i < count; ++i) {
         ClearRow(Rows[i]);

@@ -127,6 +127,12 @@ constexpr const char kLostQueueFullFormat[] = "%lu records lost: the queue was f
 constexpr const char kLostWriteFormat[] = "%lu records lost: writing failed with error %lu (%s)";
 constexpr const char kLostDeletedFormat[] = "%lu records lost: the file was deleted while open";
 
+// The runner runs in a job that lets no child leave it, before Windows 8.
+constexpr const char kNoJobObjectsOfTheirOwn[] =
+    "children get no job object of their own: the runner runs in a job that lets none of "
+    "them break away, and this Windows (before 8) nests no job in another; a stop or a limit "
+    "ends a run's child alone, and a runner that ends without its stop leaves it running";
+
 // --- A new version of the configuration, taken while jobs run ----------
 // printf formats of the reload records. The counts of a version applied:
 // added, retired, edited in place, interval changed, unchanged.

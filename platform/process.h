@@ -15,24 +15,27 @@ struct ChildProcess {
 };
 
 // Decides, once, how children are created here: the way a 32-bit runner on
-// 64-bit Windows reaches the System32 a job names, and the NUL device that
-// children get as standard handles. Call before the first CreateChild,
-// while no other thread runs one.
-void PrepareChildCreation();
+// 64-bit Windows reaches the System32 a job names, the NUL device that
+// children get as standard handles, and whether a child breaks away from a
+// job the runner is in so as to get one of its own. Call before the first
+// CreateChild, while no other thread runs one. False where children can
+// have no job object of their own (before Windows 8, in a job that lets
+// none break away): their runs go on without.
+bool PrepareChildCreation();
 
 // Starts programPath (taken as it is: no search, no extension added; under
 // System32 it is the real System32 even for a 32-bit runner on 64-bit
 // Windows) with commandLine, with a console of its own that is never shown,
 // standard input, output and error the NUL device and no other handle of
 // ours, in workingDirectory or, when that is null, in ours, with the
-// environment block given (see ReadEnvironmentBlock) or, when that is null,
-// ours. A child created suspended runs only once ResumeChild lets it.
+// UTF-16 environment block given (see ReadEnvironmentBlock) or, when that
+// is null, ours. A child created suspended runs only once ResumeChild lets it.
 // Where the platform can, it is created inside jobObject (when not null),
 // so that it is never in none: child->jobObject then names it. On failure
 // *child is left without a process and *error holds the platform's reason.
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 const char* environment, bool suspended, void* jobObject, ChildProcess* child,
-                 uint32_t* error);
+                 const uint16_t* environment, bool suspended, void* jobObject,
+                 ChildProcess* child, uint32_t* error);
 
 // True when a creation of programPath failed with error because it names
 // the real System32 of a 32-bit runner on 64-bit Windows, where a 32-bit

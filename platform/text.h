@@ -15,3 +15,8 @@ size_t ConvertToAnsi(const uint16_t* units, size_t count, char* ansi, size_t siz
 // doesn't fit in size bytes is cut at a character's boundary. Returns the
 // length written.
 size_t ConvertAnsiToUtf8(const char* ansi, char* utf8, size_t size);
+
+// Converts an ANSI text to UTF-16, without its zero, into at most size
+// units. Returns the count of units written; 0 when it is empty, doesn't
+// fit or can't be converted.
+size_t ConvertAnsiToUtf16(const char* ansi, uint16_t* units, size_t size);

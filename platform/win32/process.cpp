@@ -12,6 +12,8 @@ static_assert(kCreateSuspendedFlag == CREATE_SUSPENDED, "flag values");
 static_assert(kDetachedProcessFlag == DETACHED_PROCESS, "flag values");
 static_assert(kExtendedStartupInfoFlag == EXTENDED_STARTUPINFO_PRESENT, "flag values");
 static_assert(kCreateNoWindowFlag == CREATE_NO_WINDOW, "flag values");
+static_assert(kUnicodeEnvironmentFlag == CREATE_UNICODE_ENVIRONMENT, "flag values");
+static_assert(kBreakawayFromJobFlag == CREATE_BREAKAWAY_FROM_JOB, "flag values");
 
 namespace {
 
@@ -25,6 +27,7 @@ using UpdateListFunction = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST list, DWOR
                                          PVOID previous, PSIZE_T returned);
 using DeleteListFunction = VOID(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST list);
 using IsProcessInJobFunction = BOOL(WINAPI*)(HANDLE process, HANDLE job, BOOL* result);
+using SystemWindowsDirectoryFunction = UINT(WINAPI*)(LPSTR buffer, UINT size);
 
 // PROC_THREAD_ATTRIBUTE_JOB_LIST, Windows 10 and later: the child is in the
 // job objects named from its creation on. Older headers lack the name.
@@ -56,6 +59,7 @@ struct CreationFacts {
     SIZE_T listBytes;  // 0: no handle list here
     bool jobList;      // the list may name a job object too
     IsProcessInJobFunction isProcessInJob;
+    ChildJobs jobs;
 } Facts;
 
 bool FolderExists(const char* path) {
@@ -63,9 +67,18 @@ bool FolderExists(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// The machine's own Windows folder: on a Remote Desktop host, the Windows
+// folder of a program not marked aware of it is the user's private copy.
+UINT ReadSystemWindowsDirectory(char* buffer, UINT size) {
+    auto systemWindowsDirectory =
+        FindKernelFunction<SystemWindowsDirectoryFunction>("GetSystemWindowsDirectoryA");
+    if (systemWindowsDirectory == nullptr) return GetWindowsDirectoryA(buffer, size);
+    return systemWindowsDirectory(buffer, size);
+}
+
 void DecideRoute() {
     Facts.route = system32_path::Route::kAsWritten;
-    UINT length = GetWindowsDirectoryA(Facts.windowsDirectory, sizeof Facts.windowsDirectory);
+    UINT length = ReadSystemWindowsDirectory(Facts.windowsDirectory, sizeof Facts.windowsDirectory);
     if (length == 0 || length >= sizeof Facts.windowsDirectory) {
         Facts.windowsDirectory[0] = '\0';
         return;
@@ -191,17 +204,45 @@ BOOL CreateProcessAtRoute(const char* programPath, char* commandLine, BOOL inher
     return done;
 }
 
+// Whether the runner runs in a job, and what that job lets its processes'
+// children do: asked once, of the runner's own job.
+void LearnRunnerJob() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    // The manifest names Windows up to 11, so the version is not capped.
+    bool nested = GetVersionExA(&version) &&
+                  (version.dwMajorVersion > 6 ||
+                   (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2));
+    BOOL inJob = FALSE;
+    if (Facts.isProcessInJob == nullptr ||
+        !Facts.isProcessInJob(GetCurrentProcess(), nullptr, &inJob)) {
+        inJob = FALSE;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    DWORD flags = 0;
+    // A null handle names the job the caller is in.
+    if (inJob && QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits,
+                                           sizeof limits, nullptr)) {
+        flags = limits.BasicLimitInformation.LimitFlags;
+    }
+    Facts.jobs = DecideChildJobs(nested, inJob != FALSE, (flags & JOB_OBJECT_LIMIT_BREAKAWAY_OK) != 0,
+                                 (flags & JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK) != 0);
+}
+
 }  // namespace
 
-void PrepareChildCreation() {
-    if (Facts.prepared) return;
+bool PrepareChildCreation() {
+    if (Facts.prepared) return Facts.jobs.own;
     Facts.prepared = true;
     DecideRoute();
     OpenNulDevice();
     FindHandleList();
     FindJobList();
+    LearnRunnerJob();
     KeepOwnHandlesFromChildren();
+    return Facts.jobs.own;
 }
+
 
 bool IsSystem32ProgramMissing(const char* programPath, uint32_t error) {
     return system32_path::IsMissingFromRealSystem32(Facts.route, programPath,
@@ -209,8 +250,8 @@ bool IsSystem32ProgramMissing(const char* programPath, uint32_t error) {
 }
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 const char* environment, bool suspended, void* jobObject, ChildProcess* child,
-                 uint32_t* error) {
+                 const uint16_t* environment, bool suspended, void* jobObject,
+                 ChildProcess* child, uint32_t* error) {
     // Made on the worker's stack: concurrent creations share nothing but
     // what Facts holds, which none of them writes.
     alignas(8) unsigned char listBuffer[kAttributeListBytes];
@@ -219,7 +260,8 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     bool jobListed = false;
     bool hasList = Facts.listBytes != 0 && Facts.nulDevice != nullptr &&
                    MakeAttributeList(listBuffer, &job, &list, &jobListed);
-    ChildStartPlan plan = PlanChildStart(suspended, Facts.nulDevice != nullptr, hasList);
+    ChildStartPlan plan = PlanChildStart(suspended, Facts.nulDevice != nullptr, hasList,
+                                         environment != nullptr, Facts.jobs.breakaway);
 
     STARTUPINFOEXA startup = {};
     startup.StartupInfo.cb = plan.handleList ? sizeof startup : sizeof startup.StartupInfo;
@@ -232,7 +274,7 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     if (plan.handleList) startup.lpAttributeList = list;
     PROCESS_INFORMATION created = {};
     // The block is only read: its copy is the child's.
-    void* block = const_cast<char*>(environment);
+    void* block = const_cast<uint16_t*>(environment);
     DWORD failure = 0;
     BOOL done = CreateProcessAtRoute(programPath, commandLine, plan.inheritHandles ? TRUE : FALSE,
                                      plan.creationFlags, block, workingDirectory,

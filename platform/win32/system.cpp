@@ -49,30 +49,26 @@ bool IsDesktopSeen() {
     return (flags.dwFlags & WSF_VISIBLE) != 0 && !IsInUnseenSession();
 }
 
-size_t ReadEnvironmentVariable(const char* name, char* buffer, size_t size) {
-    DWORD length = GetEnvironmentVariableA(name, buffer, static_cast<DWORD>(size));
-    if (length >= size) buffer[0] = '\0';  // did not fit: the result is the size needed
-    return length;
-}
-
 bool WriteEnvironmentVariable(const char* name, const char* value) {
     return SetEnvironmentVariableA(name, value) != 0;
 }
 
-size_t ReadEnvironmentBlock(char* buffer, size_t size) {
-    char* block = GetEnvironmentStringsA();
+size_t ReadEnvironmentBlock(uint16_t* buffer, size_t size) {
+    // In UTF-16: the ANSI form (GetEnvironmentStringsA) is in the OEM code
+    // page, and a child takes its block as ANSI or UTF-16 only.
+    WCHAR* block = GetEnvironmentStringsW();
     if (block == nullptr) return 0;
     // Up to the zero that ends the last text, then the block's own zero.
     size_t length = 0;
-    while (block[length] != '\0') length += std::strlen(block + length) + 1;
+    while (block[length] != 0) length += lstrlenW(block + length) + 1;
     size_t copied = length + 1 < 2 ? 2 : length + 1;
     if (copied > size) {
         copied = 0;
     } else {
-        std::memcpy(buffer, block, length);
-        std::memset(buffer + length, 0, copied - length);
+        std::memcpy(buffer, block, length * sizeof *block);
+        for (size_t i = length; i < copied; ++i) buffer[i] = 0;
     }
-    FreeEnvironmentStringsA(block);
+    FreeEnvironmentStringsW(block);
     return copied;
 }
 

@@ -2,6 +2,8 @@
 
 #include "platform/text.h"
 
+static_assert(sizeof(WCHAR) == sizeof(uint16_t), "UTF-16 units");
+
 size_t ConvertToAnsi(const uint16_t* units, size_t count, char* ansi, size_t size) {
     const auto* wide = reinterpret_cast<const WCHAR*>(units);
     // Where the ANSI code page is UTF-8 itself, every character has a form,
@@ -36,4 +38,12 @@ size_t ConvertAnsiToUtf8(const char* ansi, char* utf8, size_t size) {
         }
     }
     return 0;
+}
+
+size_t ConvertAnsiToUtf16(const char* ansi, uint16_t* units, size_t size) {
+    // With its zero, which the count then leaves out.
+    int count = MultiByteToWideChar(CP_ACP, 0, ansi, -1, reinterpret_cast<WCHAR*>(units),
+                                    static_cast<int>(size));
+    if (count <= 1) return 0;
+    return static_cast<size_t>(count - 1);
 }

@@ -145,6 +145,33 @@ void EndLaunch(int64_t index, uint32_t exitCode) {
     }
 }
 
+// The fake's ANSI code page to UTF-16 and back: Latin-1, and its one
+// double-byte character. What has no ANSI form comes back as '?'.
+std::u16string Utf16Of(const std::string& ansi) {
+    std::u16string wide;
+    for (size_t i = 0; i < ansi.size(); ++i) {
+        if (ansi.compare(i, 2, fake::kDoubleByteForm) == 0) {
+            wide += static_cast<char16_t>(fake::kDoubleByteCharacter);
+            ++i;
+        } else {
+            wide += static_cast<char16_t>(static_cast<unsigned char>(ansi[i]));
+        }
+    }
+    return wide;
+}
+
+std::string AnsiOf(const std::u16string& wide) {
+    std::string ansi;
+    for (char16_t unit : wide) {
+        if (unit == fake::kDoubleByteCharacter) {
+            ansi += fake::kDoubleByteForm;
+        } else {
+            ansi += unit <= 0xFF && unit != 0x81 ? static_cast<char>(unit) : '?';
+        }
+    }
+    return ansi;
+}
+
 size_t LaunchOf(const ChildProcess& child) {
     return reinterpret_cast<uintptr_t>(child.process) - 1;
 }
@@ -351,19 +378,23 @@ void ShowWarningBox(const char*, const char* text) {
 }
 
 // PATH as the child sees it: from its own block, else from ours.
-std::string PathOf(const char* environment) {
+std::string PathOf(const uint16_t* environment) {
     if (environment == nullptr) {
         return world.environment.count("PATH") ? world.environment["PATH"] : "";
     }
-    for (const char* entry = environment; *entry != '\0'; entry += std::strlen(entry) + 1) {
-        if (strncasecmp(entry, "PATH=", 5) == 0) return entry + 5;
+    for (const uint16_t* entry = environment; *entry != 0;) {
+        std::u16string text;
+        while (*entry != 0) text += static_cast<char16_t>(*entry++);
+        ++entry;
+        std::string ansi = AnsiOf(text);
+        if (strncasecmp(ansi.c_str(), "PATH=", 5) == 0) return ansi.substr(5);
     }
     return "";
 }
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 const char* environment, bool suspended, void* jobObject, ChildProcess* child,
-                 uint32_t* error) {
+                 const uint16_t* environment, bool suspended, void* jobObject,
+                 ChildProcess* child, uint32_t* error) {
     std::unique_lock<std::mutex> guard(world.mutex);
     // A creation that hangs, as one of a program on a server that is off.
     for (const auto& [program, ms] : world.options.slowCreations) {
@@ -631,16 +662,6 @@ bool StartThread(ThreadBody body, int32_t argument) {
 void EnterReportLock() { reportLock.lock(); }
 void LeaveReportLock() { reportLock.unlock(); }
 
-size_t ReadEnvironmentVariable(const char* name, char* buffer, size_t size) {
-    std::lock_guard<std::mutex> guard(world.mutex);
-    auto found = world.environment.find(name);
-    if (found == world.environment.end()) return 0;
-    const std::string& value = found->second;
-    if (value.size() >= size) return value.size() + 1;
-    std::memcpy(buffer, value.c_str(), value.size() + 1);
-    return value.size();
-}
-
 bool WriteEnvironmentVariable(const char* name, const char* value) {
     std::lock_guard<std::mutex> guard(world.mutex);
     world.environment[name] = value;
@@ -648,15 +669,22 @@ bool WriteEnvironmentVariable(const char* name, const char* value) {
     return true;
 }
 
-size_t ReadEnvironmentBlock(char* buffer, size_t size) {
+size_t ReadEnvironmentBlock(uint16_t* buffer, size_t size) {
     std::lock_guard<std::mutex> guard(world.mutex);
-    std::string block;
-    for (const auto& [name, value] : world.environment) block += name + "=" + value + '\0';
-    if (block.empty()) block += '\0';
-    block += '\0';
+    std::u16string block;
+    for (const auto& [name, value] : world.environment) block += Utf16Of(name + "=" + value) + u'\0';
+    if (block.empty()) block += u'\0';
+    block += u'\0';
     if (block.size() > size) return 0;
-    std::memcpy(buffer, block.data(), block.size());
+    std::memcpy(buffer, block.data(), block.size() * sizeof(uint16_t));
     return block.size();
+}
+
+size_t ConvertAnsiToUtf16(const char* ansi, uint16_t* units, size_t size) {
+    std::u16string wide = Utf16Of(ansi);
+    if (wide.empty() || wide.size() > size) return 0;
+    std::memcpy(units, wide.data(), wide.size() * sizeof(uint16_t));
+    return wide.size();
 }
 
 bool GetExecutablePath(char* buffer, size_t size) {
@@ -733,7 +761,10 @@ bool ReadWholeFile(const char* windowsName, char* buffer, size_t size, size_t* l
 
 bool IsNtPlatform() { return true; }
 
-void PrepareChildCreation() {}
+bool PrepareChildCreation() {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    return !world.options.jobObjectsRefused;
+}
 
 bool IsSystem32ProgramMissing(const char* programPath, uint32_t error) {
     std::lock_guard<std::mutex> guard(world.mutex);

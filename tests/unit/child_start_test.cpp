@@ -41,6 +41,45 @@ TEST(ChildStartPlan, FlagsAndHandlesByWhatThePlatformHas) {
     }
 }
 
+// A block of ours is always UTF-16; breaking away from the runner's job is
+// asked for only where the runner's job needs it (DecideChildJobs).
+TEST(ChildStartPlan, EnvironmentAndBreakawayFlags) {
+    constexpr uint32_t kUnicode = 0x400, kBreakaway = 0x01000000;
+    for (bool nulOpen : {true, false}) {
+        for (bool environment : {false, true}) {
+            for (bool breakaway : {false, true}) {
+                uint32_t flags = PlanChildStart(true, nulOpen, true, environment, breakaway).creationFlags;
+                EXPECT_EQ((flags & kUnicode) != 0, environment) << nulOpen << environment << breakaway;
+                EXPECT_EQ((flags & kBreakaway) != 0, breakaway) << nulOpen << environment << breakaway;
+            }
+        }
+    }
+}
+
+TEST(ChildJobs, DecidedByTheWindowsVersionAndTheRunnersJob) {
+    struct Case {
+        const char* name;
+        bool nested, inJob, breakawayAllowed, silent;
+        bool breakaway, own;
+    };
+    const Case cases[] = {
+        {"not in a job", false, false, false, false, false, true},
+        {"Windows 8 and later nest jobs", true, true, false, false, false, true},
+        // Breaking away there would take the child out of the outer job's stop.
+        {"Windows 8 and later never break away", true, true, true, false, false, true},
+        {"before 8, allowed: break away", false, true, true, false, true, true},
+        // Asked where not allowed, the creation would fail with access denied.
+        {"before 8, not allowed: no job of its own", false, true, false, false, false, false},
+        {"before 8, children leave silently", false, true, false, true, false, true},
+        {"before 8, both allowed: silently", false, true, true, true, false, true},
+    };
+    for (const Case& c : cases) {
+        ChildJobs jobs = DecideChildJobs(c.nested, c.inJob, c.breakawayAllowed, c.silent);
+        EXPECT_EQ(jobs.breakaway, c.breakaway) << c.name;
+        EXPECT_EQ(jobs.own, c.own) << c.name;
+    }
+}
+
 TEST(System32Route, ChosenByWow64AndSysnative) {
     struct Case { bool wow64; bool sysnative; Route expected; };
     const Case cases[] = {

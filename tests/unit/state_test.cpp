@@ -16,6 +16,8 @@
 #include "jobs/job_table.h"
 #include "jobs/journal.h"
 #include "jobs/reload.h"
+#include "jobs/runner_start.h"
+#include "jobs/texts.h"
 #include "jobs/scheduler.h"
 #include "jobs/transitions.h"
 #include "tests/fake_platform/fake_platform.h"
@@ -57,6 +59,30 @@ TEST_F(EngineTest, AStalledReadHoldsUpNoTickAndNoStop) {
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(records.back()[7], "stop: Ctrl+C; 0 runs ended by the stop");
     EXPECT_EQ(fake::NowMs(), 12000) << "the stop waited for the read";
+}
+
+// Where a child can have no job object of its own (before Windows 8, the
+// runner in a job that lets none break away), the journal says so once.
+TEST_F(EngineTest, ChildrenWithoutJobsOfTheirOwnAreToldOfOnceAtTheStart) {
+    for (bool refused : {false, true}) {
+        WriteConfig("1,C:\\a.exe\n");
+        std::remove((directory_ + "/cycle_launch.foreground.log").c_str());
+        options_.jobObjectsRefused = refused;
+        options_.stopAtMs = 3000;
+        fake::Reset(options_);
+        ResetJobTable();
+        StopFlag.store(0);
+        SetWarningRole(WarningRole::kForeground);
+        ASSERT_TRUE(StartRunner(JournalRole::kForeground));
+        EXPECT_EQ(RunScheduler(nullptr), 0);
+        CloseJournal();
+        fake::Finish();
+        int told = 0;
+        for (const Fields& record : Records()) {
+            told += record[1] == "runner" && record[7] == texts::kNoJobObjectsOfTheirOwn;
+        }
+        EXPECT_EQ(told, refused ? 1 : 0) << "refused " << refused;
+    }
 }
 
 // --- A run's limit ---------------------------------------------------------
