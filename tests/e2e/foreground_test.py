@@ -2,10 +2,12 @@
 boxes, the children it starts and the stop on Ctrl+C."""
 import os
 import shutil
+import subprocess
 import unittest
 
+import wine_builds
 from wine_harness import (PREFIX, PROBE64_EXE, PROBE_EXE, STARTUP_SECONDS, STOP_SECONDS, USAGE,
-                          RunnerCase)
+                          RunnerCase, kill_wine, wine_environment)
 
 NOT_FOUND = "Config File (cycle_launch.txt) not Found"
 FORMAT_ERROR = "Config File (cycle_launch.txt) Format Error"
@@ -127,6 +129,62 @@ class ChildTest(RunnerCase):
         [bare] = self.probe_events(kind="start")
         self.assertEqual(bare.command_line, "probe.exe bare")
         self.assertTrue(same_folder(bare.cwd, self.windows_folder))
+
+
+class EnvironmentTest(RunnerCase):
+    """A user whose profile folder is named outside the ANSI code page gets a
+    TEMP that every job must see as it is; PATH still gets the job's folder."""
+
+    # Not in code page 1252, Wine's ANSI code page for en-US.
+    TEMP = "C:\\Users\\\u0416\u0430\u043d\u043d\u0430\\AppData\\Local\\Temp"  # Жанна
+    TMP = "C:\\Users\\Joanna\\AppData\\Local\\Temp"
+    # The ANSI code page follows the locale of the Wine process: UTF-8 on the
+    # Linux side, en-US and so 1252 on the Windows side, whatever the machine's.
+    LOCALE = {"LC_ALL": "C.UTF-8"}
+
+    def setUp(self):
+        super().setUp()
+        # Wine takes TEMP and TMP from the user's registry environment, as
+        # Windows does at logon, never from the Linux one. The prefix is
+        # shared: its own values go back after the case.
+        saved = self.windows_folder + "saved-environment.reg"
+        self.registry("export", "HKCU\\Environment", saved, "/y")
+        self.addCleanup(self.restore_registry, saved)
+        self.import_user_environment({"TEMP": self.TEMP, "TMP": self.TMP})
+
+    def registry(self, *args):
+        # The 64-bit reg.exe on every machine: 32-bit programs see the same
+        # HKCU\Environment.
+        subprocess.run([wine_builds.loader(64), "reg", *args], env=wine_environment(self.LOCALE),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
+                       timeout=60)
+
+    def import_user_environment(self, values):
+        lines = ["Windows Registry Editor Version 5.00", "", "[HKEY_CURRENT_USER\\Environment]"]
+        lines += [f'"{name}"="{value}"'.replace("\\", "\\\\") for name, value in values.items()]
+        with open(os.path.join(self.folder, "environment.reg"), "wb") as f:
+            f.write("\r\n".join(lines + [""]).encode("utf-16"))
+        self.registry("import", self.windows_folder + "environment.reg")
+
+    def restore_registry(self, saved):
+        self.registry("import", saved)
+        # The server writes the prefix's registry out as it ends.
+        kill_wine()
+
+    def test_a_child_gets_the_environment_whole(self):
+        probe = self.add_probe("job")
+        self.write_config(f"0,{probe} job env=TEMP env=TMP env=PATH\n")
+        self.start_runner(env=self.LOCALE)
+        self.wait_for(lambda: len(self.probe_events("job", kind="env")) == 3, 30,
+                      "the child's environment")
+        self.interrupt_runner()
+
+        seen = {event.name: event.value for event in self.probe_events("job", kind="env")}
+        # ASCII, set the same way: tells a lost character from a lost variable.
+        self.assertEqual(seen["TMP"], self.TMP)
+        self.assertEqual(seen["TEMP"], self.TEMP)
+        self.assertTrue(seen["PATH"].endswith(";" + self.windows_folder + "job\\"),
+                        seen["PATH"][-100:])
 
 
 class RestartTest(RunnerCase):

@@ -73,6 +73,7 @@ class ProbeEvent:
         self.cwd = self.command_line = self.path = None
         self.code = None
         self.console_processes = self.console_window = self.bits = None
+        self.name = self.value = None
         if self.kind == "start":
             self.cwd, self.command_line, self.path = fields[4], fields[5], fields[6]
         elif self.kind == "exit":
@@ -80,6 +81,11 @@ class ProbeEvent:
         elif self.kind == "report":
             self.console_processes, self.console_window = int(fields[4]), fields[5] == "1"
             self.bits = int(fields[6])
+        elif self.kind == "env":
+            # The value's UTF-16 units, as hex; None for a variable not set.
+            self.name = fields[4]
+            if fields[5] != "<none>":
+                self.value = bytes.fromhex(fields[5]).decode("utf-16-be", "surrogatepass")
 
     def __repr__(self):
         return f"{self.kind} {self.tag} pid={self.pid} ms={self.ms} code={self.code}"

@@ -4,6 +4,7 @@
  * it ended.
  *
  *   probe.exe TAG [sleep=MS|sleep=forever] [exit=CODE] [crash] [grandchild] [breakaway] [report]
+ *             [env=NAME]...
  *   probe.exe quiet            ends at once, records nothing
  *
  * crash: dies of an access violation after its start line; grandchild:
@@ -11,15 +12,19 @@
  * breakaway: the same as TAG-breakaway, created out of the job the probe is
  * in. The guard, too, leaves the probe's job where it may, so that it
  * outlives whatever ends the job. report: a line on what the probe was
- * given, after its start line.
+ * given, after its start line. env=NAME: a line with that environment
+ * variable as the probe reads it in UTF-16, after its start line.
  *
  * Lines, fields separated by tabs:
  *   start TAG PID MS CWD COMMANDLINE PATH
  *   end   TAG PID MS
  *   exit  TAG PID MS CODE        (from the guard)
  *   report TAG PID MS CONSOLE WINDOW BITS
+ *   env    TAG PID MS NAME UNITS
  * CONSOLE: how many processes share the probe's console (0: it has none);
- * WINDOW: 1 when that console has a window; BITS: 32 or 64.
+ * WINDOW: 1 when that console has a window; BITS: 32 or 64. UNITS: the
+ * value's UTF-16 units, four hex digits each, so that any character can be
+ * compared exactly; <none> when the variable is not set.
  * MS is wall-clock time in milliseconds since 1970. */
 #include <windows.h>
 
@@ -87,6 +92,26 @@ static void StartGuard(const char* tag) {
     CloseHandle(self);
 }
 
+static void ReportVariable(const char* tag, const char* name) {
+    WCHAR wideName[256];
+    if (!MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 256)) return;
+    static WCHAR value[32767];
+    SetLastError(0);  /* an empty value also gives 0 */
+    DWORD length = GetEnvironmentVariableW(wideName, value, 32767);
+    static char units[32767 * 4 + 1];
+    if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
+        strcpy(units, "<none>");
+    } else {
+        if (length >= 32767) length = 0;
+        for (DWORD i = 0; i < length; ++i) snprintf(units + i * 4, 5, "%04X", (unsigned)value[i]);
+        units[length * 4] = '\0';
+    }
+    static char line[sizeof units + 512];
+    snprintf(line, sizeof line, "env\t%s\t%lu\t%lld\t%s\t%s\r\n", tag, GetCurrentProcessId(),
+             NowMs(), name, units);
+    AppendLine(line);
+}
+
 int main(int argc, char** argv) {
     FindLogPath();
     if (argc >= 4 && strcmp(argv[1], "--guard") == 0) {
@@ -136,6 +161,9 @@ int main(int argc, char** argv) {
                  GetCurrentProcessId(), NowMs(), sharing, GetConsoleWindow() != NULL ? 1 : 0,
                  (int)(sizeof(void*) * 8));
         AppendLine(line);
+    }
+    for (int i = 2; i < argc; ++i) {
+        if (strncmp(argv[i], "env=", 4) == 0) ReportVariable(tag, argv[i] + 4);
     }
 
     if (crash) *(volatile int*)0 = 1;
