@@ -23,6 +23,12 @@ uint64_t AwakeMilliseconds() {
 
 void CountTick() { TickedMilliseconds.fetch_add(kTickMilliseconds); }
 
+uint64_t CreationAwakeMilliseconds() {
+    uint64_t ms = 0;
+    if (ReadAwakeMilliseconds(&ms)) return ms;
+    return TickedMilliseconds.load() + kTickMilliseconds;
+}
+
 void ClearRow(Row& row) {
     row.state = RowState::kFree;
     row.line = row.interval = row.limit = row.idle = 0;

@@ -97,6 +97,9 @@ extern std::atomic<int32_t> ReloadRequest;
 // the scheduler has counted (CountTick), which stop while the machine sleeps.
 uint64_t AwakeMilliseconds();
 void CountTick();
+// The awake time a creation is stamped with: on the ticks, the next one's,
+// so that a limit counted in ticks never ends a run early.
+uint64_t CreationAwakeMilliseconds();
 
 // The run's child ended at its limit: the limit's end reached it, with the
 // limit's exit code. One that ended by itself as the limit came keeps its

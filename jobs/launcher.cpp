@@ -270,7 +270,7 @@ void JobWorker(int32_t index) {
         return;
     }
     run.createdMs = MonotonicMilliseconds();
-    run.createdAwakeMs = AwakeMilliseconds();
+    run.createdAwakeMs = CreationAwakeMilliseconds();
     run.createdAt = ReadLocalTime();
     // Created once the stop was under way: ended before it ran, if it was
     // still suspended. One the stop gave up on is told to nobody.

@@ -43,19 +43,24 @@ int32_t SortOldRows(const JobInForce* rows) {
     return count;
 }
 
+// An edit waits for this row's run, which runs another command.
+bool EditWaits(const JobInForce& row) {
+    return row.runs != nullptr && !SameCommand(row.runs, row.command);
+}
+
 // The n-th time a command stands in the new version is the n-th time it
 // stands in force: taking the first free one in line order pairs them so.
-// First the runs going on, by the command each runs: the one an edit waits
-// to replace, put back, is that run's job and not a new one beside it.
+// First the runs an edit waits for, by the command each runs: that command
+// put back is that run's job, not a new one beside it.
 void MatchByCommand(const JobInForce* rows, int32_t oldCount, const JobVersion& version) {
     for (int32_t job = 0; job < version.count; ++job) {
         for (int32_t i = 0; i < oldCount; ++i) {
             int32_t row = OldOrder[i];
-            if (OldMatch[row] != kNone || rows[row].runs == nullptr) continue;
+            if (OldMatch[row] != kNone || !EditWaits(rows[row])) continue;
             if (!SameCommand(rows[row].runs, version.jobs[job].command)) continue;
             OldMatch[row] = job;
             NewMatch[job] = row;
-            NewByRun[job] = !SameCommand(rows[row].command, version.jobs[job].command);
+            NewByRun[job] = true;
             break;
         }
     }

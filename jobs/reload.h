@@ -55,9 +55,9 @@ struct ReloadPlan {
 bool SameCommand(const char* oldCommand, const char* newCommand);
 
 // Decides from the kMaxJobs rows in force and a new version. A row whose
-// run goes on is matched first by the command that run runs, so that a line
-// of that command never starts a second run beside it; then every row by
-// its command as written. Rows already retired take part in the match, and
+// run goes on while an edit waits for it is matched first by the command
+// that run runs, so that this command put back takes the run up; then
+// every row by its command as written, in line order. Rows already retired take part in the match, and
 // make no change of their own when left unmatched: one taken up by its own
 // command is added, by another an edit.
 void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan* plan);

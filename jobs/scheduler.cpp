@@ -221,6 +221,33 @@ void StartRun(int32_t index) {
     row.idle = 0;
 }
 
+// A run that goes on beside the line its row holds: retired, or one an
+// edit waits for. Only while there is one can a start make more runs of a
+// command than lines hold it.
+bool AnyRunApart() {
+    for (const Row& row : Rows) {
+        if (row.state == RowState::kRetired || row.state == RowState::kEditWaiting) return true;
+    }
+    return false;
+}
+
+// A run of the row's command starts only while fewer runs of it go on than
+// lines of the version in force hold it: two lines of one command are two
+// jobs, but a retired run, or one an edit waits for, still runs it.
+bool HasRoomForRun(int32_t index) {
+    const char* command = Rows[index].command;
+    int32_t lines = 0;
+    int32_t going = 0;
+    for (const Row& row : Rows) {
+        if (row.state == RowState::kFree) continue;
+        if (row.state != RowState::kRetired && SameCommand(row.command, command)) ++lines;
+        bool live = HoldsWorker(row.state) &&
+                    (row.run.seen == kProgressLaunching || row.run.seen == kProgressCreated);
+        if (live && SameCommand(row.run.command, command)) ++going;
+    }
+    return going < lines;
+}
+
 bool IsDue(const Row& row) {
     switch (row.state) {
     case RowState::kDue:
@@ -244,13 +271,16 @@ bool IsPastLimit(const Row& row, uint64_t awakeMs) {
 void Tick() {
     CountTick();
     uint64_t awakeMs = AwakeMilliseconds();
+    // No tick makes a run apart: known once, it spares the count of runs.
+    bool apart = AnyRunApart();
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         Row& row = Rows[i];
         TakeReports(i);
         if (row.state == RowState::kFree) continue;
         if (IsPastLimit(row, awakeMs)) Apply(i, RowEvent::kLimit);
         // Once the stop is seen, no worker is started: it would only give up.
-        if (IsDue(row) && StopFlag.load() == 0) StartRun(i);
+        // One that would run its command once too often waits its turn.
+        if (IsDue(row) && StopFlag.load() == 0 && (!apart || HasRoomForRun(i))) StartRun(i);
         // Counted at interval 0 too: a save that gives the job an interval
         // counts its idle time so far towards it.
         if (row.state == RowState::kIdle && row.idle < INT32_MAX) ++row.idle;
@@ -327,7 +357,8 @@ void Add(int32_t index, const VersionJob& job) {
     WriteJob(row, job);
     Apply(index, RowEvent::kAdded);
     TellChange(job.line, 0, texts::kReloadAddedFormat, job.command);
-    StartRun(index);
+    // Else due, and started at the first tick with room for it.
+    if (!AnyRunApart() || HasRoomForRun(index)) StartRun(index);
 }
 
 void Edit(int32_t index, const VersionJob& job) {

@@ -78,5 +78,6 @@ bool AddChildToJobObject(void* jobObject, const ChildProcess& child);
 // Ends every process in the job object; failures are ignored.
 void TerminateRunJobObject(void* jobObject, uint32_t exitCode);
 
-// Closes a job object that holds no child of ours.
+// Closes a job object that holds no child of ours; were one in it, it
+// would run on.
 void ReleaseJobObject(void* jobObject);

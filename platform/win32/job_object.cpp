@@ -39,5 +39,8 @@ void TerminateRunJobObject(void* jobObject, uint32_t exitCode) {
 }
 
 void ReleaseJobObject(void* jobObject) {
-    if (jobObject != nullptr) CloseHandle(jobObject);
+    if (jobObject == nullptr) return;
+    // Whatever it may hold runs on: only the runner's own end kills.
+    KeepJobProcessesAtClose(jobObject);
+    CloseHandle(jobObject);
 }

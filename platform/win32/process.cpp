@@ -249,17 +249,20 @@ bool IsSystem32ProgramMissing(const char* programPath, uint32_t error) {
                                                     Facts.windowsDirectory, error);
 }
 
-bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 const uint16_t* environment, bool suspended, void* jobObject,
-                 ChildProcess* child, uint32_t* error) {
+namespace {
+
+// One creation, with job in the attribute list where Windows takes it
+// (*jobListed then says so).
+BOOL CreateOnce(const char* programPath, char* commandLine, const char* workingDirectory,
+                const uint16_t* environment, bool suspended, HANDLE job,
+                PROCESS_INFORMATION* created, DWORD* failure, bool* jobListed) {
     // Made on the worker's stack: concurrent creations share nothing but
     // what Facts holds, which none of them writes.
     alignas(8) unsigned char listBuffer[kAttributeListBytes];
     LPPROC_THREAD_ATTRIBUTE_LIST list = nullptr;
-    HANDLE job = jobObject;
-    bool jobListed = false;
+    *jobListed = false;
     bool hasList = Facts.listBytes != 0 && Facts.nulDevice != nullptr &&
-                   MakeAttributeList(listBuffer, &job, &list, &jobListed);
+                   MakeAttributeList(listBuffer, &job, &list, jobListed);
     ChildStartPlan plan = PlanChildStart(suspended, Facts.nulDevice != nullptr, hasList,
                                          environment != nullptr, Facts.jobs.breakaway);
 
@@ -272,14 +275,31 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
         startup.StartupInfo.hStdError = Facts.nulDevice;
     }
     if (plan.handleList) startup.lpAttributeList = list;
-    PROCESS_INFORMATION created = {};
     // The block is only read: its copy is the child's.
     void* block = const_cast<uint16_t*>(environment);
-    DWORD failure = 0;
     BOOL done = CreateProcessAtRoute(programPath, commandLine, plan.inheritHandles ? TRUE : FALSE,
                                      plan.creationFlags, block, workingDirectory,
-                                     &startup.StartupInfo, &created, &failure);
+                                     &startup.StartupInfo, created, failure);
     if (list != nullptr) Facts.deleteList(list);
+    return done;
+}
+
+}  // namespace
+
+bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
+                 const uint16_t* environment, bool suspended, void* jobObject,
+                 ChildProcess* child, uint32_t* error) {
+    PROCESS_INFORMATION created = {};
+    DWORD failure = 0;
+    bool jobListed = false;
+    BOOL done = CreateOnce(programPath, commandLine, workingDirectory, environment, suspended,
+                           jobObject, &created, &failure, &jobListed);
+    // A child that can't join the job (the runner's own job forbids it) is
+    // not created at all: created without, it runs as on older Windows.
+    if (!done && jobListed) {
+        done = CreateOnce(programPath, commandLine, workingDirectory, environment, suspended,
+                          nullptr, &created, &failure, &jobListed);
+    }
     if (!done) {
         *error = failure;
         *child = ChildProcess{};
@@ -288,10 +308,12 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     *child = ChildProcess{created.hProcess, created.hThread, nullptr, created.dwProcessId,
                           created.dwThreadId};
     // Asked, not assumed: a system that took the list and ignored it leaves
-    // the job to be joined afterwards.
-    BOOL inJob = FALSE;
-    if (jobListed && Facts.isProcessInJob(created.hProcess, job, &inJob) && inJob) {
-        child->jobObject = jobObject;
+    // the job to be joined afterwards. One that can't tell is taken at its
+    // word: the child is in it.
+    BOOL inJob = TRUE;
+    if (jobListed) {
+        if (!Facts.isProcessInJob(created.hProcess, jobObject, &inJob)) inJob = TRUE;
+        if (inJob) child->jobObject = jobObject;
     }
     return true;
 }

@@ -53,8 +53,11 @@ struct FakeJobObject {
     bool killOnClose;
 };
 
-// A worker's run: the command it was given, and whether its thread is done.
+// A worker's run: its row, the command it was given, and whether it is
+// over: its thread done, or its creation failed, so that no process of it
+// runs.
 struct WorkerRun {
+    int32_t row;
     std::string command;
     bool done;
 };
@@ -420,7 +423,13 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
                                     0});
     world.handleOpen.push_back(exists);
     world.waitingWorker.push_back(nullptr);
+    auto runFailed = [job] {
+        for (WorkerRun& run : world.workerRuns) {
+            if (run.row == job) run.done = true;
+        }
+    };
     if (!exists) {
+        runFailed();
         *error = kFileNotFound;
         return false;
     }
@@ -428,6 +437,7 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
         --world.transientFailuresLeft;
         world.launches.back().created = false;
         world.handleOpen.back() = false;
+        runFailed();
         *error = kInternalError;
         return false;
     }
@@ -476,6 +486,10 @@ void WaitForChild(const ChildProcess& child) {
         launch.endMs = world.nowMs;
         for (const auto& [program, code] : world.options.exitCodes) {
             if (program == launch.program) launch.exitCode = code;
+        }
+        const auto& late = world.options.lateEndReports;
+        if (std::find(late.begin(), late.end(), launch.program) != late.end()) {
+            BlockUntil(lock, world.nowMs + 1);
         }
     }
 }
@@ -623,6 +637,7 @@ void ReleaseJobObject(void* job) {
     if (job == nullptr) return;
     std::lock_guard<std::mutex> guard(world.mutex);
     if (IsGone()) return;
+    world.jobObjects[reinterpret_cast<uintptr_t>(job) - 1].killOnClose = false;
     CloseJobObject(job);
 }
 
@@ -647,7 +662,7 @@ bool StartThread(ThreadBody body, int32_t argument) {
     if (world.options.stopAt == fake::StopPoint::kThreadStarted) StopFlag.store(1);
     ++world.active;
     size_t run = world.workerRuns.size();
-    if (isRun) world.workerRuns.push_back(WorkerRun{Rows[argument].run.command, false});
+    if (isRun) world.workerRuns.push_back(WorkerRun{argument, Rows[argument].run.command, false});
     world.workers.emplace_back([body, argument, isRun, run] {
         onWorker = true;
         body(argument);

@@ -87,6 +87,9 @@ struct Options {
     bool jobListAtCreation = true;
     // These end by themselves just as their limit's end reaches them.
     std::vector<std::string> endAsTheLimitComes;
+    // The workers of these see their end only a moment later, after the
+    // scheduler's next look.
+    std::vector<std::string> lateEndReports;
     int64_t machineSleepsAtMs = -1;  // the machine sleeps then...
     int64_t machineSleepMs = 0;      // ...so long, which the awake clock does not count
     bool awakeTimeKnown = true;      // the platform tells the awake time (Windows 7 and later)

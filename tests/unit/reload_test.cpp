@@ -244,12 +244,13 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"C:\\p\\bk.exe -q -full", 5, 1, true, false, 0, "C:\\p\\bk.exe -q"}},
                      "5,C:\\p\\bk.exe -q -full\n",
                      {"unchanged row 0 line 1"}},
-        // Of two lines of one command, the one whose run goes on keeps it;
-        // the other, idle, is the one edited.
-        DecisionCase{"ARunGoingOnIsMatchedBeforeAnIdleLineOfItsCommand",
-                     {kA, {"C:\\a.exe", 5, 2, true, false}},
-                     "5,C:\\a.exe\n5,C:\\a.exe -full\n",
-                     {"unchanged row 1 line 1", "edited row 0 line 2"}},
+        // Lines of one command pair in order, whichever runs: each keeps
+        // its own interval and limit. That the edited one's run goes on
+        // beside the kept line is the scheduler's to weigh at the next start.
+        DecisionCase{"LinesOfOneCommandPairInOrderWhicheverRuns",
+                     {{"C:\\a.exe", 5, 1, false, false, 30}, {"C:\\a.exe", 5, 2, true, false}},
+                     "5/30,C:\\a.exe\n5,C:\\a.exe -full\n",
+                     {"unchanged row 0 line 1 limit 30", "edited row 1 line 2"}},
         DecisionCase{"MalformedLimitRejectsTheVersionWhole",
                      {{"C:\\a.exe", 5, 1, true, false, 30}},
                      "5,C:\\a.exe\n5/0,C:\\b.exe\n5/,C:\\c.exe\n5/10/5,C:\\d.exe\n",

@@ -545,6 +545,20 @@ TEST_F(RunJobTest, WhatAnEndedRunLeftRunsOnOnceTheRunnerHasEnded) {
     EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0];
 }
 
+// A child that ended by itself as the stop came, its end not yet told:
+// the stop finds it ended, and what it left running outlives the runner.
+TEST_F(RunJobTest, WhatARunEndedAsTheStopCameLeftRunsOn) {
+    options_.programSeconds = {{"C:\\tools\\brief.exe", 3}};
+    options_.lateEndReports = {"C:\\tools\\brief.exe"};
+    EXPECT_EQ(Run(), 0);
+    fake::Finish();
+    fake::Launch ended = Only(1);
+    EXPECT_TRUE(ended.ended);
+    EXPECT_FALSE(ended.terminated);
+    EXPECT_FALSE(ended.descendantTerminated) << "the runner's end took what it left running";
+    EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0];
+}
+
 struct JobObjectFailureCase {
     const char* name;
     bool fake::Options::*failure;

@@ -107,6 +107,8 @@ struct LimitCase {
     bool awakeTimeKnown = true;  // else the limit counts the scheduler's ticks
     // The child ends by itself, with exit code 7, as its limit's end comes.
     bool endsAsTheLimitComes = false;
+    // Its worker sees its end only after the scheduler's next look.
+    bool lateEndReport = false;
 };
 
 void PrintTo(const LimitCase& limit, std::ostream* out) { *out << limit.name; }
@@ -123,6 +125,7 @@ TEST_P(LimitTest, EndsTheRunsWholeTreeAtTheFirstTickPastIt) {
     options_.machineSleepsAtMs = c.sleepsAtMs;
     options_.machineSleepMs = c.sleepMs;
     options_.awakeTimeKnown = c.awakeTimeKnown;
+    if (c.lateEndReport) options_.lateEndReports = {"C:\\t\\hang.exe"};
     if (c.endsAsTheLimitComes) {
         options_.endAsTheLimitComes = {"C:\\t\\hang.exe"};
         options_.exitCodes = {{"C:\\t\\hang.exe", 7}};
@@ -181,8 +184,14 @@ INSTANTIATE_TEST_SUITE_P(
         // A night asleep ages no run: the limit is five seconds awake.
         LimitCase{"AcrossASleep", "1/5,C:\\t\\hang.exe\n", {}, 100, 9000, 5000, 1460, "limit", true,
                   true, 2500, 36000000},
-        LimitCase{"AcrossASleepOnTicks", "1/5,C:\\t\\hang.exe\n", {}, 100, 9000, 5000, 1460, "limit",
+        // Counted in ticks, a run's first is the one after its creation:
+        // never early, at most a tick late.
+        LimitCase{"AcrossASleepOnTicks", "1/5,C:\\t\\hang.exe\n", {}, 100, 9000, 6000, 1460, "limit",
                   true, true, 2500, 36000000, false},
+        // Ended by itself in the tick of its limit, its end not yet told:
+        // what it left running is left alone.
+        LimitCase{"EndsByItselfInTheTickOfItsLimit", "1/3,C:\\t\\hang.exe\n", {}, 3, 7000, 3000, 0,
+                  "end", false, true, -1, 0, true, false, true},
         LimitCase{"EndsByItselfAsItComes", "1/3,C:\\t\\hang.exe\n", {}, 100, 7000, 3000, 7, "end", true,
                   true, -1, 0, true, true}),
     [](const testing::TestParamInfo<LimitCase>& info) { return info.param.name; });
@@ -407,6 +416,53 @@ TEST_F(InvariantTest, AnEditsOldTextBackBesideItIsTheRunGoingOn) {
                         "C:\\p\\bk.exe -q -full no longer waits"),
               texts.end());
 }
+
+// A line's run going on beside the version in force, retired or with an
+// edit waiting for it: the line of its command kept in the file waits for
+// it to end before it runs that command again.
+struct ApartCase {
+    const char* name;
+    const char* config;
+    std::vector<std::pair<int64_t, std::string>> saves;
+    std::vector<int64_t> keptStarts;  // of line 1's -q
+};
+
+void PrintTo(const ApartCase& apart, std::ostream* out) { *out << apart.name; }
+
+class RunApartTest : public InvariantTest, public testing::WithParamInterface<ApartCase> {};
+
+TEST_P(RunApartTest, TheKeptLineWaitsForIt) {
+    const ApartCase& c = GetParam();
+    WriteConfig(c.config);
+    options_.programSeconds = {{"C:\\p\\bk.exe", 20}};
+    options_.configSaves = c.saves;
+    options_.stopAtMs = 45000;
+    RunAndCheck(0);
+    std::vector<int64_t> starts;
+    for (const fake::Launch& launch : fake::Launches()) {
+        if (launch.job == 0) starts.push_back(launch.startMs);
+    }
+    EXPECT_EQ(starts, c.keptStarts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RunApartTest,
+    testing::Values(
+        // A second line of -q runs from 7 s; removed at 9.5 s, its run goes
+        // on to 27 s: the first line's run, ended at 20 s, waits for it.
+        ApartCase{"Retired",
+                  "1,C:\\p\\bk.exe -q\n",
+                  {{2500, "1,C:\\p\\bk.exe -q\n1,C:\\p\\bk.exe -q\n"},
+                   {9500, "\n1,C:\\p\\bk.exe -q\n"}},
+                  {0, 28000}},
+        // Two lines of -q; the second edited while its run goes on to 20 s.
+        // The first, ended at its limit, runs again at 7 s; due again at
+        // 14 s, it waits for the second's run to end at 20 s.
+        ApartCase{"EditWaiting",
+                  "1/5,C:\\p\\bk.exe -q\n1,C:\\p\\bk.exe -q\n",
+                  {{2500, "1/5,C:\\p\\bk.exe -q\n1,C:\\p\\bk.exe -q -full\n"}},
+                  {0, 7000, 21000, 28000, 35000, 42000}}),
+    [](const testing::TestParamInfo<ApartCase>& info) { return info.param.name; });
 
 TEST_F(InvariantTest, RandomSequencesKeepEveryInvariant) {
     constexpr uint32_t kSequences = 150;
