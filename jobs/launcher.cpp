@@ -44,7 +44,8 @@ size_t StartBlockUnits;
 // A child's block is composed in its row's buffer: a row has one worker at
 // a time, so no launch ever waits for another's buffer. Fixed, 64 KiB a
 // row, rather than on the worker's stack, which is kept small for 1024
-// workers; only the pages a block touches are ever committed.
+// workers: 64 MiB of the process's commit charge, of which only the pages
+// a block touches take memory.
 uint16_t LaunchBuffers[kMaxJobs][kEnvironmentBlockUnits];
 
 // The block is the tighter bound: a PATH that fits in it is within the
@@ -189,7 +190,10 @@ bool PublishFirst(RowRun& run, int32_t progress) {
 
 }  // namespace
 
-void CaptureStartBlock() { StartBlockUnits = ReadEnvironmentBlock(StartBlock, kEnvironmentBlockUnits); }
+bool CaptureStartBlock() {
+    StartBlockUnits = ReadEnvironmentBlock(StartBlock, kEnvironmentBlockUnits);
+    return StartBlockUnits != 0;
+}
 
 bool ComposeChildBlock(const uint16_t* startBlock, const char* jobDirectory, uint16_t* block) {
     uint16_t folder[kTextSize];
@@ -198,7 +202,10 @@ bool ComposeChildBlock(const uint16_t* startBlock, const char* jobDirectory, uin
     const uint16_t* startPath = nullptr;
     for (const uint16_t* entry = startBlock; *entry != 0; entry += UnitsOf(entry) + 1) {
         if (CompareWithPathName(entry) != 0) continue;
-        if (entry[kPathNameUnits + 1] != 0) startPath = entry + kPathNameUnits + 1;
+        // A bare "PATH" holds no value: the default list stands in for it.
+        if (entry[kPathNameUnits] == '=' && entry[kPathNameUnits + 1] != 0) {
+            startPath = entry + kPathNameUnits + 1;
+        }
         break;
     }
     if (startPath != nullptr && ComposeBlock(block, startBlock, startPath, ";", folder, folderUnits)) {

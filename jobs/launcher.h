@@ -18,7 +18,8 @@ constexpr size_t kEnvironmentBlockUnits = 32767;
 
 // Keeps the environment this process had at start: every child's is
 // composed from it, so launches do not pile directories onto one another.
-void CaptureStartBlock();
+// False when it is too large to keep: children then get it as it stands.
+bool CaptureStartBlock();
 
 // The environment block of a child of jobDirectory (in the ANSI code page),
 // in kEnvironmentBlockUnits units at block: startBlock with its PATH set to

@@ -572,7 +572,7 @@ int RunScheduler(RunEnd* end) {
         if (end != nullptr) *end = read ? RunEnd::kNoJobs : RunEnd::kNoConfigFile;
         return 1;
     }
-    CaptureStartBlock();
+    if (!CaptureStartBlock()) JournalRunnerNote(texts::kEnvironmentTooLarge);
 
     for (int32_t i = 0; i < count; ++i) {
         ClearRow(Rows[i]);

@@ -130,8 +130,13 @@ constexpr const char kLostDeletedFormat[] = "%lu records lost: the file was dele
 // The runner runs in a job that lets no child leave it, before Windows 8.
 constexpr const char kNoJobObjectsOfTheirOwn[] =
     "children get no job object of their own: the runner runs in a job that lets none of "
-    "them break away, and this Windows (before 8) nests no job in another; a stop or a limit "
-    "ends a run's child alone, and a runner that ends without its stop leaves it running";
+    "them break away (or whose limits could not be read), and this Windows (before 8) nests "
+    "no job in another; a stop or a limit ends a run's child alone, and a runner that ends "
+    "without its stop leaves it running";
+// The runner's environment at start passes a block's bound.
+constexpr const char kEnvironmentTooLarge[] =
+    "the environment is larger than 32,767 characters: children get it as it stands, "
+    "without their program's folder on PATH";
 
 // --- A new version of the configuration, taken while jobs run ----------
 // printf formats of the reload records. The counts of a version applied:

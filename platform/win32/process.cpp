@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 
@@ -61,6 +62,10 @@ struct CreationFacts {
     IsProcessInJobFunction isProcessInJob;
     ChildJobs jobs;
 } Facts;
+
+// Set, once, by the first creation the runner's own job refuses with the
+// child's job named in its list: from then on the job is joined afterwards.
+std::atomic<bool> JobListRefused{false};
 
 bool FolderExists(const char* path) {
     DWORD attributes = GetFileAttributesA(path);
@@ -207,12 +212,9 @@ BOOL CreateProcessAtRoute(const char* programPath, char* commandLine, BOOL inher
 // Whether the runner runs in a job, and what that job lets its processes'
 // children do: asked once, of the runner's own job.
 void LearnRunnerJob() {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    // The manifest names Windows up to 11, so the version is not capped.
-    bool nested = GetVersionExA(&version) &&
-                  (version.dwMajorVersion > 6 ||
-                   (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2));
+    // Jobs nest from Windows 8 on, which alone has this function: asked of
+    // kernel32, not of a version number a compatibility mode may lower.
+    bool nested = FindKernelFunction<FARPROC>("GetSystemTimePreciseAsFileTime") != nullptr;
     BOOL inJob = FALSE;
     if (Facts.isProcessInJob == nullptr ||
         !Facts.isProcessInJob(GetCurrentProcess(), nullptr, &inJob)) {
@@ -254,7 +256,7 @@ namespace {
 // One creation, with job in the attribute list where Windows takes it
 // (*jobListed then says so).
 BOOL CreateOnce(const char* programPath, char* commandLine, const char* workingDirectory,
-                const uint16_t* environment, bool suspended, HANDLE job,
+                const uint16_t* environment, bool suspended, HANDLE job, bool ownJob,
                 PROCESS_INFORMATION* created, DWORD* failure, bool* jobListed) {
     // Made on the worker's stack: concurrent creations share nothing but
     // what Facts holds, which none of them writes.
@@ -263,8 +265,11 @@ BOOL CreateOnce(const char* programPath, char* commandLine, const char* workingD
     *jobListed = false;
     bool hasList = Facts.listBytes != 0 && Facts.nulDevice != nullptr &&
                    MakeAttributeList(listBuffer, &job, &list, jobListed);
+    // Out of the runner's job only into one of its own: without one, it
+    // stays where the outer job's stop still reaches it.
     ChildStartPlan plan = PlanChildStart(suspended, Facts.nulDevice != nullptr, hasList,
-                                         environment != nullptr, Facts.jobs.breakaway);
+                                         environment != nullptr,
+                                         Facts.jobs.breakaway && ownJob);
 
     STARTUPINFOEXA startup = {};
     startup.StartupInfo.cb = plan.handleList ? sizeof startup : sizeof startup.StartupInfo;
@@ -292,13 +297,15 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     PROCESS_INFORMATION created = {};
     DWORD failure = 0;
     bool jobListed = false;
+    HANDLE listed = JobListRefused.load() ? nullptr : jobObject;
     BOOL done = CreateOnce(programPath, commandLine, workingDirectory, environment, suspended,
-                           jobObject, &created, &failure, &jobListed);
+                           listed, jobObject != nullptr, &created, &failure, &jobListed);
     // A child that can't join the job (the runner's own job forbids it) is
     // not created at all: created without, it runs as on older Windows.
-    if (!done && jobListed) {
+    if (!done && jobListed && failure == ERROR_ACCESS_DENIED) {
         done = CreateOnce(programPath, commandLine, workingDirectory, environment, suspended,
-                          nullptr, &created, &failure, &jobListed);
+                          nullptr, true, &created, &failure, &jobListed);
+        if (done) JobListRefused.store(true);
     }
     if (!done) {
         *error = failure;
@@ -307,13 +314,12 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     }
     *child = ChildProcess{created.hProcess, created.hThread, nullptr, created.dwProcessId,
                           created.dwThreadId};
-    // Asked, not assumed: a system that took the list and ignored it leaves
-    // the job to be joined afterwards. One that can't tell is taken at its
-    // word: the child is in it.
-    BOOL inJob = TRUE;
-    if (jobListed) {
-        if (!Facts.isProcessInJob(created.hProcess, jobObject, &inJob)) inJob = TRUE;
-        if (inJob) child->jobObject = jobObject;
+    // Asked, not assumed: a system that took the list and ignored it, or
+    // can't tell, leaves the job to be joined afterwards, which a child in
+    // it already takes as done.
+    BOOL inJob = FALSE;
+    if (jobListed && Facts.isProcessInJob(created.hProcess, jobObject, &inJob) && inJob) {
+        child->jobObject = jobObject;
     }
     return true;
 }

@@ -697,7 +697,8 @@ size_t ReadEnvironmentBlock(uint16_t* buffer, size_t size) {
 
 size_t ConvertAnsiToUtf16(const char* ansi, uint16_t* units, size_t size) {
     std::u16string wide = Utf16Of(ansi);
-    if (wide.empty() || wide.size() > size) return 0;
+    // Windows needs room for the zero too.
+    if (wide.empty() || wide.size() >= size) return 0;
     std::memcpy(units, wide.data(), wide.size() * sizeof(uint16_t));
     return wide.size();
 }

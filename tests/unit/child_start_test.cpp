@@ -41,21 +41,6 @@ TEST(ChildStartPlan, FlagsAndHandlesByWhatThePlatformHas) {
     }
 }
 
-// A block of ours is always UTF-16; breaking away from the runner's job is
-// asked for only where the runner's job needs it (DecideChildJobs).
-TEST(ChildStartPlan, EnvironmentAndBreakawayFlags) {
-    constexpr uint32_t kUnicode = 0x400, kBreakaway = 0x01000000;
-    for (bool nulOpen : {true, false}) {
-        for (bool environment : {false, true}) {
-            for (bool breakaway : {false, true}) {
-                uint32_t flags = PlanChildStart(true, nulOpen, true, environment, breakaway).creationFlags;
-                EXPECT_EQ((flags & kUnicode) != 0, environment) << nulOpen << environment << breakaway;
-                EXPECT_EQ((flags & kBreakaway) != 0, breakaway) << nulOpen << environment << breakaway;
-            }
-        }
-    }
-}
-
 TEST(ChildJobs, DecidedByTheWindowsVersionAndTheRunnersJob) {
     struct Case {
         const char* name;

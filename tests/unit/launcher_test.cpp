@@ -77,6 +77,8 @@ TEST(ComposeChildBlockTest, PutsTheJobFolderAfterThePathAtStart) {
          {u"pa=1", defaultPath, u"windir=C:\\W"}},
         {"empty at start: the default list", {u"PATH=", u"Z=2"}, {defaultPath, u"Z=2"}},
         {"a second one dropped", {u"PATH=C:\\bin", u"Path=C:\\other"}, {u"PATH=C:\\bin;C:\\tools\\"}},
+        // A name without a value, as a parent may hand over: no value.
+        {"a bare name", {u"PATH", u"TEMP=C:\\T"}, {defaultPath, u"TEMP=C:\\T"}},
         {"an empty block: the path alone", {}, {defaultPath}},
         // Values outside every 8-bit code page go through whole.
         {"values in any script kept whole",

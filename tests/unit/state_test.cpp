@@ -15,6 +15,7 @@
 
 #include "jobs/job_table.h"
 #include "jobs/journal.h"
+#include "jobs/launcher.h"
 #include "jobs/reload.h"
 #include "jobs/runner_start.h"
 #include "jobs/texts.h"
@@ -83,6 +84,22 @@ TEST_F(EngineTest, ChildrenWithoutJobsOfTheirOwnAreToldOfOnceAtTheStart) {
         }
         EXPECT_EQ(told, refused ? 1 : 0) << "refused " << refused;
     }
+}
+
+// An environment past a block's bound at start: told once, and children
+// get it as it stands, without their folder on PATH.
+TEST_F(EngineTest, AnEnvironmentTooLargeToKeepIsToldAndPassedOnAsItIs) {
+    WriteConfig("5,C:\\tools\\a.exe\n");
+    options_.environment = {{"BIG", std::string(kEnvironmentBlockUnits, 'b')}};
+    options_.stopAtMs = 1000;
+    EXPECT_EQ(Run(), 0);
+    int told = 0;
+    for (const Fields& record : Records()) {
+        told += record[1] == "runner" && record[7] == texts::kEnvironmentTooLarge;
+    }
+    EXPECT_EQ(told, 1);
+    ASSERT_EQ(fake::Launches().size(), 1u);
+    EXPECT_EQ(fake::Launches()[0].path, options_.path);
 }
 
 // --- A run's limit ---------------------------------------------------------
