@@ -157,8 +157,8 @@ bool CreateChildInItsJobObject(const char* programPath, char* commandLine, const
                                uint32_t* error) {
     void* jobObject = CreateRunJobObject();
     *suspended = jobObject != nullptr;
-    if (!CreateChild(programPath, commandLine, directory, environment, *suspended, jobObject,
-                     child, error)) {
+    if (!CreateChild(programPath, commandLine, directory, environment, *suspended, jobObject, child,
+                     error)) {
         ReleaseJobObject(jobObject);
         return false;
     }
@@ -208,7 +208,8 @@ bool ComposeChildBlock(const uint16_t* startBlock, const char* jobDirectory, uin
         }
         break;
     }
-    if (startPath != nullptr && ComposeBlock(block, startBlock, startPath, ";", folder, folderUnits)) {
+    if (startPath != nullptr &&
+        ComposeBlock(block, startBlock, startPath, ";", folder, folderUnits)) {
         return true;
     }
     return ComposeBlock(block, startBlock, nullptr, "", folder, folderUnits);

@@ -22,12 +22,12 @@ struct JobInForce {
 };
 
 enum class ReloadAction : uint8_t {
-    kUnchanged,  // only its line may have moved
-    kInterval,   // same command, new interval field: interval or limit
-    kEdited,     // same program, new command: taken once its run has ended; the
-                 // new limit applies at once, to the run it waits for too
-    kRetired,    // gone from the configuration
-    kAdded,      // new, or back while its retired run goes on (takes that run up)
+    kUnchanged,      // only its line may have moved
+    kInterval,       // same command, new interval field: interval or limit
+    kEdited,         // same program, new command: taken once its run has ended; the
+                     // new limit applies at once, to the run it waits for too
+    kRetired,        // gone from the configuration
+    kAdded,          // new, or back while its retired run goes on (takes that run up)
     kEditCancelled,  // the command its run runs is back: the edit waiting for that run goes
 };
 constexpr int32_t kReloadActions = 6;
@@ -57,7 +57,7 @@ bool SameCommand(const char* oldCommand, const char* newCommand);
 // Decides from the kMaxJobs rows in force and a new version. A row whose
 // run goes on while an edit waits for it is matched first by the command
 // that run runs, so that this command put back takes the run up; then
-// every row by its command as written, in line order. Rows already retired take part in the match, and
-// make no change of their own when left unmatched: one taken up by its own
-// command is added, by another an edit.
+// every row by its command as written, in line order. Rows already retired take part in the match,
+// and make no change of their own when left unmatched: one taken up by its own command is added, by
+// another an edit.
 void DecideReload(const JobInForce* rows, const JobVersion& version, ReloadPlan* plan);

@@ -480,9 +480,14 @@ void TakeVersion() {
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         const Row& row = Rows[i];
         bool held = HoldsWorker(row.state);
-        InForce[i] = JobInForce{row.state != RowState::kFree, row.state == RowState::kRetired,
-                                held, row.interval, row.line, row.command,
-                                row.limit, held ? row.run.command : nullptr};
+        InForce[i] = JobInForce{row.state != RowState::kFree,
+                                row.state == RowState::kRetired,
+                                held,
+                                row.interval,
+                                row.line,
+                                row.command,
+                                row.limit,
+                                held ? row.run.command : nullptr};
     }
     DecideReload(InForce, read->version, &Plan);
     if (Plan.verdict != ReloadVerdict::kApply) {

@@ -49,10 +49,13 @@ constexpr Transition kTransitions[] = {
     {S::kRetired, E::kNotStarted, S::kStopping, kActCloseRetry},
     {S::kEditWaiting, E::kNotStarted, S::kStopping, kActCloseRetry},
     {S::kStopping, E::kNotStarted, S::kStopping, kActCloseRetry},
-    {S::kLaunching, E::kSelfEnded, S::kStopping, kActRecordStart | kActRecordKill | kActCountStopped},
+    {S::kLaunching, E::kSelfEnded, S::kStopping,
+     kActRecordStart | kActRecordKill | kActCountStopped},
     {S::kRetired, E::kSelfEnded, S::kStopping, kActRecordStart | kActRecordKill | kActCountStopped},
-    {S::kEditWaiting, E::kSelfEnded, S::kStopping, kActRecordStart | kActRecordKill | kActCountStopped},
-    {S::kStopping, E::kSelfEnded, S::kStopping, kActRecordStart | kActRecordKill | kActCountStopped},
+    {S::kEditWaiting, E::kSelfEnded, S::kStopping,
+     kActRecordStart | kActRecordKill | kActCountStopped},
+    {S::kStopping, E::kSelfEnded, S::kStopping,
+     kActRecordStart | kActRecordKill | kActCountStopped},
 
     // A new version.
     {S::kIdle, E::kRetired, S::kFree, kActFree},
@@ -124,8 +127,8 @@ const char* RowStateName(RowState state) {
 
 const char* RowEventName(RowEvent event) {
     static const char* const kNames[kRowEvents] = {
-        "added", "started", "no worker", "created", "failed", "warning done",
-        "retry asked", "ended", "not started", "self ended", "retired", "edited",
-        "taken up", "edit cancelled", "limit", "stop", "abandoned"};
+        "added",       "started",        "no worker",   "created",    "failed",   "warning done",
+        "retry asked", "ended",          "not started", "self ended", "retired",  "edited",
+        "taken up",    "edit cancelled", "limit",       "stop",       "abandoned"};
     return kNames[static_cast<int>(event)];
 }

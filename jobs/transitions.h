@@ -8,23 +8,23 @@
 #include "jobs/job_table.h"
 
 enum class RowEvent : uint8_t {
-    kAdded,       // a job of the configuration takes a free row
-    kStarted,     // its worker is started
-    kNoWorker,    // ...or could not be
-    kCreated,     // the worker's child exists
-    kFailed,      // the worker's creation failed
-    kWarningDone, // the warning of that failure is down
-    kRetryAsked,  // the creation failed for want of resources
-    kEnded,       // the child has ended
-    kNotStarted,  // the worker saw the stop before creating
-    kSelfEnded,   // the worker created its child after the stop and ended it
-    kRetired,     // a new version no longer has the job
-    kEdited,      // a new version changed the job's command
-    kTakenUp,     // a new version has a retired job's command again
+    kAdded,          // a job of the configuration takes a free row
+    kStarted,        // its worker is started
+    kNoWorker,       // ...or could not be
+    kCreated,        // the worker's child exists
+    kFailed,         // the worker's creation failed
+    kWarningDone,    // the warning of that failure is down
+    kRetryAsked,     // the creation failed for want of resources
+    kEnded,          // the child has ended
+    kNotStarted,     // the worker saw the stop before creating
+    kSelfEnded,      // the worker created its child after the stop and ended it
+    kRetired,        // a new version no longer has the job
+    kEdited,         // a new version changed the job's command
+    kTakenUp,        // a new version has a retired job's command again
     kEditCancelled,  // a new version has again the command an edit waits to replace
-    kLimit,       // the run passed its time limit
-    kStop,        // the runner stops
-    kAbandoned,   // the stop gave up waiting for the creation
+    kLimit,          // the run passed its time limit
+    kStop,           // the runner stops
+    kAbandoned,      // the stop gave up waiting for the creation
 };
 constexpr int32_t kRowEvents = 17;
 

@@ -34,8 +34,8 @@ bool PrepareChildCreation();
 // so that it is never in none: child->jobObject then names it. On failure
 // *child is left without a process and *error holds the platform's reason.
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 const uint16_t* environment, bool suspended, void* jobObject,
-                 ChildProcess* child, uint32_t* error);
+                 const uint16_t* environment, bool suspended, void* jobObject, ChildProcess* child,
+                 uint32_t* error);
 
 // True when a creation of programPath failed with error because it names
 // the real System32 of a 32-bit runner on 64-bit Windows, where a 32-bit

@@ -13,7 +13,8 @@ using UnbiasedTime = BOOL(WINAPI*)(PULONGLONG time);
 // Vista and later; on XP the 32-bit count is widened below.
 const TickCount64 ReadTickCount64 = FindKernelFunction<TickCount64>("GetTickCount64");
 // Windows 7 and later: in 100 ns units, without the time asleep.
-const UnbiasedTime ReadUnbiasedTime = FindKernelFunction<UnbiasedTime>("QueryUnbiasedInterruptTime");
+const UnbiasedTime ReadUnbiasedTime =
+    FindKernelFunction<UnbiasedTime>("QueryUnbiasedInterruptTime");
 
 // The last 32-bit count seen, in the low half, and the wraps counted so far,
 // in the high half: one word, so that threads agree without a lock. Called

@@ -1,3 +1,5 @@
+#include "platform/process.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -5,7 +7,6 @@
 #include <cstdio>
 
 #include "platform/child_start_plan.h"
-#include "platform/process.h"
 #include "platform/system32_path.h"
 #include "platform/win32/late_function.h"
 
@@ -227,8 +228,9 @@ void LearnRunnerJob() {
                                            sizeof limits, nullptr)) {
         flags = limits.BasicLimitInformation.LimitFlags;
     }
-    Facts.jobs = DecideChildJobs(nested, inJob != FALSE, (flags & JOB_OBJECT_LIMIT_BREAKAWAY_OK) != 0,
-                                 (flags & JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK) != 0);
+    Facts.jobs =
+        DecideChildJobs(nested, inJob != FALSE, (flags & JOB_OBJECT_LIMIT_BREAKAWAY_OK) != 0,
+                        (flags & JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK) != 0);
 }
 
 }  // namespace
@@ -244,7 +246,6 @@ bool PrepareChildCreation() {
     KeepOwnHandlesFromChildren();
     return Facts.jobs.own;
 }
-
 
 bool IsSystem32ProgramMissing(const char* programPath, uint32_t error) {
     return system32_path::IsMissingFromRealSystem32(Facts.route, programPath,
@@ -268,8 +269,7 @@ BOOL CreateOnce(const char* programPath, char* commandLine, const char* workingD
     // Out of the runner's job only into one of its own: without one, it
     // stays where the outer job's stop still reaches it.
     ChildStartPlan plan = PlanChildStart(suspended, Facts.nulDevice != nullptr, hasList,
-                                         environment != nullptr,
-                                         Facts.jobs.breakaway && ownJob);
+                                         environment != nullptr, Facts.jobs.breakaway && ownJob);
 
     STARTUPINFOEXA startup = {};
     startup.StartupInfo.cb = plan.handleList ? sizeof startup : sizeof startup.StartupInfo;
@@ -292,8 +292,8 @@ BOOL CreateOnce(const char* programPath, char* commandLine, const char* workingD
 }  // namespace
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 const uint16_t* environment, bool suspended, void* jobObject,
-                 ChildProcess* child, uint32_t* error) {
+                 const uint16_t* environment, bool suspended, void* jobObject, ChildProcess* child,
+                 uint32_t* error) {
     PROCESS_INFORMATION created = {};
     DWORD failure = 0;
     bool jobListed = false;

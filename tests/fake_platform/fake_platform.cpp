@@ -1,17 +1,17 @@
 #include "tests/fake_platform/fake_platform.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <limits>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <cstring>
+#include <deque>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -396,8 +396,8 @@ std::string PathOf(const uint16_t* environment) {
 }
 
 bool CreateChild(const char* programPath, char* commandLine, const char* workingDirectory,
-                 const uint16_t* environment, bool suspended, void* jobObject,
-                 ChildProcess* child, uint32_t* error) {
+                 const uint16_t* environment, bool suspended, void* jobObject, ChildProcess* child,
+                 uint32_t* error) {
     std::unique_lock<std::mutex> guard(world.mutex);
     // A creation that hangs, as one of a program on a server that is off.
     for (const auto& [program, ms] : world.options.slowCreations) {
@@ -534,7 +534,8 @@ void CloseJobObject(void* job) {
     }
     FakeJobObject& closed = world.jobObjects[index];
     closed.open = false;
-    if (closed.killOnClose && closed.launch >= 0) EndLaunch(closed.launch, fake::kJobClosedExitCode);
+    if (closed.killOnClose && closed.launch >= 0)
+        EndLaunch(closed.launch, fake::kJobClosedExitCode);
 }
 
 void ReleaseChild(ChildProcess* child) {
@@ -620,7 +621,8 @@ void TerminateRunJobObject(void* job, uint32_t exitCode) {
     fake::Launch& launch = world.launches[held.launch];
     const auto& racing = world.options.endAsTheLimitComes;
     bool endsFirst = std::find(racing.begin(), racing.end(), launch.program) != racing.end();
-    if (endsFirst && !launch.ended && !launch.terminated && world.waitingWorker[held.launch] != nullptr) {
+    if (endsFirst && !launch.ended && !launch.terminated &&
+        world.waitingWorker[held.launch] != nullptr) {
         // Ended by itself a moment before: its worker takes its own end.
         launch.ended = true;
         launch.endMs = world.nowMs;
@@ -687,7 +689,8 @@ bool WriteEnvironmentVariable(const char* name, const char* value) {
 size_t ReadEnvironmentBlock(uint16_t* buffer, size_t size) {
     std::lock_guard<std::mutex> guard(world.mutex);
     std::u16string block;
-    for (const auto& [name, value] : world.environment) block += Utf16Of(name + "=" + value) + u'\0';
+    for (const auto& [name, value] : world.environment)
+        block += Utf16Of(name + "=" + value) + u'\0';
     if (block.empty()) block += u'\0';
     block += u'\0';
     if (block.size() > size) return 0;

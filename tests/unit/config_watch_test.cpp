@@ -405,7 +405,9 @@ TEST_P(IntervalZeroTest, AJobThatHasRunRunsNoMore) {
 INSTANTIATE_TEST_SUITE_P(Table, IntervalZeroTest,
                          testing::Values(ZeroCase{"IdleAtTheSave", 0, {0, 3000, 6000}},
                                          ZeroCase{"RunningAtTheSave", 6, {0}}),
-                         [](const testing::TestParamInfo<ZeroCase>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<ZeroCase>& info) {
+                             return info.param.name;
+                         });
 
 // A line moved while its run goes on: that run's records keep the old line,
 // the next run has the new one.

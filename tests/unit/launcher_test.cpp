@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr char16_t kDefaultList[] = u"C:\\Windows\\System32;C:\\Windows;C:\\Windows\\System32\\Wbem;";
+constexpr char16_t kDefaultList[] =
+    u"C:\\Windows\\System32;C:\\Windows;C:\\Windows\\System32\\Wbem;";
 constexpr char kTools[] = "C:\\tools\\";
 constexpr size_t kToolsUnits = sizeof kTools - 1;
 
@@ -73,10 +74,13 @@ TEST(ComposeChildBlockTest, PutsTheJobFolderAfterThePathAtStart) {
          {u"=C:=C:\\", u"A=1", u"PATHEXT=.COM", u"Z=2"},
          {u"=C:=C:\\", u"A=1", defaultPath, u"PATHEXT=.COM", u"Z=2"}},
         {"none at start, every name before it", {u"A=1", u"OS=x"}, {u"A=1", u"OS=x", defaultPath}},
-        {"none at start, lower case names after it", {u"pa=1", u"windir=C:\\W"},
+        {"none at start, lower case names after it",
+         {u"pa=1", u"windir=C:\\W"},
          {u"pa=1", defaultPath, u"windir=C:\\W"}},
         {"empty at start: the default list", {u"PATH=", u"Z=2"}, {defaultPath, u"Z=2"}},
-        {"a second one dropped", {u"PATH=C:\\bin", u"Path=C:\\other"}, {u"PATH=C:\\bin;C:\\tools\\"}},
+        {"a second one dropped",
+         {u"PATH=C:\\bin", u"Path=C:\\other"},
+         {u"PATH=C:\\bin;C:\\tools\\"}},
         // A name without a value, as a parent may hand over: no value.
         {"a bare name", {u"PATH", u"TEMP=C:\\T"}, {defaultPath, u"TEMP=C:\\T"}},
         {"an empty block: the path alone", {}, {defaultPath}},
@@ -98,8 +102,7 @@ TEST(ComposeChildBlockTest, TakesTheFolderFromTheAnsiCodePage) {
     std::u16string expected = u"PATH=C:\\bin;C:\\t\u00E9";
     expected += static_cast<char16_t>(fake::kDoubleByteCharacter);
     expected += u"\\";
-    EXPECT_EQ(Printable(Compose(Block({u"PATH=C:\\bin"}), folder.c_str())),
-              Printable({expected}));
+    EXPECT_EQ(Printable(Compose(Block({u"PATH=C:\\bin"}), folder.c_str())), Printable({expected}));
 }
 
 TEST(ComposeChildBlockTest, KeepsALongPathWholeWhileTheBlockHoldsIt) {
@@ -110,15 +113,17 @@ TEST(ComposeChildBlockTest, KeepsALongPathWholeWhileTheBlockHoldsIt) {
               std::vector<std::u16string>{u"PATH=" + fits + u";C:\\tools\\"});
 
     std::u16string tooLong = fits + u"p";
-    EXPECT_EQ(Compose(Block({u"PATH=" + tooLong})),
-              std::vector<std::u16string>{std::u16string(u"PATH=") + kDefaultList + u"C:\\tools\\"});
+    EXPECT_EQ(
+        Compose(Block({u"PATH=" + tooLong})),
+        std::vector<std::u16string>{std::u16string(u"PATH=") + kDefaultList + u"C:\\tools\\"});
 }
 
 TEST(ComposeChildBlockTest, FillsTheBlockToItsLastUnitAndNoFurther) {
     // "PATH=C:\bin;C:\tools\" and its zero take 22 units, the last zero 1,
     // so another variable of 32,744 units with its zero fills the block.
     const std::u16string path = u"PATH=C:\\bin;C:\\tools\\";
-    const std::u16string exact = u"BIG=" + std::u16string(kEnvironmentBlockUnits - 22 - 1 - 5, u'b');
+    const std::u16string exact =
+        u"BIG=" + std::u16string(kEnvironmentBlockUnits - 22 - 1 - 5, u'b');
     EXPECT_EQ(Compose(Block({u"PATH=C:\\bin", exact})), (std::vector<std::u16string>{path, exact}));
     // One unit more: no room for the folder, with the start PATH or the
     // default list.

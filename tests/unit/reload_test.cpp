@@ -36,8 +36,8 @@ void PrintTo(const DecisionCase& decision, std::ostream* out) { *out << decision
 // A change as "<action> row R line L": the line the job has in the new
 // version, none for a retired one; then the limit the job carries, if any.
 std::string Describe(const ReloadChange& change, const JobVersion& version) {
-    static const char* const names[] = {"unchanged", "interval", "edited", "retired", "added",
-                                        "edit cancelled"};
+    static const char* const names[] = {"unchanged", "interval", "edited",
+                                        "retired",   "added",    "edit cancelled"};
     std::string text = std::string(names[static_cast<int>(change.action)]) + " row " +
                        std::to_string(change.row);
     if (change.newJob < 0) return text;
@@ -97,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         DecisionCase{"Unchanged", {kA}, "5,C:\\a.exe\n", {"unchanged row 0 line 1"}},
         DecisionCase{"IntervalChanged", {kA}, "9,C:\\a.exe\n", {"interval row 0 line 1"}},
-        DecisionCase{"Removed", {kA, kB}, "5,C:\\b.exe\n", {"unchanged row 1 line 1", "retired row 0"}},
+        DecisionCase{
+            "Removed", {kA, kB}, "5,C:\\b.exe\n", {"unchanged row 1 line 1", "retired row 0"}},
         // A retired job whose run goes on holds its row; one coming back takes it up.
         DecisionCase{"RetiredRunHoldsItsRow",
                      {{"C:\\a.exe", 5, 1, true, true}},
@@ -126,20 +127,26 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"C:\\Tools\\bk.exe -a", 5, 1, true, false}},
                      "5,c:\\tools\\BK.EXE -b\n",
                      {"edited row 0 line 1"}},
-        DecisionCase{"LineMoved", {kA, kB}, "\n5,C:\\b.exe\n5,C:\\a.exe\n",
+        DecisionCase{"LineMoved",
+                     {kA, kB},
+                     "\n5,C:\\b.exe\n5,C:\\a.exe\n",
                      {"unchanged row 1 line 2", "unchanged row 0 line 3"}},
         DecisionCase{"LineMovedAndEdited",
                      {{"C:\\a.exe -x", 5, 1, false, false}, kB},
                      "5,C:\\b.exe\n7,C:\\a.exe -y\n",
                      {"unchanged row 1 line 1", "edited row 0 line 2"}},
-        DecisionCase{"ReorderedLinesNoAction", {kA, kB}, "5,C:\\b.exe\n5,C:\\a.exe\n",
+        DecisionCase{"ReorderedLinesNoAction",
+                     {kA, kB},
+                     "5,C:\\b.exe\n5,C:\\a.exe\n",
                      {"unchanged row 1 line 1", "unchanged row 0 line 2"}},
         // The n-th occurrence of a command is the n-th job of it.
         DecisionCase{"DuplicateRemovedIsTheLastOne",
                      {{"C:\\a.exe", 5, 1, false, false}, {"C:\\a.exe", 10, 2, false, false}},
                      "10,C:\\a.exe\n",
                      {"interval row 0 line 1", "retired row 1"}},
-        DecisionCase{"DuplicateAdded", {kA}, "5,C:\\a.exe\n5,C:\\a.exe\n",
+        DecisionCase{"DuplicateAdded",
+                     {kA},
+                     "5,C:\\a.exe\n5,C:\\a.exe\n",
                      {"unchanged row 0 line 1", "added row 1 line 2"}},
         // Several jobs of one program pair by the most argument words in
         // common, a tie by the nearer line, then the earlier one.
@@ -169,11 +176,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "5,C:\\ps.exe -f b.ps1 -v\n5,C:\\ps.exe -f a.ps1 -v\n",
                      {"edited row 1 line 1", "edited row 0 line 2"}},
         // No word in common, and more than one of the program: not guessed.
-        DecisionCase{"SharedProgramWithNoWordInCommonIsNotPaired",
-                     {{"C:\\ps.exe x.ps1", 5, 1, true, false},
-                      {"C:\\ps.exe y.ps1", 5, 2, true, false}},
-                     "5,C:\\ps.exe x2.ps1\n5,C:\\ps.exe y2.ps1\n",
-                     {"added row 2 line 1", "added row 3 line 2", "retired row 0", "retired row 1"}},
+        DecisionCase{
+            "SharedProgramWithNoWordInCommonIsNotPaired",
+            {{"C:\\ps.exe x.ps1", 5, 1, true, false}, {"C:\\ps.exe y.ps1", 5, 2, true, false}},
+            "5,C:\\ps.exe x2.ps1\n5,C:\\ps.exe y2.ps1\n",
+            {"added row 2 line 1", "added row 3 line 2", "retired row 0", "retired row 1"}},
         // The program path in another letter case is the same command.
         DecisionCase{"CaseOfTheProgramPathAloneChangesNothing",
                      {{"C:\\Tools\\init.exe", 0, 1, false, false}},
@@ -183,16 +190,24 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"C:\\a.exe -X", 5, 1, false, false}},
                      "5,c:\\A.exe -x\n",
                      {"edited row 0 line 1"}},
-        DecisionCase{"LineEndsOnlyChanged", {kA, kB}, "5,C:\\a.exe\r\n5,C:\\b.exe\r\n",
+        DecisionCase{"LineEndsOnlyChanged",
+                     {kA, kB},
+                     "5,C:\\a.exe\r\n5,C:\\b.exe\r\n",
                      {"unchanged row 0 line 1", "unchanged row 1 line 2"}},
-        DecisionCase{"SpacesTheReaderDropsChangeNothing", {kA}, " 5 ,  C:\\a.exe\n",
+        DecisionCase{"SpacesTheReaderDropsChangeNothing",
+                     {kA},
+                     " 5 ,  C:\\a.exe\n",
                      {"unchanged row 0 line 1"}},
         // A trailing space belongs to the command as read.
         DecisionCase{"SpaceInTheCommandIsAnEdit", {kA}, "5,C:\\a.exe \n", {"edited row 0 line 1"}},
-        DecisionCase{"WhitespaceLinesCarryNoJob", {kA}, "  \n\t\n\r\n5,C:\\a.exe\n\n",
+        DecisionCase{"WhitespaceLinesCarryNoJob",
+                     {kA},
+                     "  \n\t\n\r\n5,C:\\a.exe\n\n",
                      {"unchanged row 0 line 4"}},
         DecisionCase{"EmptyVersionRetiresAll", {kA, kB}, "", {"retired row 0", "retired row 1"}},
-        DecisionCase{"Malformed", {kA}, "5,C:\\a.exe\nno comma\n\n7\n",
+        DecisionCase{"Malformed",
+                     {kA},
+                     "5,C:\\a.exe\nno comma\n\n7\n",
                      {"rejected: format errors on lines 2 4"}},
         // The limit is part of the interval field: a change of it is no new
         // job, whether the run goes on or not.
@@ -352,8 +367,8 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
                 if (!retired && random() % 3 == 0) command(runCommands[i]);
                 runs = runCommands[i];
             }
-            inForce[i] = JobInForce{random() % 5 != 0, retired, running, 5,
-                                    i + 1,             commands[i], limit, runs};
+            inForce[i] =
+                JobInForce{random() % 5 != 0, retired, running, 5, i + 1, commands[i], limit, runs};
         }
         std::string config;
         int32_t lines = static_cast<int32_t>(random() % 8);
@@ -416,7 +431,8 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
             int32_t lines = 0;
             int32_t started = 0;
             int32_t going = 0;
-            for (int32_t k = 0; k < version->count; ++k) lines += SameCommand(line, version->jobs[k].command);
+            for (int32_t k = 0; k < version->count; ++k)
+                lines += SameCommand(line, version->jobs[k].command);
             for (int32_t c = 0; c < plan->changeCount; ++c) {
                 const ReloadChange& added = plan->changes[c];
                 if (added.action != ReloadAction::kAdded || inForce[added.row].inUse) continue;

@@ -18,8 +18,8 @@
 #include "jobs/launcher.h"
 #include "jobs/reload.h"
 #include "jobs/runner_start.h"
-#include "jobs/texts.h"
 #include "jobs/scheduler.h"
+#include "jobs/texts.h"
 #include "jobs/transitions.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/program_folder.h"
@@ -183,34 +183,127 @@ TEST_P(LimitTest, EndsTheRunsWholeTreeAtTheFirstTickPastIt) {
 INSTANTIATE_TEST_SUITE_P(
     Table, LimitTest,
     testing::Values(
-        LimitCase{"ExactlyAtTheLimit", "1/3,C:\\t\\hang.exe\n", {}, 100, 7000, 3000, 1460, "limit", true},
-        LimitCase{"InTheTickOfTheStop", "1/3,C:\\t\\hang.exe\n", {}, 100, 3000, 3000, 1460, "limit", true,
+        LimitCase{
+            "ExactlyAtTheLimit", "1/3,C:\\t\\hang.exe\n", {}, 100, 7000, 3000, 1460, "limit", true},
+        LimitCase{"InTheTickOfTheStop",
+                  "1/3,C:\\t\\hang.exe\n",
+                  {},
+                  100,
+                  3000,
+                  3000,
+                  1460,
+                  "limit",
+                  true,
                   false},
-        LimitCase{"EndsByItselfATickBefore", "1/3,C:\\t\\hang.exe\n", {}, 2, 3500, 2000, 0, "end", false},
-        LimitCase{"AddedByASave", "1,C:\\t\\hang.exe\n", {{2500, "1/5,C:\\t\\hang.exe\n"}}, 100,
-                  12000, 8000, 1460, "limit", true},
-        LimitCase{"ShortenedByASave", "1/60,C:\\t\\hang.exe\n", {{2500, "1/5,C:\\t\\hang.exe\n"}},
-                  100, 12000, 8000, 1460, "limit", true},
-        LimitCase{"RemovedByASave", "1/10,C:\\t\\hang.exe\n", {{2500, "1,C:\\t\\hang.exe\n"}}, 100,
-                  14000, 14000, 2, "kill", true},
-        LimitCase{"TheLargest", "1/2147483647,C:\\t\\hang.exe\n", {}, 100, 9000, 9000, 2, "kill", true},
-        LimitCase{"WhileEditWaits", "1/60,C:\\t\\hang.exe a\n", {{2500, "1/4,C:\\t\\hang.exe b\n"}},
-                  100, 12000, 8000, 1460, "limit", true},
-        LimitCase{"WhileRetired", "1/4,C:\\t\\hang.exe\n", {{1500, "1,C:\\t\\other.exe\n"}}, 100,
-                  9000, 4000, 1460, "limit", true, false},
+        LimitCase{
+            "EndsByItselfATickBefore", "1/3,C:\\t\\hang.exe\n", {}, 2, 3500, 2000, 0, "end", false},
+        LimitCase{"AddedByASave",
+                  "1,C:\\t\\hang.exe\n",
+                  {{2500, "1/5,C:\\t\\hang.exe\n"}},
+                  100,
+                  12000,
+                  8000,
+                  1460,
+                  "limit",
+                  true},
+        LimitCase{"ShortenedByASave",
+                  "1/60,C:\\t\\hang.exe\n",
+                  {{2500, "1/5,C:\\t\\hang.exe\n"}},
+                  100,
+                  12000,
+                  8000,
+                  1460,
+                  "limit",
+                  true},
+        LimitCase{"RemovedByASave",
+                  "1/10,C:\\t\\hang.exe\n",
+                  {{2500, "1,C:\\t\\hang.exe\n"}},
+                  100,
+                  14000,
+                  14000,
+                  2,
+                  "kill",
+                  true},
+        LimitCase{
+            "TheLargest", "1/2147483647,C:\\t\\hang.exe\n", {}, 100, 9000, 9000, 2, "kill", true},
+        LimitCase{"WhileEditWaits",
+                  "1/60,C:\\t\\hang.exe a\n",
+                  {{2500, "1/4,C:\\t\\hang.exe b\n"}},
+                  100,
+                  12000,
+                  8000,
+                  1460,
+                  "limit",
+                  true},
+        LimitCase{"WhileRetired",
+                  "1/4,C:\\t\\hang.exe\n",
+                  {{1500, "1,C:\\t\\other.exe\n"}},
+                  100,
+                  9000,
+                  4000,
+                  1460,
+                  "limit",
+                  true,
+                  false},
         // A night asleep ages no run: the limit is five seconds awake.
-        LimitCase{"AcrossASleep", "1/5,C:\\t\\hang.exe\n", {}, 100, 9000, 5000, 1460, "limit", true,
-                  true, 2500, 36000000},
+        LimitCase{"AcrossASleep",
+                  "1/5,C:\\t\\hang.exe\n",
+                  {},
+                  100,
+                  9000,
+                  5000,
+                  1460,
+                  "limit",
+                  true,
+                  true,
+                  2500,
+                  36000000},
         // Counted in ticks, a run's first is the one after its creation:
         // never early, at most a tick late.
-        LimitCase{"AcrossASleepOnTicks", "1/5,C:\\t\\hang.exe\n", {}, 100, 9000, 6000, 1460, "limit",
-                  true, true, 2500, 36000000, false},
+        LimitCase{"AcrossASleepOnTicks",
+                  "1/5,C:\\t\\hang.exe\n",
+                  {},
+                  100,
+                  9000,
+                  6000,
+                  1460,
+                  "limit",
+                  true,
+                  true,
+                  2500,
+                  36000000,
+                  false},
         // Ended by itself in the tick of its limit, its end not yet told:
         // what it left running is left alone.
-        LimitCase{"EndsByItselfInTheTickOfItsLimit", "1/3,C:\\t\\hang.exe\n", {}, 3, 7000, 3000, 0,
-                  "end", false, true, -1, 0, true, false, true},
-        LimitCase{"EndsByItselfAsItComes", "1/3,C:\\t\\hang.exe\n", {}, 100, 7000, 3000, 7, "end", true,
-                  true, -1, 0, true, true}),
+        LimitCase{"EndsByItselfInTheTickOfItsLimit",
+                  "1/3,C:\\t\\hang.exe\n",
+                  {},
+                  3,
+                  7000,
+                  3000,
+                  0,
+                  "end",
+                  false,
+                  true,
+                  -1,
+                  0,
+                  true,
+                  false,
+                  true},
+        LimitCase{"EndsByItselfAsItComes",
+                  "1/3,C:\\t\\hang.exe\n",
+                  {},
+                  100,
+                  7000,
+                  3000,
+                  7,
+                  "end",
+                  true,
+                  true,
+                  -1,
+                  0,
+                  true,
+                  true}),
     [](const testing::TestParamInfo<LimitCase>& info) { return info.param.name; });
 
 // A launch that fails once the stop has come is no fault to tell of: no
@@ -360,8 +453,8 @@ void ExpectNothingOutlivesTheRunner(const std::vector<fake::Launch>& launches, u
     for (const fake::Launch& launch : launches) {
         if (!launch.created) continue;
         EXPECT_TRUE(launch.ended || launch.terminated)
-            << launch.program << " created at " << launch.startMs << " ms outlived the runner, sequence "
-            << sequence;
+            << launch.program << " created at " << launch.startMs
+            << " ms outlived the runner, sequence " << sequence;
     }
 }
 
@@ -392,9 +485,12 @@ protected:
         };
         std::remove((directory_ + "/cycle_launch.foreground.log").c_str());
         ASSERT_EQ(Run(), 0) << "sequence " << sequence;
-        EXPECT_EQ(RefusedTransitions(), 0) << "an event met a state without its transition, sequence " << sequence;
-        EXPECT_TRUE(fake::HandleErrors().empty()) << fake::HandleErrors()[0] << ", sequence " << sequence;
-        EXPECT_TRUE(runsPerLine.faults.empty()) << runsPerLine.faults[0] << ", sequence " << sequence;
+        EXPECT_EQ(RefusedTransitions(), 0)
+            << "an event met a state without its transition, sequence " << sequence;
+        EXPECT_TRUE(fake::HandleErrors().empty())
+            << fake::HandleErrors()[0] << ", sequence " << sequence;
+        EXPECT_TRUE(runsPerLine.faults.empty())
+            << runsPerLine.faults[0] << ", sequence " << sequence;
         ExpectOneRunPerRow(fake::Launches(), sequence);
         ExpectHandlesClosed(fake::Launches(), options_.stopAtMs, sequence);
         ExpectEveryAttemptClosedOnce(Records(), sequence);
@@ -423,7 +519,8 @@ TEST_F(InvariantTest, AnEditsOldTextBackBesideItIsTheRunGoingOn) {
     for (const fake::Launch& launch : fake::Launches()) commandLines.push_back(launch.commandLine);
     // The -q run, the -q -full job once the second save is taken, -q again
     // a second after its run ended at 20 s.
-    EXPECT_EQ(commandLines, (std::vector<std::string>{"bk.exe -q", "bk.exe -q -full", "bk.exe -q"}));
+    EXPECT_EQ(commandLines,
+              (std::vector<std::string>{"bk.exe -q", "bk.exe -q -full", "bk.exe -q"}));
     std::vector<std::string> texts;
     for (const Fields& record : Records()) {
         if (record[1] == "reload") texts.push_back(record[7]);
@@ -462,24 +559,25 @@ TEST_P(RunApartTest, TheKeptLineWaitsForIt) {
     EXPECT_EQ(starts, c.keptStarts);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RunApartTest,
-    testing::Values(
-        // A second line of -q runs from 7 s; removed at 9.5 s, its run goes
-        // on to 27 s: the first line's run, ended at 20 s, waits for it.
-        ApartCase{"Retired",
-                  "1,C:\\p\\bk.exe -q\n",
-                  {{2500, "1,C:\\p\\bk.exe -q\n1,C:\\p\\bk.exe -q\n"},
-                   {9500, "\n1,C:\\p\\bk.exe -q\n"}},
-                  {0, 28000}},
-        // Two lines of -q; the second edited while its run goes on to 20 s.
-        // The first, ended at its limit, runs again at 7 s; due again at
-        // 14 s, it waits for the second's run to end at 20 s.
-        ApartCase{"EditWaiting",
-                  "1/5,C:\\p\\bk.exe -q\n1,C:\\p\\bk.exe -q\n",
-                  {{2500, "1/5,C:\\p\\bk.exe -q\n1,C:\\p\\bk.exe -q -full\n"}},
-                  {0, 7000, 21000, 28000, 35000, 42000}}),
-    [](const testing::TestParamInfo<ApartCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, RunApartTest,
+                         testing::Values(
+                             // A second line of -q runs from 7 s; removed at 9.5 s, its run goes
+                             // on to 27 s: the first line's run, ended at 20 s, waits for it.
+                             ApartCase{"Retired",
+                                       "1,C:\\p\\bk.exe -q\n",
+                                       {{2500, "1,C:\\p\\bk.exe -q\n1,C:\\p\\bk.exe -q\n"},
+                                        {9500, "\n1,C:\\p\\bk.exe -q\n"}},
+                                       {0, 28000}},
+                             // Two lines of -q; the second edited while its run goes on to 20 s.
+                             // The first, ended at its limit, runs again at 7 s; due again at
+                             // 14 s, it waits for the second's run to end at 20 s.
+                             ApartCase{"EditWaiting",
+                                       "1/5,C:\\p\\bk.exe -q\n1,C:\\p\\bk.exe -q\n",
+                                       {{2500, "1/5,C:\\p\\bk.exe -q\n1,C:\\p\\bk.exe -q -full\n"}},
+                                       {0, 7000, 21000, 28000, 35000, 42000}}),
+                         [](const testing::TestParamInfo<ApartCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST_F(InvariantTest, RandomSequencesKeepEveryInvariant) {
     constexpr uint32_t kSequences = 150;
