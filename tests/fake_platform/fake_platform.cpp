@@ -238,6 +238,9 @@ void Reset(const Options& options) {
 void Finish() {
     {
         std::unique_lock<std::mutex> lock(world.mutex);
+        // What the runner's threads were doing as it ended, they finish: a
+        // sanitizer's slowness must not change what a case sees.
+        world.changed.wait(lock, [] { return world.active == 0; });
         world.runnerEnded = true;
         for (size_t i = 0; i < world.jobObjects.size(); ++i) {
             FakeJobObject& job = world.jobObjects[i];

@@ -151,9 +151,10 @@ constexpr uint32_t kJobClosedExitCode = 0;
 
 // Joins every worker left from the previous case, then starts afresh.
 void Reset(const Options& options);
-// The runner's process ends: its job objects close, ending what is in one
-// that ends its processes at its close, and its threads do nothing more.
-// Then the workers are joined; a child still running stays so.
+// The runner's process ends, once its threads have done what they were
+// doing: its job objects close, ending what is in one that ends its
+// processes at its close, and its threads do nothing more. Then the
+// workers are joined; a child still running stays so.
 void Finish();
 
 int64_t NowMs();
