@@ -29,14 +29,14 @@ bool Seek(HANDLE file, uint64_t offset, DWORD from) {
     return SetFilePointerEx(file, distance, nullptr, from) != 0;
 }
 
-}  // namespace
-
-void* OpenJournalFile(const char* path, uint32_t* error) {
-    // A link or junction planted under the journal's name is opened as
-    // itself, never followed, and then refused: the runner may be LocalSystem.
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+// Opens a journal file as itself, never following a link or junction under
+// its name, and refuses one that is a link, or, where so asked, one with a
+// second name. Others may read and delete it, never write it.
+HANDLE OpenAsItself(const char* path, DWORD access, DWORD disposition, bool refuseSecondLink,
+                    uint32_t* error) {
+    HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
         return nullptr;
@@ -47,8 +47,8 @@ void* OpenJournalFile(const char* path, uint32_t* error) {
         CloseHandle(file);
         return nullptr;
     }
-    // A second hard link would let the cut reach a file known by another name.
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) {
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (refuseSecondLink && info.nNumberOfLinks > 1)) {
         *error = ERROR_CANT_ACCESS_FILE;
         CloseHandle(file);
         return nullptr;
@@ -56,28 +56,19 @@ void* OpenJournalFile(const char* path, uint32_t* error) {
     return file;
 }
 
+}  // namespace
+
+void* OpenJournalFile(const char* path, uint32_t* error) {
+    // A link or junction planted under the journal's name is opened as
+    // itself, never followed, and then refused: the runner may be LocalSystem.
+    // A second hard link would let the cut reach a file known by another name.
+    return OpenAsItself(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, true, error);
+}
+
 void* OpenJournalFileToRead(const char* path, uint32_t* error) {
     // Not sharing writing: a file that anyone writes is refused, and no one
     // writes it while we read.
-    HANDLE file =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        return nullptr;
-    }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(file, &info)) {
-        *error = GetLastError();
-        CloseHandle(file);
-        return nullptr;
-    }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        *error = ERROR_CANT_ACCESS_FILE;
-        CloseHandle(file);
-        return nullptr;
-    }
-    return file;
+    return OpenAsItself(path, GENERIC_READ, OPEN_EXISTING, false, error);
 }
 
 void CloseJournalFile(void* file) { CloseHandle(file); }

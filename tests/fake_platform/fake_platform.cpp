@@ -131,13 +131,9 @@ void Release(Blocked* waiter) {
 // nothing.
 bool IsGone() { return world.runnerEnded && onWorker; }
 
-// Ends a child, and what it started, as a terminate of its job would.
-void EndLaunch(int64_t index, uint32_t exitCode) {
+// Ends a child alone, as a terminate of its process would.
+void EndChildAlone(size_t index, uint32_t exitCode) {
     fake::Launch& launch = world.launches[index];
-    if (launch.hasDescendant && !launch.descendantTerminated) {
-        launch.descendantTerminated = true;
-        launch.descendantExitCode = exitCode;
-    }
     if (launch.ended || launch.terminated) return;
     launch.terminated = true;
     launch.exitCode = exitCode;
@@ -146,6 +142,16 @@ void EndLaunch(int64_t index, uint32_t exitCode) {
         Release(world.waitingWorker[index]);
         world.changed.notify_all();
     }
+}
+
+// Ends a child, and what it started, as a terminate of its job would.
+void EndLaunch(int64_t index, uint32_t exitCode) {
+    fake::Launch& launch = world.launches[index];
+    if (launch.hasDescendant && !launch.descendantTerminated) {
+        launch.descendantTerminated = true;
+        launch.descendantExitCode = exitCode;
+    }
+    EndChildAlone(static_cast<size_t>(index), exitCode);
 }
 
 // The fake's ANSI code page to UTF-16 and back: Latin-1, and its one
@@ -518,15 +524,7 @@ void TerminateChild(const ChildProcess& child, uint32_t exitCode) {
         world.handleErrors.push_back("terminate through a closed handle");
         return;
     }
-    fake::Launch& launch = world.launches[index];
-    if (launch.ended || launch.terminated) return;
-    launch.terminated = true;
-    launch.exitCode = exitCode;
-    launch.endMs = world.nowMs;
-    if (world.waitingWorker[index] != nullptr) {
-        Release(world.waitingWorker[index]);
-        world.changed.notify_all();
-    }
+    EndChildAlone(index, exitCode);
 }
 
 void CloseJobObject(void* job) {
