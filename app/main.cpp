@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
             ResetJobTable();
             SetWarningRole(WarningRole::kForeground);
             // A refusal is no success.
-            if (!StartRunner(JournalRole::kForeground)) return 1;
+            if (StartRunner(JournalRole::kForeground) != Refusal::kNone) return 1;
             RunScheduler(nullptr);
             CloseJournal();
             FlushWarnings();

@@ -23,9 +23,6 @@ constexpr char kLimitSeparator = '/';
 // characters, even in UTF-16. The rest is not read, as lines past the one
 // that fills the table are not.
 constexpr size_t kMaxConfigBytes = 1024 * 1024;
-// An editor in the middle of a save holds the file for a moment.
-constexpr uint32_t kSharingRetryMilliseconds = 2000;
-constexpr uint32_t kSharingRetryStepMilliseconds = 50;
 
 char ConfigBytes[kMaxConfigBytes];
 
@@ -41,9 +38,9 @@ uint32_t ReadConfigFile(size_t* length) {
         uint32_t error = 0;
         bool unsafe = false;
         if (ReadJudgedConfig(ConfigBytes, sizeof ConfigBytes, length, &error, &unsafe)) return 0;
-        if (error != kErrorSharingViolation || waited >= kSharingRetryMilliseconds) return error;
-        SleepMilliseconds(kSharingRetryStepMilliseconds);
-        waited += kSharingRetryStepMilliseconds;
+        if (error != kErrorSharingViolation || waited >= kSaveWaitMilliseconds) return error;
+        SleepMilliseconds(kSaveWaitStepMilliseconds);
+        waited += kSaveWaitStepMilliseconds;
     }
 }
 

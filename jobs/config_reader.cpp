@@ -6,6 +6,9 @@
 #include "jobs/config.h"
 #include "jobs/journal.h"
 #include "jobs/texts.h"
+#include "jobs/warnings.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "platform/threads.h"
 
@@ -29,7 +32,14 @@ struct FileWatch {
     bool hasRejected;  // told once; the same bytes again are not told again
     uint64_t rejectedHash;
     bool rejectedForRows;  // ...but decided again: rows free up
+    bool held;             // another program holds the file open...
+    uint64_t heldSinceMs;  // ...since the first read that found it so
+    bool heldTold;
 };
+
+// An editor's save holds the file for a moment; a program that keeps it
+// open for writing could write to it whatever its permissions say.
+constexpr uint64_t kHeldOpenTellMilliseconds = 60 * 1000;
 FileWatch Watch;
 
 void TakeVerdict() {
@@ -63,7 +73,20 @@ void ReadOnce(bool asked) {
     const char* bytes = nullptr;
     size_t length = 0;
     uint32_t error = 0;
-    if (!ReadConfigOnce(&bytes, &length, &error)) {
+    bool read = ReadConfigOnce(&bytes, &length, &error);
+    if (read || error != kErrorSharingViolation) {
+        Watch.held = false;
+        Watch.heldTold = false;
+    } else if (!Watch.held) {
+        Watch.held = true;
+        Watch.heldSinceMs = MonotonicMilliseconds();
+    } else if (!Watch.heldTold &&
+               MonotonicMilliseconds() - Watch.heldSinceMs >= kHeldOpenTellMilliseconds) {
+        Watch.heldTold = true;
+        RaiseReloadRejected(texts::kReloadHeldOpen);
+        JournalReload(0, 0, texts::kReloadHeldOpen);
+    }
+    if (!read) {
         Watch.hasCandidate = false;
         if (asked) TellUnreadable(error);
         return;
@@ -117,7 +140,7 @@ void ReaderBody(int32_t) {
 }  // namespace
 
 bool StartConfigReader(uint64_t appliedHash) {
-    Watch = FileWatch{appliedHash, false, 0, false, 0, false};
+    Watch = FileWatch{appliedHash, false, 0, false, 0, false, false, 0, false};
     SlotHolder.store(kSlotFree);
     AskedByManager.store(0);
     Quit.store(0);

@@ -10,6 +10,7 @@
 #include "jobs/program_folder.h"
 #include "jobs/texts.h"
 #include "jobs/warnings.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/system.h"
 
@@ -151,9 +152,11 @@ void AppendFindings(char* text, size_t size, size_t* at, const CheckedObject& ob
         case FindingKind::kReparsePoint:
             Append(text, size, at, texts::kUnsafeReparsePointFormat, object.path);
             break;
-        case FindingKind::kHardLinks:
-            Append(text, size, at, texts::kUnsafeHardLinksFormat, object.path,
-                   static_cast<unsigned long>(finding.detail));
+        case FindingKind::kHeldOpen:
+            Append(text, size, at, texts::kUnsafeHeldOpenFormat, object.path);
+            break;
+        case FindingKind::kNetworkLocation:
+            Append(text, size, at, texts::kUnsafeNetworkFormat, object.path);
             break;
         }
     }
@@ -163,13 +166,56 @@ void AppendFindings(char* text, size_t size, size_t* at, const CheckedObject& ob
     }
 }
 
+bool IsRoot(const char* path) { return std::strlen(path) <= RootLength(path); }
+
+// The fixes that need no icacls: what to close, replace or move. True when
+// the object also needs its permissions or its owner changed.
+bool AppendPlainFixes(char* text, size_t size, size_t* at, const CheckedObject& object) {
+    bool permissions = false;
+    for (int32_t i = 0; i < object.verdict.count; ++i) {
+        const Finding& finding = object.verdict.findings[i];
+        switch (finding.kind) {
+        case FindingKind::kReparsePoint:
+            Append(text, size, at, "\n");
+            Append(text, size, at, texts::kFixLinkFormat, object.path);
+            break;
+        case FindingKind::kHeldOpen:
+            Append(text, size, at, "\n");
+            Append(text, size, at, texts::kFixHeldOpenFormat, object.path);
+            break;
+        case FindingKind::kNetworkLocation:
+            Append(text, size, at, "\n");
+            Append(text, size, at, texts::kFixNetworkFormat, object.path);
+            break;
+        case FindingKind::kRights:
+        case FindingKind::kNullDacl:
+        case FindingKind::kUnknownEntry:
+        case FindingKind::kTooManyEntries:
+        case FindingKind::kOwner:
+            permissions = true;
+            break;
+        case FindingKind::kUnreadable:
+            break;
+        }
+    }
+    // A root's permissions reach the whole drive: no command for them.
+    if (permissions && IsRoot(object.path)) {
+        Append(text, size, at, "\n");
+        Append(text, size, at, texts::kFixRootFormat, object.path);
+        return false;
+    }
+    return permissions;
+}
+
 // The commands that make the object safe: an explicit entry removed by its
 // SID; for the runner's own folder and files, only what the system,
 // administrators and users need, nothing inherited; the owner.
-void AppendFixes(char* text, size_t size, size_t* at, const CheckedObject& object) {
+void AppendIcaclsFixes(char* text, size_t size, size_t* at, const CheckedObject& object) {
     bool resetList = false;
     bool resetOwner = false;
     char sid[kTextSize];
+    char quoted[kConfigPathSize + 8];
+    QuoteArgument(object.path, quoted, sizeof quoted);
     for (int32_t i = 0; i < object.verdict.count; ++i) {
         const Finding& finding = object.verdict.findings[i];
         switch (finding.kind) {
@@ -177,7 +223,7 @@ void AppendFixes(char* text, size_t size, size_t* at, const CheckedObject& objec
             if (!finding.inherited) {
                 FormatSecurityId(finding.sid, sid, sizeof sid);
                 Append(text, size, at, "\n");
-                Append(text, size, at, texts::kFixRemoveFormat, object.path, sid);
+                Append(text, size, at, texts::kFixRemoveFormat, quoted, sid);
             }
             resetList = true;
             break;
@@ -190,10 +236,8 @@ void AppendFixes(char* text, size_t size, size_t* at, const CheckedObject& objec
             resetOwner = true;
             break;
         case FindingKind::kReparsePoint:
-        case FindingKind::kHardLinks:
-            Append(text, size, at, "\n");
-            Append(text, size, at, texts::kFixLinkFormat, object.path);
-            break;
+        case FindingKind::kHeldOpen:
+        case FindingKind::kNetworkLocation:
         case FindingKind::kUnreadable:
             break;
         }
@@ -204,11 +248,11 @@ void AppendFixes(char* text, size_t size, size_t* at, const CheckedObject& objec
         Append(text, size, at, "\n");
         Append(text, size, at,
                object.kind == ObjectKind::kFile ? texts::kFixFileFormat : texts::kFixFolderFormat,
-               object.path);
+               quoted);
     }
     if (resetOwner) {
         Append(text, size, at, "\n");
-        Append(text, size, at, texts::kFixOwnerFormat, object.path);
+        Append(text, size, at, texts::kFixOwnerFormat, quoted);
     }
 }
 
@@ -220,29 +264,22 @@ void ComposeReport(char* text, size_t size, const char* heading, const CheckedOb
     Append(text, size, &at, "%s", heading);
     for (int32_t i = 0; i < count; ++i) AppendFindings(text, size, &at, objects[i]);
     Append(text, size, &at, "\n%s", texts::kFixHeader);
-    if (!HasIcacls()) {
-        Append(text, size, &at, "\n%s", texts::kFixByHand);
-        return;
-    }
+    bool icacls = HasIcacls();
+    bool byHand = false;
     // Upper folders first: a folder's entries reach the files below it.
-    for (int32_t i = count - 1; i >= 0; --i) {
-        if (objects[i].kind == ObjectKind::kAncestorFolder) AppendFixes(text, size, &at, objects[i]);
+    for (int32_t pass = 0; pass < 2; ++pass) {
+        for (int32_t n = 0; n < count; ++n) {
+            const CheckedObject& object = pass == 0 ? objects[count - 1 - n] : objects[n];
+            if ((object.kind == ObjectKind::kAncestorFolder) != (pass == 0)) continue;
+            if (!AppendPlainFixes(text, size, &at, object)) continue;
+            if (icacls) {
+                AppendIcaclsFixes(text, size, &at, object);
+            } else {
+                byHand = true;
+            }
+        }
     }
-    for (int32_t i = 0; i < count; ++i) {
-        if (objects[i].kind != ObjectKind::kAncestorFolder) AppendFixes(text, size, &at, objects[i]);
-    }
-}
-
-// The length of path's root: "C:\" or "\\server\share\".
-size_t RootLength(const char* path) {
-    if (path[0] == '\\' && path[1] == '\\') {
-        const char* server = std::strchr(path + 2, '\\');
-        if (server == nullptr) return std::strlen(path);
-        const char* share = std::strchr(server + 1, '\\');
-        return share == nullptr ? std::strlen(path) : static_cast<size_t>(share - path) + 1;
-    }
-    const char* first = std::strchr(path, '\\');
-    return first == nullptr ? std::strlen(path) : static_cast<size_t>(first - path) + 1;
+    if (byHand) Append(text, size, &at, "\n%s", texts::kFixByHand);
 }
 
 // The last bytes read from a configuration that passed, and the last
@@ -254,25 +291,87 @@ uint64_t LastUnsafeHash = 0;
 int32_t Checking = 0;
 bool FolderFailed = false;
 bool ConfigFailed = false;
+Refusal StartRefusal = Refusal::kNone;
 
-void Check(const char* path, size_t length, ObjectKind kind, const SecurityId& runner,
+void Fail(bool isConfiguration, const ObjectVerdict& verdict) {
+    ++Checking;
+    (isConfiguration ? ConfigFailed : FolderFailed) = true;
+    for (int32_t i = 0; i < verdict.count; ++i) {
+        Refusal refusal = Refusal::kUnsafeFiles;
+        if (verdict.findings[i].kind == FindingKind::kHeldOpen) {
+            refusal = Refusal::kConfigurationHeldOpen;
+        } else if (verdict.findings[i].kind == FindingKind::kNetworkLocation) {
+            refusal = Refusal::kNetworkLocation;
+        }
+        bool first = StartRefusal == Refusal::kNone || refusal == Refusal::kUnsafeFiles ||
+                     (refusal == Refusal::kNetworkLocation &&
+                      StartRefusal == Refusal::kConfigurationHeldOpen);
+        if (first) StartRefusal = refusal;
+    }
+}
+
+// Judges the object at path's first length bytes; true when it is a link.
+bool Check(const char* path, size_t length, ObjectKind kind, const SecurityId& runner,
            bool isConfiguration) {
-    if (Checking == kMaxCheckedObjects) return;
+    if (Checking == kMaxCheckedObjects) return false;
     CheckedObject& object = Checked[Checking];
     std::snprintf(object.path, sizeof object.path, "%.*s", static_cast<int>(length), path);
     object.kind = kind;
-    ReadPathSecurity(object.path, &Security);
+    // Read as its reader reads it, so that a writer from before shows.
+    OtherWriters writers = isConfiguration ? OtherWriters::kRefused : OtherWriters::kAllowed;
+    for (uint32_t waited = 0;; waited += kSaveWaitStepMilliseconds) {
+        ReadPathSecurity(object.path, writers, &Security);
+        if (Security.readError != kErrorSharingViolation || waited >= kSaveWaitMilliseconds) break;
+        SleepMilliseconds(kSaveWaitStepMilliseconds);
+    }
     // A missing configuration is told as it always was.
     if (isConfiguration && (Security.readError == kErrorFileNotFound ||
                             Security.readError == kErrorPathNotFound)) {
-        return;
+        return false;
     }
+    bool link = Security.readError == 0 && Security.reparsePoint;
     JudgeObject(kind, Security, runner, &object.verdict);
-    if (object.verdict.passed) return;
-    ++Checking;
-    (isConfiguration ? ConfigFailed : FolderFailed) = true;
+    if (!object.verdict.passed) Fail(isConfiguration, object.verdict);
+    return link;
 }
 
+// A finding of the platform's own, outside any access list.
+void Refuse(const char* path, ObjectKind kind, FindingKind finding, uint32_t detail) {
+    if (Checking == kMaxCheckedObjects) return;
+    CheckedObject& object = Checked[Checking];
+    std::snprintf(object.path, sizeof object.path, "%s", path);
+    object.kind = kind;
+    object.verdict = ObjectVerdict{};
+    AddFinding(&object.verdict, finding, nullptr, 0, false, detail);
+    Fail(false, object.verdict);
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether the folder at path's first length bytes is folder or one above
+// it; paths compare as Windows names do, but for letters outside ASCII.
+bool IsWithin(const char* path, size_t length, const char* folder) {
+    size_t folderLength = std::strlen(folder);
+    if (length == 0 || length > folderLength) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (Lower(path[i]) != Lower(folder[i])) return false;
+    }
+    return length == folderLength || folder[length] == '\\' || path[length - 1] == '\\';
+}
+
+// Each folder above the one at path's first folder bytes, up to the root,
+// which keeps its backslash; those within skip are judged already.
+void CheckAncestors(const char* path, size_t folder, const char* skip, const SecurityId& runner) {
+    size_t root = RootLength(path);
+    for (size_t end = folder; end > root;) {
+        do {
+            --end;
+        } while (end > root && path[end] != '\\');
+        size_t length = end < root ? root : end;
+        if (skip != nullptr && IsWithin(path, length, skip)) continue;
+        Check(path, length, ObjectKind::kAncestorFolder, runner, false);
+    }
+}
 
 }  // namespace
 
@@ -307,6 +406,12 @@ void JudgeObject(ObjectKind kind, const ObjectSecurity& security, const Security
     verdict->passed = true;
     verdict->count = 0;
     verdict->moreFindings = false;
+    // Only a handle that touches the data meets a sharing violation: one
+    // that may write.
+    if (security.readError == kErrorSharingViolation) {
+        AddFinding(verdict, FindingKind::kHeldOpen, nullptr, 0, false, 0);
+        return;
+    }
     if (security.readError != 0) {
         AddFinding(verdict, FindingKind::kUnreadable, nullptr, 0, false, security.readError);
         return;
@@ -316,9 +421,8 @@ void JudgeObject(ObjectKind kind, const ObjectSecurity& security, const Security
     if (kind != ObjectKind::kAncestorFolder && security.reparsePoint) {
         AddFinding(verdict, FindingKind::kReparsePoint, nullptr, 0, false, 0);
     }
-    if (kind == ObjectKind::kFile && security.links > 1) {
-        AddFinding(verdict, FindingKind::kHardLinks, nullptr, 0, false, security.links);
-    }
+    // A second hard link is no reason: the file's one access list guards
+    // it under every name, and the runner only reads these files.
     if (!IsAcceptedAccount(security.owner, runner)) {
         AddFinding(verdict, FindingKind::kOwner, &security.owner, 0, false, 0);
     }
@@ -392,6 +496,7 @@ StartCheck CheckRunnerFiles() {
     Checking = 0;
     FolderFailed = false;
     ConfigFailed = false;
+    StartRefusal = Refusal::kNone;
     Report[0] = '\0';
     if (!HasFileSecurity()) return StartCheck::kPassed;
     SecurityId runner = {};
@@ -402,20 +507,32 @@ StartCheck CheckRunnerFiles() {
     char* lastBackslash = std::strrchr(executable, '\\');
     if (lastBackslash == nullptr) return StartCheck::kPassed;
     size_t root = RootLength(executable);
-
-    Check(executable, std::strlen(executable), ObjectKind::kFile, runner, false);
     size_t folder = static_cast<size_t>(lastBackslash - executable);
-    Check(executable, folder < root ? root : folder, ObjectKind::kOwnFolder, runner, false);
-    // Each folder above, up to the root, which keeps its backslash.
-    for (size_t end = folder; end > root;) {
-        do {
-            --end;
-        } while (end > root && executable[end] != '\\');
-        Check(executable, end < root ? root : end, ObjectKind::kAncestorFolder, runner, false);
-    }
-    char configuration[kConfigPathSize];
-    if (ConfigFilePath(configuration, sizeof configuration)) {
-        Check(configuration, std::strlen(configuration), ObjectKind::kFile, runner, true);
+    if (folder < root) folder = root;
+
+    // Through junctions, symbolic links and substituted drives: what
+    // guards the files is where they really are.
+    char ownFolder[kTextSize];
+    std::snprintf(ownFolder, sizeof ownFolder, "%.*s", static_cast<int>(folder), executable);
+    char real[kTextSize];
+    uint32_t error = 0;
+    if (!ReadRealPath(ownFolder, real, sizeof real, &error)) {
+        Refuse(ownFolder, ObjectKind::kOwnFolder, FindingKind::kUnreadable, error);
+    } else if (IsNetworkPath(real)) {
+        // Its access lists name another machine's accounts.
+        Refuse(real, ObjectKind::kOwnFolder, FindingKind::kNetworkLocation, 0);
+    } else {
+        Check(executable, std::strlen(executable), ObjectKind::kFile, runner, false);
+        bool link = Check(executable, folder, ObjectKind::kOwnFolder, runner, false);
+        CheckAncestors(executable, folder, nullptr, runner);
+        if (!IsWithin(real, std::strlen(real), ownFolder)) {
+            if (link) Check(real, std::strlen(real), ObjectKind::kOwnFolder, runner, false);
+            CheckAncestors(real, std::strlen(real), ownFolder, runner);
+        }
+        char configuration[kConfigPathSize];
+        if (ConfigFilePath(configuration, sizeof configuration)) {
+            Check(configuration, std::strlen(configuration), ObjectKind::kFile, runner, true);
+        }
     }
     if (Checking == 0) return StartCheck::kPassed;
     ComposeReport(Report, sizeof Report, texts::kUnsafeRefusal, Checked, Checking);
@@ -423,6 +540,35 @@ StartCheck CheckRunnerFiles() {
 }
 
 const char* StartCheckReport() { return Report; }
+
+Refusal StartCheckRefusal() { return StartRefusal; }
+
+size_t RootLength(const char* path) {
+    if (path[0] == '\\' && path[1] == '\\') {
+        // "\\server\share\", "\\?\Volume{...}\": two names.
+        const char* first = std::strchr(path + 2, '\\');
+        if (first == nullptr) return std::strlen(path);
+        const char* second = std::strchr(first + 1, '\\');
+        return second == nullptr ? std::strlen(path) : static_cast<size_t>(second - path) + 1;
+    }
+    const char* first = std::strchr(path, '\\');
+    return first == nullptr ? std::strlen(path) : static_cast<size_t>(first - path) + 1;
+}
+
+bool IsNetworkPath(const char* path) {
+    // "\\?\" and "\\.\" name this machine's own volumes and devices.
+    return path[0] == '\\' && path[1] == '\\' && path[2] != '?' && path[2] != '.';
+}
+
+void QuoteArgument(const char* path, char* text, size_t size) {
+    // Backslashes are themselves but before a quote, where 2n of them
+    // read as n: only those before the closing quote are doubled.
+    size_t length = std::strlen(path);
+    size_t trailing = 0;
+    while (trailing < length && path[length - 1 - trailing] == '\\') ++trailing;
+    std::snprintf(text, size, "\"%s%.*s\"", path, static_cast<int>(trailing),
+                  path + length - trailing);
+}
 
 bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error, bool* unsafe) {
     *unsafe = false;
@@ -435,7 +581,14 @@ bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error
     }
     if (!HasFileSecurity()) return ReadWholeFile(path, buffer, size, length, error);
     static CheckedObject Object;
-    if (!ReadCheckedFile(path, &Security, buffer, size, length, error)) return false;
+    if (!ReadCheckedFile(path, OtherWriters::kRefused, &Security, buffer, size, length, error)) {
+        // The override was told at start; a writer from before is let be.
+        if (*error != kErrorSharingViolation || !IsUnsafePermissionsAllowed()) return false;
+        if (!ReadCheckedFile(path, OtherWriters::kAllowed, &Security, buffer, size, length,
+                             error)) {
+            return false;
+        }
+    }
     SecurityId runner = {};
     if (!ReadRunnerAccount(&runner)) runner.length = 0;
     JudgeObject(ObjectKind::kFile, Security, runner, &Object.verdict);

@@ -12,14 +12,15 @@
 enum class ObjectKind { kFile, kOwnFolder, kAncestorFolder };
 
 enum class FindingKind {
-    kUnreadable,      // detail: the platform's error
-    kOwner,           // sid: the owner
+    kUnreadable,  // detail: the platform's error
+    kOwner,       // sid: the owner
     kNullDacl,
-    kRights,          // sid, rights (mapped), inherited
-    kUnknownEntry,    // detail: the ACE type; sid when known
+    kRights,        // sid, rights (mapped), inherited
+    kUnknownEntry,  // detail: the ACE type; sid when known
     kTooManyEntries,
     kReparsePoint,
-    kHardLinks,       // detail: the count
+    kHeldOpen,         // another program holds the file open: it may write
+    kNetworkLocation,  // the object's path is where it really is
 };
 
 struct Finding {
@@ -65,11 +66,33 @@ enum class StartCheck {
     kFolderFails,         // the executable, its folder or a folder above
 };
 
-// Judges the executable, its folder, every folder above it and the
-// configuration, and composes the report of every finding with the commands
-// that fix them (StartCheckReport). Call before the journal opens.
+// Why a start is refused, by the service's own exit code. Where several
+// apply, files that others can change come first, then a network location.
+enum class Refusal : uint32_t {
+    kNone = 0,
+    kUnsafeFiles = 1,
+    kConfigurationHeldOpen = 2,  // another program may write it
+    kNetworkLocation = 3,        // permissions this machine can't judge
+};
+
+// Judges the executable, its folder and every folder above it, both where
+// the path says and where it really leads, and the configuration, and
+// composes the report of every finding with the commands that fix them
+// (StartCheckReport). Call before the journal opens.
 StartCheck CheckRunnerFiles();
 const char* StartCheckReport();
+Refusal StartCheckRefusal();  // kNone when passed
+
+// The length of path's root: 3 for "C:\", up to the share's backslash for
+// "\\server\share\" and "\\?\Volume{...}\".
+size_t RootLength(const char* path);
+
+// "\\server\share": not judged with this machine's accounts.
+bool IsNetworkPath(const char* path);
+
+// path as one argument of a command line, as the C runtime and
+// CommandLineToArgvW read it back: "C:\a b" and "C:\\" for C:\.
+void QuoteArgument(const char* path, char* text, size_t size);
 
 // Reads the configuration through the handle whose security is judged; an
 // administrator's override lets a failing one be read all the same.
@@ -84,6 +107,10 @@ const char* ConfigCheckReport();
 // those last read from a sound one: a change of permissions alone waits for
 // the next version. Any other version is rejected, and told once.
 bool ReadConfigVersion(char* buffer, size_t size, size_t* length, uint32_t* error);
+
+// An editor in the middle of a save holds the file for a moment.
+constexpr uint32_t kSaveWaitMilliseconds = 2000;
+constexpr uint32_t kSaveWaitStepMilliseconds = 50;
 
 // The platform's error given for a configuration that fails the check.
 constexpr uint32_t kErrorUnsafeConfiguration = kErrorAccessDenied;

@@ -15,7 +15,7 @@ char AllowedReport[kStartReportSize];
 
 }  // namespace
 
-bool StartRunner(JournalRole role) {
+Refusal StartRunner(JournalRole role) {
     StartCheck check = CheckRunnerFiles();
     bool allowed = HasFileSecurity() && IsUnsafePermissionsAllowed();
     if (check != StartCheck::kPassed && !allowed) {
@@ -24,12 +24,15 @@ bool StartRunner(JournalRole role) {
         if (check == StartCheck::kConfigurationFails) {
             OpenJournal(role);
             JournalRunnerNote(StartCheckReport());
-            JournalRunnerStop(texts::kStopUnsafeConfiguration, 0);
+            JournalRunnerStop(StartCheckRefusal() == Refusal::kConfigurationHeldOpen
+                                  ? texts::kStopConfigurationHeldOpen
+                                  : texts::kStopUnsafeConfiguration,
+                              0);
             CloseJournal();
         }
         // The exit follows: a standard error nobody reads holds it a bounded time.
         FlushWarnings();
-        return false;
+        return StartCheckRefusal();
     }
     if (allowed) {
         // The findings without the refusal's heading: the runner runs.
@@ -42,5 +45,5 @@ bool StartRunner(JournalRole role) {
     if (allowed) JournalRunnerNote(AllowedReport);
     // Before any worker exists.
     if (!PrepareChildCreation()) JournalRunnerNote(texts::kNoJobObjectsOfTheirOwn);
-    return true;
+    return Refusal::kNone;
 }

@@ -3,11 +3,12 @@
 #pragma once
 
 #include "jobs/journal.h"
+#include "jobs/permissions.h"
 
-// Judges the runner's files and opens the role's journal. False when the
-// runner must not run: the refusal is reported (its line for standard error
+// Judges the runner's files and opens the role's journal. Not kNone when
+// the runner must not run: the refusal is reported (its line for standard error
 // let out, waiting at most kWarningsFlushMs), and where the runner's
 // folder is sound its journal ends with a stop record, so that the next
 // start finds a clean end. An administrator's override turns the refusal
 // into a warning, told at every start while it is set.
-bool StartRunner(JournalRole role);
+Refusal StartRunner(JournalRole role);

@@ -193,7 +193,11 @@ constexpr const char kUnsafeUnknownEntryFormat[] =
 constexpr const char kUnsafeTooManyEntriesFormat[] =
     "%s has more access entries than can be judged";
 constexpr const char kUnsafeReparsePointFormat[] = "%s is a link (a reparse point)";
-constexpr const char kUnsafeHardLinksFormat[] = "%s has %lu hard links";
+constexpr const char kUnsafeHeldOpenFormat[] =
+    "%s is held open by another program, which can write to it whatever its permissions say";
+constexpr const char kUnsafeNetworkFormat[] =
+    "%s is on the network: its permissions name the file server's accounts, which this "
+    "machine can't judge";
 constexpr const char kUnsafeUnreadableFormat[] = "%s: its security can't be read: error %lu (%s)";
 constexpr const char kUnsafeMoreFindingsFormat[] = "%s: more findings than are listed";
 constexpr const char kUnnamedAccount[] = "an account without a name";
@@ -212,14 +216,24 @@ constexpr const char kRightTakeOwnership[] = "take ownership";
 constexpr const char kRightSeparator[] = ", ";
 // The fix, by SID so that it works in any language.
 constexpr const char kFixHeader[] = "To fix it, as an administrator:";
-constexpr const char kFixRemoveFormat[] = "icacls \"%s\" /remove *%s";
+// The first %s of an icacls line is the path, quoted as the command line
+// reads it back.
+constexpr const char kFixRemoveFormat[] = "icacls %s /remove *%s";
 constexpr const char kFixFolderFormat[] =
-    "icacls \"%s\" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
+    "icacls %s /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
     "*S-1-5-32-545:(OI)(CI)RX";
 constexpr const char kFixFileFormat[] =
-    "icacls \"%s\" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F *S-1-5-32-545:RX";
-constexpr const char kFixOwnerFormat[] = "icacls \"%s\" /setowner *S-1-5-32-544";
+    "icacls %s /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F *S-1-5-32-545:RX";
+constexpr const char kFixOwnerFormat[] = "icacls %s /setowner *S-1-5-32-544";
 constexpr const char kFixLinkFormat[] = "replace the link %s by the real file or folder";
+constexpr const char kFixRootFormat[] =
+    "%s is the root of a drive or share, whose permissions reach all that is on it: change "
+    "nothing there; move Cycle_launch into a folder of its own, on a drive whose root only "
+    "administrators can change";
+constexpr const char kFixHeldOpenFormat[] =
+    "close the program that holds %s open, or restart the machine";
+constexpr const char kFixNetworkFormat[] =
+    "copy Cycle_launch into a folder of its own on a local disk, rather than run it from %s";
 // Before Vista, which has no icacls.
 constexpr const char kFixByHand[] =
     "In each one's Properties, Security tab: remove the accounts named above, and make "
@@ -228,5 +242,11 @@ constexpr const char kReloadUnsafe[] =
     "Config File (cycle_launch.txt): others can change it; new version rejected, the jobs in "
     "force stay";
 constexpr const char kStopUnsafeConfiguration[] = "stop: others can change cycle_launch.txt";
+constexpr const char kStopConfigurationHeldOpen[] =
+    "stop: another program holds cycle_launch.txt open";
+// Told once, a minute after the reads began to find it held.
+constexpr const char kReloadHeldOpen[] =
+    "Config File (cycle_launch.txt): another program has held it open for a minute, and could "
+    "write to it whatever its permissions say; new versions wait until it closes it";
 
 }  // namespace texts

@@ -34,19 +34,30 @@ struct ObjectSecurity {
     uint32_t links;  // hard links of a file; 1 for folders
 };
 
+// How a file is opened to be judged. Windows checks access when a handle is
+// opened, so a handle opened for writing before the permissions changed
+// still writes: kRefused makes the open fail with a sharing violation while
+// any such handle exists. Folders are opened as kAllowed whatever is asked.
+enum class OtherWriters { kRefused, kAllowed };
+
 // False where the system keeps no owners nor access lists (Windows 9x).
 bool HasFileSecurity();
 
 // Reads the owner, the access list and the kind of the file or folder at path.
-void ReadPathSecurity(const char* path, ObjectSecurity* security);
+void ReadPathSecurity(const char* path, OtherWriters writers, ObjectSecurity* security);
+
+// Where the folder at path really is: junctions, symbolic links and
+// substituted drives followed, as "C:\dir", or "\\server\share\dir" for a
+// network location (a mapped drive too). False with the platform's error.
+bool ReadRealPath(const char* path, char* real, size_t size, uint32_t* error);
 
 // Opens the file once, reads its security and then its first size bytes
 // through that same handle, so that what was judged is what is read. Others
-// may read, write, rename or delete it meanwhile. False with the platform's
-// error when it can't be opened or read; security->readError alone when its
-// security can't be read.
-bool ReadCheckedFile(const char* path, ObjectSecurity* security, char* buffer, size_t size,
-                     size_t* length, uint32_t* error);
+// may read, rename or delete it meanwhile, and write it as writers says.
+// False with the platform's error when it can't be opened or read;
+// security->readError alone when its security can't be read.
+bool ReadCheckedFile(const char* path, OtherWriters writers, ObjectSecurity* security, char* buffer,
+                     size_t size, size_t* length, uint32_t* error);
 
 // The account this process runs as (its token's user).
 bool ReadRunnerAccount(SecurityId* sid);

@@ -16,10 +16,6 @@ namespace {
 
 SERVICE_STATUS_HANDLE StatusHandle;
 
-// The service's own code under ERROR_SERVICE_SPECIFIC_ERROR: others can
-// change its files.
-constexpr DWORD kUnsafeFilesExitCode = 1;
-
 // What a stop may take once asked, told to the service manager so that it
 // does not give up on us: the tick in progress, the wait for creations still
 // in progress, the journal's flush, and a second for the sweep and the rest.
@@ -100,8 +96,11 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     // Nobody sees a service's own desktop: a box there would wait for ever.
     SetWarningRole(WarningRole::kService);
     PrepareConsoleMessages();
-    if (!StartRunner(JournalRole::kService)) {
-        ReportServiceStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, kUnsafeFilesExitCode);
+    Refusal refusal = StartRunner(JournalRole::kService);
+    if (refusal != Refusal::kNone) {
+        // Each cause its own code, as sc query shows it.
+        ReportServiceStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR,
+                            static_cast<DWORD>(refusal));
         return;
     }
     RunEnd end = RunEnd::kStopped;

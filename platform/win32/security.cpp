@@ -1,17 +1,21 @@
+#include "platform/security.h"
+
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "jobs/texts.h"
-#include "platform/security.h"
 #include "platform/system.h"
+#include "platform/win32/late_function.h"
 #include "platform/win32/read_to_end.h"
 
 namespace {
 
 constexpr DWORD kFirstVistaMajorVersion = 6;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Editors that save by renaming still save.
+constexpr DWORD kShareWithoutWriters = FILE_SHARE_READ | FILE_SHARE_DELETE;
 // Not in every SDK's headers.
 constexpr DWORD kOpenReparsePoint = 0x00200000;  // FILE_FLAG_OPEN_REPARSE_POINT
 constexpr DWORD kReparsePointAttribute = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
@@ -85,15 +89,218 @@ void ReadHandleSecurity(HANDLE object, ObjectSecurity* security) {
     security->links = folder ? 1 : information.nNumberOfLinks;
 }
 
+// Where a path leads. Not in every SDK's headers.
+constexpr DWORD kGetReparsePoint = 0x000900A8;  // FSCTL_GET_REPARSE_POINT
+constexpr DWORD kMountPointTag = 0xA0000003;    // a junction, or a volume mounted in a folder
+constexpr DWORD kSymbolicLinkTag = 0xA000000C;
+constexpr ULONG kRelativeLink = 1;  // SYMLINK_FLAG_RELATIVE
+constexpr DWORD kNameDos = 0x0;     // FILE_NAME_NORMALIZED | VOLUME_NAME_DOS
+constexpr DWORD kNameGuid = 0x1;    // VOLUME_NAME_GUID
+// Windows itself follows at most 63 links in one name.
+constexpr int kMaxLinksFollowed = 63;
+constexpr size_t kPathBytes = 1024;
+
+using GetFinalPathFunction = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+
+// The fixed part of both name links' reparse data; a symbolic link's
+// flags follow it, then the names. Offsets count bytes after that.
+struct LinkData {
+    DWORD tag;
+    WORD dataLength;
+    WORD reserved;
+    WORD substituteOffset;
+    WORD substituteLength;
+    WORD printOffset;
+    WORD printLength;
+};
+
+alignas(8) unsigned char ReparseData[16 * 1024];  // MAXIMUM_REPARSE_DATA_BUFFER_SIZE
+
+// "\\?\C:\dir" as "C:\dir", "\\?\UNC\server\share" as "\\server\share".
+void DropExtendedPrefix(char* path) {
+    if (std::strncmp(path, "\\\\?\\UNC\\", 8) == 0) {
+        std::memmove(path + 2, path + 8, std::strlen(path + 8) + 1);
+    } else if (std::strncmp(path, "\\\\?\\", 4) == 0 && path[4] != '\0' && path[5] == ':') {
+        std::memmove(path, path + 4, std::strlen(path + 4) + 1);
+    }
+}
+
+// Vista and later: the system's own answer.
+bool ReadFinalPath(GetFinalPathFunction getFinalPath, const char* path, char* real, size_t size,
+                   uint32_t* error) {
+    HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return false;
+    }
+    DWORD capacity = static_cast<DWORD>(size);
+    DWORD length = getFinalPath(folder, real, capacity, kNameDos);
+    // A volume mounted in a folder alone has no drive letter.
+    if (length == 0 || length >= capacity) length = getFinalPath(folder, real, capacity, kNameGuid);
+    *error = length >= capacity ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
+    CloseHandle(folder);
+    if (length == 0 || length >= capacity) return false;
+    DropExtendedPrefix(real);
+    return true;
+}
+
+// "\??\C:\dir" from a link's data as "C:\dir", into target.
+bool ReadLinkTarget(const char* link, char* target, size_t size, bool* relative, uint32_t* error) {
+    HANDLE object = CreateFileA(link, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | kOpenReparsePoint, nullptr);
+    if (object == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return false;
+    }
+    DWORD returned = 0;
+    bool read = DeviceIoControl(object, kGetReparsePoint, nullptr, 0, ReparseData,
+                                sizeof ReparseData, &returned, nullptr) != 0;
+    *error = GetLastError();
+    CloseHandle(object);
+    if (!read || returned < sizeof(LinkData)) return false;
+    LinkData data;
+    std::memcpy(&data, ReparseData, sizeof data);
+    size_t namesAt = sizeof data;
+    *relative = false;
+    if (data.tag == kSymbolicLinkTag) {
+        ULONG flags = 0;
+        std::memcpy(&flags, ReparseData + namesAt, sizeof flags);
+        *relative = (flags & kRelativeLink) != 0;
+        namesAt += sizeof flags;
+    } else if (data.tag != kMountPointTag) {
+        // Not a name of something elsewhere (a deduplicated or cloud file).
+        target[0] = '\0';
+        return true;
+    }
+    size_t first = namesAt + data.substituteOffset;
+    if (first + data.substituteLength > returned || data.substituteLength == 0) {
+        *error = ERROR_INVALID_REPARSE_DATA;
+        return false;
+    }
+    const auto* units = reinterpret_cast<const WCHAR*>(ReparseData + first);
+    BOOL usedDefault = FALSE;
+    int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units,
+                                     data.substituteLength / sizeof(WCHAR), target,
+                                     static_cast<int>(size - 1), nullptr, &usedDefault);
+    if (length <= 0 || usedDefault) {
+        *error = ERROR_NO_UNICODE_TRANSLATION;
+        return false;
+    }
+    target[length] = '\0';
+    // "\??\UNC\server\share" and "\??\C:\dir" as a path names them.
+    if (std::strncmp(target, "\\??\\UNC\\", 8) == 0) {
+        std::memmove(target + 2, target + 8, std::strlen(target + 8) + 1);
+    } else if (std::strncmp(target, "\\??\\", 4) == 0) {
+        target[1] = '\\';
+        DropExtendedPrefix(target);
+    }
+    return true;
+}
+
+// Replaces path's first substituted drive or link by where it leads.
+// *followed false: nothing left to follow.
+bool FollowOne(char* path, size_t size, bool* followed, uint32_t* error) {
+    *followed = false;
+    char target[kPathBytes];
+    char composed[kPathBytes];
+    if (path[0] == '\\') return true;  // a network or volume name: as far as it goes
+    if (path[0] == '\0' || path[1] != ':') {
+        *error = ERROR_BAD_PATHNAME;
+        return false;
+    }
+    const char drive[3] = {path[0], ':', '\0'};
+    const char root[4] = {path[0], ':', '\\', '\0'};
+    if (QueryDosDeviceA(drive, target, sizeof target) != 0) {
+        const char* rest = path + 2;
+        if (std::strncmp(target, "\\??\\", 4) == 0) {
+            // subst: "\??\C:\dir"
+            target[1] = '\\';
+            DropExtendedPrefix(target);
+            *followed = true;
+        } else if (GetDriveTypeA(root) == DRIVE_REMOTE) {
+            // "\Device\LanmanRedirector\;Z:0...\server\share"
+            // Named by its drive where the share can't be read from it.
+            const char* share = std::strchr(target, ';');
+            if (share != nullptr) share = std::strchr(share, '\\');
+            char server[kPathBytes];
+            if (share != nullptr) {
+                std::snprintf(server, sizeof server, "\\%s", share);
+            } else {
+                std::snprintf(server, sizeof server, "\\\\%s", drive);
+            }
+            std::memcpy(target, server, sizeof target);
+            *followed = true;
+        }
+        if (*followed) {
+            int length = std::snprintf(composed, sizeof composed, "%s%s", target, rest);
+            if (length < 0 || static_cast<size_t>(length) >= size) {
+                *error = ERROR_FILENAME_EXCED_RANGE;
+                return false;
+            }
+            std::memcpy(path, composed, static_cast<size_t>(length) + 1);
+            return true;
+        }
+    }
+    // Each folder from the root down: the first link found is followed.
+    for (size_t end = 3; path[end - 1] != '\0'; ++end) {
+        if (path[end] != '\\' && path[end] != '\0') continue;
+        char saved = path[end];
+        path[end] = '\0';
+        DWORD attributes = GetFileAttributesA(path);
+        bool read = attributes != INVALID_FILE_ATTRIBUTES;
+        bool relative = false;
+        target[0] = '\0';
+        if (read && (attributes & kReparsePointAttribute) != 0) {
+            read = ReadLinkTarget(path, target, sizeof target, &relative, error);
+        } else if (!read) {
+            *error = GetLastError();
+        }
+        path[end] = saved;
+        if (!read) return false;
+        if (target[0] == '\0') continue;
+        int length = 0;
+        if (relative) {
+            // From the link's own folder; ".." resolved by the system.
+            const char* name = path + end;
+            while (name > path && name[-1] != '\\') --name;
+            char joined[kPathBytes];
+            std::snprintf(joined, sizeof joined, "%.*s%s%s", static_cast<int>(name - path), path,
+                          target, path + end);
+            DWORD full = GetFullPathNameA(joined, sizeof composed, composed, nullptr);
+            length = full == 0 || full >= sizeof composed ? -1 : static_cast<int>(full);
+        } else {
+            length = std::snprintf(composed, sizeof composed, "%s%s", target, path + end);
+        }
+        if (length < 0 || static_cast<size_t>(length) >= size) {
+            *error = ERROR_FILENAME_EXCED_RANGE;
+            return false;
+        }
+        std::memcpy(path, composed, static_cast<size_t>(length) + 1);
+        *followed = true;
+        return true;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool HasFileSecurity() { return IsNtPlatform(); }
 
-void ReadPathSecurity(const char* path, ObjectSecurity* security) {
+void ReadPathSecurity(const char* path, OtherWriters writers, ObjectSecurity* security) {
+    // Sharing applies to opens that touch the data alone: reading it is
+    // what makes a writer's handle refuse this one.
+    DWORD access = READ_CONTROL | FILE_READ_ATTRIBUTES;
+    DWORD share = kShareAll;
+    DWORD attributes = GetFileAttributesA(path);
+    if (writers == OtherWriters::kRefused && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        access |= FILE_READ_DATA;
+        share = kShareWithoutWriters;
+    }
     // Backup semantics: folders open too. The link itself, not its target.
-    HANDLE object = CreateFileA(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | kOpenReparsePoint,
-                                nullptr);
+    HANDLE object = CreateFileA(path, access, share, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | kOpenReparsePoint, nullptr);
     if (object == INVALID_HANDLE_VALUE) {
         *security = ObjectSecurity{};
         security->readError = GetLastError();
@@ -103,10 +310,11 @@ void ReadPathSecurity(const char* path, ObjectSecurity* security) {
     CloseHandle(object);
 }
 
-bool ReadCheckedFile(const char* path, ObjectSecurity* security, char* buffer, size_t size,
-                     size_t* length, uint32_t* error) {
+bool ReadCheckedFile(const char* path, OtherWriters writers, ObjectSecurity* security, char* buffer,
+                     size_t size, size_t* length, uint32_t* error) {
     *length = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ | READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING,
+    DWORD share = writers == OtherWriters::kRefused ? kShareWithoutWriters : kShareAll;
+    HANDLE file = CreateFileA(path, GENERIC_READ | READ_CONTROL, share, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | kOpenReparsePoint, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
@@ -117,6 +325,26 @@ bool ReadCheckedFile(const char* path, ObjectSecurity* security, char* buffer, s
     bool read = security->readError != 0 || ReadToEnd(file, buffer, size, length, error);
     CloseHandle(file);
     return read;
+}
+
+bool ReadRealPath(const char* path, char* real, size_t size, uint32_t* error) {
+    auto getFinalPath = FindKernelFunction<GetFinalPathFunction>("GetFinalPathNameByHandleA");
+    if (getFinalPath != nullptr && ReadFinalPath(getFinalPath, path, real, size, error)) {
+        return true;
+    }
+    // Before Vista, or a file system that can't name its files: by hand.
+    int length = std::snprintf(real, size, "%s", path);
+    if (length < 0 || static_cast<size_t>(length) >= size) {
+        *error = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    for (int followed = 0; followed <= kMaxLinksFollowed; ++followed) {
+        bool more = false;
+        if (!FollowOne(real, size, &more, error)) return false;
+        if (!more) return true;
+    }
+    *error = ERROR_CANT_RESOLVE_FILENAME;
+    return false;
 }
 
 bool ReadRunnerAccount(SecurityId* sid) {

@@ -805,6 +805,15 @@ std::string FolderOfExecutable(const fake::Options& o) {
     return o.executablePath.substr(0, o.executablePath.rfind('\\') + 1);
 }
 
+// path, or where it leads when it is at or under folder's link.
+std::string RealFolderOf(const std::string& path,
+                         const std::pair<std::string, std::string>& folder) {
+    const std::string& link = folder.first;
+    bool within = path.compare(0, link.size(), link) == 0 &&
+                  (path.size() == link.size() || path[link.size()] == '\\');
+    return within ? folder.second + path.substr(link.size()) : path;
+}
+
 // Called with the world's lock held.
 void FakeSecurity(const std::string& path, ObjectSecurity* security) {
     const fake::Options& o = world.options;
@@ -813,22 +822,44 @@ void FakeSecurity(const std::string& path, ObjectSecurity* security) {
     security->links = 1;
     security->entryCount = 1;
     security->entries[0] = AccessEntry{0, 0, 0x1f01ff, kSystemSid};
+    // Opened as itself, a link is the system's; through one, the path is
+    // judged where it leads.
     bool unsafe = false;
-    for (const std::string& unsafePath : o.unsafePaths) unsafe = unsafe || unsafePath == path;
+    std::string real = path;
+    for (const auto& folder : o.realFolders) {
+        if (path == folder.first) security->reparsePoint = true;
+        if (!security->reparsePoint) real = RealFolderOf(real, folder);
+    }
+    for (const std::string& unsafePath : o.unsafePaths) {
+        unsafe = unsafe || unsafePath == path || unsafePath == real;
+    }
     if (path == FolderOfExecutable(o) + texts::kConfigFileName && o.configUnsafeFromMs >= 0 &&
         world.nowMs >= o.configUnsafeFromMs) {
         unsafe = true;
     }
     if (unsafe) security->entries[security->entryCount++] = AccessEntry{0, 0, 0x1301ff, kEveryoneSid};
+    if (path == FolderOfExecutable(o) + texts::kConfigFileName) security->links = o.configLinks;
+}
+
+// Called with the world's lock held.
+bool IsConfigWritten(const char* path) {
+    const fake::Options& o = world.options;
+    return path == FolderOfExecutable(o) + texts::kConfigFileName && o.configWriterFromMs >= 0 &&
+           world.nowMs >= o.configWriterFromMs && world.nowMs < o.configWriterUntilMs;
 }
 
 }  // namespace
 
 bool HasFileSecurity() { return true; }
 
-void ReadPathSecurity(const char* path, ObjectSecurity* security) {
+void ReadPathSecurity(const char* path, OtherWriters writers, ObjectSecurity* security) {
     std::lock_guard<std::mutex> guard(world.mutex);
     FakeSecurity(path, security);
+    if (writers == OtherWriters::kRefused && IsConfigWritten(path)) {
+        *security = ObjectSecurity{};
+        security->readError = kSharingViolation;
+        return;
+    }
     // The configuration is the one file really there.
     std::string config = FolderOfExecutable(world.options) + texts::kConfigFileName;
     struct stat info;
@@ -838,11 +869,31 @@ void ReadPathSecurity(const char* path, ObjectSecurity* security) {
     }
 }
 
-bool ReadCheckedFile(const char* path, ObjectSecurity* security, char* buffer, size_t size,
-                     size_t* length, uint32_t* error) {
+bool ReadCheckedFile(const char* path, OtherWriters writers, ObjectSecurity* security, char* buffer,
+                     size_t size, size_t* length, uint32_t* error) {
+    {
+        std::lock_guard<std::mutex> guard(world.mutex);
+        if (writers == OtherWriters::kRefused && IsConfigWritten(path)) {
+            *length = 0;
+            *error = kSharingViolation;
+            return false;
+        }
+    }
     if (!ReadWholeFile(path, buffer, size, length, error)) return false;
     std::lock_guard<std::mutex> guard(world.mutex);
     FakeSecurity(path, security);
+    return true;
+}
+
+bool ReadRealPath(const char* path, char* real, size_t size, uint32_t* error) {
+    std::lock_guard<std::mutex> guard(world.mutex);
+    std::string where = path;
+    for (const auto& folder : world.options.realFolders) where = RealFolderOf(where, folder);
+    if (where.size() >= size) {
+        *error = 206;  // ERROR_FILENAME_EXCED_RANGE
+        return false;
+    }
+    std::snprintf(real, size, "%s", where.c_str());
     return true;
 }
 

@@ -139,6 +139,14 @@ struct Options {
     // under C:\ is left; all others belong to SYSTEM, which alone may write.
     std::vector<std::string> unsafePaths;
     int64_t configUnsafeFromMs = -1;  // from then on the configuration is one of them
+    // In this span another program holds the configuration open for
+    // writing, sharing everything: opens that refuse writers fail.
+    int64_t configWriterFromMs = -1;
+    int64_t configWriterUntilMs = -1;
+    uint32_t configLinks = 1;  // the configuration's hard links
+    // Folders that lead elsewhere (a junction, a subst drive, a mapped
+    // drive): a path under the first is really under the second.
+    std::vector<std::pair<std::string, std::string>> realFolders;
     bool allowUnsafePermissions = false;  // the administrator's registry override
 };
 

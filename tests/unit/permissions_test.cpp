@@ -1,17 +1,19 @@
 // The verdict on who may change the runner's files, on the Windows cases as
 // the system records them; and the runner's start and reload on the fake.
+#include "jobs/permissions.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "jobs/config.h"
 #include "jobs/journal.h"
-#include "jobs/permissions.h"
 #include "jobs/runner_start.h"
 #include "jobs/scheduler.h"
 #include "jobs/warnings.h"
@@ -158,18 +160,19 @@ INSTANTIATE_TEST_SUITE_P(Windows, VerdictTest, testing::ValuesIn(Fixtures()),
                          });
 
 // Links and unreadable descriptors: for the runner's own files and folder,
-// never for the folders above.
+// never for the folders above. A second hard link of a file the runner
+// only reads is no finding: its one access list guards every name.
 TEST(VerdictTest, LinksFailTheRunnersOwnObjectsOnly) {
     ObjectSecurity security = {};
     security.owner = kSystem;
     security.links = 2;
-    security.reparsePoint = true;
     ObjectVerdict verdict;
     JudgeObject(ObjectKind::kFile, security, kRunner, &verdict);
-    ASSERT_EQ(verdict.count, 2);
+    EXPECT_TRUE(verdict.passed);
+    security.reparsePoint = true;
+    JudgeObject(ObjectKind::kFile, security, kRunner, &verdict);
+    ASSERT_EQ(verdict.count, 1);
     EXPECT_EQ(verdict.findings[0].kind, FindingKind::kReparsePoint);
-    EXPECT_EQ(verdict.findings[1].kind, FindingKind::kHardLinks);
-    EXPECT_EQ(verdict.findings[1].detail, 2u);
     JudgeObject(ObjectKind::kOwnFolder, security, kRunner, &verdict);
     ASSERT_EQ(verdict.count, 1);
     EXPECT_EQ(verdict.findings[0].kind, FindingKind::kReparsePoint);
@@ -181,6 +184,11 @@ TEST(VerdictTest, LinksFailTheRunnersOwnObjectsOnly) {
     ASSERT_EQ(verdict.count, 1);
     EXPECT_EQ(verdict.findings[0].kind, FindingKind::kUnreadable);
     EXPECT_EQ(verdict.findings[0].detail, 5u);
+    // Only an open that reads the data meets another's write handle.
+    security.readError = kErrorSharingViolation;
+    JudgeObject(ObjectKind::kFile, security, kRunner, &verdict);
+    ASSERT_EQ(verdict.count, 1);
+    EXPECT_EQ(verdict.findings[0].kind, FindingKind::kHeldOpen);
 }
 
 TEST(VerdictTest, NamesSidsAndRightsAsAnAdministratorReadsThem) {
@@ -245,14 +253,14 @@ TEST(VerdictTest, RandomListsKeepTheVerdictsRules) {
 // executable and its configuration a real file.
 class StartCheckTest : public ProgramFolderTest {
 protected:
-    bool Start(JournalRole role) {
+    Refusal Start(JournalRole role) {
         fake::Reset(options_);
         SetWarningRole(role == JournalRole::kService ? WarningRole::kService
                                                      : WarningRole::kForeground);
-        bool started = StartRunner(role);
+        Refusal refusal = StartRunner(role);
         CloseJournal();
         fake::Finish();
-        return started;
+        return refusal;
     }
     std::string Journal() const {
         std::ifstream in(directory_ + "/cycle_launch.foreground.log", std::ios::binary);
@@ -263,7 +271,7 @@ protected:
 
 TEST_F(StartCheckTest, ASoundFolderStartsWithoutAWord) {
     WriteConfig("2,C:\\a.exe\n");
-    EXPECT_TRUE(Start(JournalRole::kForeground));
+    EXPECT_EQ(Start(JournalRole::kForeground), Refusal::kNone);
     EXPECT_TRUE(fake::Warnings().empty());
     EXPECT_TRUE(fake::Events().empty());
 }
@@ -273,7 +281,7 @@ TEST_F(StartCheckTest, ASoundFolderStartsWithoutAWord) {
 TEST_F(StartCheckTest, AFolderOthersCanChangeIsRefusedInOneBox) {
     WriteConfig("2,C:\\a.exe\n");
     options_.unsafePaths = {"C:\\jobs", "C:\\"};
-    EXPECT_FALSE(Start(JournalRole::kForeground));
+    EXPECT_EQ(Start(JournalRole::kForeground), Refusal::kUnsafeFiles);
     ASSERT_EQ(fake::Warnings().size(), 1u);
     const std::string report = fake::Warnings()[0];
     EXPECT_EQ(report.rfind("Cycle_launch does not run: others can change its files", 0), 0u) << report;
@@ -286,9 +294,10 @@ TEST_F(StartCheckTest, AFolderOthersCanChangeIsRefusedInOneBox) {
                           "/grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
                           "*S-1-5-32-545:(OI)(CI)RX"),
               std::string::npos) << report;
-    EXPECT_NE(report.find("\nicacls \"C:\\\" /remove *S-1-1-0"), std::string::npos) << report;
-    EXPECT_EQ(report.find("icacls \"C:\\\" /inheritance:r"), std::string::npos)
-        << "a folder above keeps what others may add there";
+    // A root's permissions reach the whole drive: no command for them.
+    EXPECT_NE(report.find("\nC:\\ is the root of a drive or share"), std::string::npos) << report;
+    EXPECT_EQ(report.find("icacls \"C:\\\" "), std::string::npos) << report;
+    EXPECT_EQ(report.find("icacls \"C:\\\\\""), std::string::npos) << report;
     EXPECT_FALSE(JournalExists());
 }
 
@@ -299,7 +308,7 @@ TEST_F(StartCheckTest, AConfigurationOthersCanChangeEndsTheJournalCleanly) {
     options_.unsafePaths = {"C:\\jobs\\cycle_launch.txt"};
     options_.desktopSeen = false;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(Start(JournalRole::kForeground));
+    EXPECT_EQ(Start(JournalRole::kForeground), Refusal::kUnsafeFiles);
     std::string standardError = testing::internal::GetCapturedStderr();
     EXPECT_NE(standardError.find("C:\\jobs\\cycle_launch.txt can be changed by Everyone (S-1-1-0): "
                                  "write data, append, write extended attributes, write attributes, "
@@ -319,7 +328,7 @@ TEST_F(StartCheckTest, AConfigurationOthersCanChangeEndsTheJournalCleanly) {
 TEST_F(StartCheckTest, TheServiceWritesAnErrorEventAndSendsTheBox) {
     WriteConfig("2,C:\\a.exe\n");
     options_.unsafePaths = {"C:\\jobs\\cycle_launch.exe"};
-    EXPECT_FALSE(Start(JournalRole::kService));
+    EXPECT_EQ(Start(JournalRole::kService), Refusal::kUnsafeFiles);
     ASSERT_EQ(fake::Events().size(), 1u);
     EXPECT_TRUE(fake::Events()[0].isError);
     EXPECT_EQ(fake::Events()[0].id, static_cast<uint32_t>(WarningEvent::kUnsafePermissions));
@@ -337,7 +346,7 @@ TEST_F(StartCheckTest, TheOverrideWarnsAtEveryStart) {
     for (bool unsafe : {true, false}) {
         options_.unsafePaths = unsafe ? std::vector<std::string>{"C:\\jobs"} : std::vector<std::string>{};
         testing::internal::CaptureStderr();
-        EXPECT_TRUE(Start(JournalRole::kForeground));
+        EXPECT_EQ(Start(JournalRole::kForeground), Refusal::kNone);
         testing::internal::GetCapturedStderr();
         ASSERT_EQ(fake::Events().size(), 1u);
         EXPECT_FALSE(fake::Events()[0].isError);
@@ -348,6 +357,269 @@ TEST_F(StartCheckTest, TheOverrideWarnsAtEveryStart) {
         EXPECT_TRUE(fake::Warnings().empty());
         EXPECT_NE(Journal().find("AllowUnsafePermissions is set"), std::string::npos);
     }
+}
+
+// The arguments of a command line as CommandLineToArgvW reads them:
+// 2n backslashes and a quote give n and a quote that opens or closes,
+// 2n+1 give n and a quote itself; other backslashes are themselves.
+std::vector<std::string> SplitAsWindows(const std::string& line) {
+    std::vector<std::string> arguments;
+    std::string current;
+    bool inArgument = false;
+    bool quoted = false;
+    for (size_t i = 0; i < line.size();) {
+        char c = line[i];
+        if (!quoted && (c == ' ' || c == '\t')) {
+            if (inArgument) arguments.push_back(current);
+            current.clear();
+            inArgument = false;
+            ++i;
+            continue;
+        }
+        inArgument = true;
+        if (c == '\\') {
+            size_t count = 0;
+            while (i < line.size() && line[i] == '\\') ++count, ++i;
+            if (i < line.size() && line[i] == '"') {
+                current.append(count / 2, '\\');
+                if (count % 2 == 1) {
+                    current += '"';
+                    ++i;
+                }
+            } else {
+                current.append(count, '\\');
+            }
+            continue;
+        }
+        if (c == '"') {
+            quoted = !quoted;
+        } else {
+            current += c;
+        }
+        ++i;
+    }
+    if (inArgument) arguments.push_back(current);
+    return arguments;
+}
+
+struct QuoteCase {
+    const char* path;
+    const char* quoted;
+};
+
+TEST(FixTest, EveryPathIsOneArgumentAsTheCommandLineReadsIt) {
+    const QuoteCase cases[] = {
+        {"C:\\nightly jobs", "\"C:\\nightly jobs\""},
+        {"C:\\jobs\\", "\"C:\\jobs\\\\\""},
+        {"C:\\", "\"C:\\\\\""},
+        {"\\\\server\\share\\", "\"\\\\server\\share\\\\\""},
+        {"C:\\a\\\\", "\"C:\\a\\\\\\\\\""},
+    };
+    for (const QuoteCase& c : cases) {
+        char quoted[256];
+        QuoteArgument(c.path, quoted, sizeof quoted);
+        EXPECT_STREQ(quoted, c.quoted);
+        std::vector<std::string> arguments =
+            SplitAsWindows(std::string("icacls ") + quoted + " /remove *S-1-1-0");
+        ASSERT_EQ(arguments.size(), 4u) << quoted;
+        EXPECT_EQ(arguments[1], c.path);
+    }
+    EXPECT_EQ(RootLength("C:\\jobs"), 3u);
+    EXPECT_EQ(RootLength("\\\\server\\share\\jobs"), 15u);
+    EXPECT_EQ(RootLength("\\\\?\\Volume{0}\\jobs"), 14u);
+    EXPECT_TRUE(IsNetworkPath("\\\\server\\share"));
+    EXPECT_FALSE(IsNetworkPath("\\\\?\\Volume{0}\\jobs"));
+    EXPECT_FALSE(IsNetworkPath("C:\\jobs"));
+}
+
+// Where the runner's files really are, and whether another program holds
+// the configuration: each start's verdict, its report, and fixes that are
+// safe to paste.
+struct PlaceCase {
+    const char* name;
+    std::string executable;
+    std::vector<std::pair<std::string, std::string>> realFolders;
+    std::vector<std::string> unsafePaths;
+    int64_t writerUntilMs;  // -1: no writer; from 0
+    uint32_t configLinks;
+    Refusal refusal;
+    std::vector<std::string> told;     // in the report, each
+    std::vector<std::string> notTold;  // nowhere in it
+};
+
+std::vector<PlaceCase> PlaceCases() {
+    const std::string junction = "C:\\Tools\\runner\\cycle_launch.exe";
+    return {
+        {"SoundThroughAJunction",
+         junction,
+         {{"C:\\Tools", "D:\\Shared\\Tools"}},
+         {},
+         -1,
+         1,
+         Refusal::kNone,
+         {},
+         {}},
+        {"JunctionToAFolderOthersChange",
+         junction,
+         {{"C:\\Tools", "D:\\Shared\\Tools"}},
+         {"D:\\Shared"},
+         -1,
+         1,
+         Refusal::kUnsafeFiles,
+         {"\nD:\\Shared can be changed by Everyone (S-1-1-0): delete contents, delete\n",
+          "\nicacls \"D:\\Shared\" /remove *S-1-1-0"},
+         {}},
+        {"OwnFolderIsAJunction",
+         "C:\\runner\\cycle_launch.exe",
+         {{"C:\\runner", "D:\\x"}},
+         {"D:\\x"},
+         -1,
+         1,
+         Refusal::kUnsafeFiles,
+         {"\nC:\\runner is a link (a reparse point)\n", "\nD:\\x can be changed by Everyone"},
+         {}},
+        {"SubstDrive",
+         "X:\\runner\\cycle_launch.exe",
+         {{"X:", "C:\\real"}},
+         {"C:\\real"},
+         -1,
+         1,
+         Refusal::kUnsafeFiles,
+         {"\nC:\\real can be changed by Everyone"},
+         {}},
+        {"UncPath",
+         "\\\\server\\share\\runner\\cycle_launch.exe",
+         {},
+         {},
+         -1,
+         1,
+         Refusal::kNetworkLocation,
+         {"\n\\\\server\\share\\runner is on the network: its permissions name the file "
+          "server's accounts",
+          "\ncopy Cycle_launch into a folder of its own on a local disk"},
+         {"icacls", "can be changed"}},
+        {"MappedDrive",
+         "Z:\\runner\\cycle_launch.exe",
+         {{"Z:", "\\\\server\\share"}},
+         {},
+         -1,
+         1,
+         Refusal::kNetworkLocation,
+         {"\n\\\\server\\share\\runner is on the network"},
+         {"icacls"}},
+        {"RunnerInADriveRoot",
+         "C:\\cycle_launch.exe",
+         {},
+         {"C:\\"},
+         -1,
+         1,
+         Refusal::kUnsafeFiles,
+         {"\nC:\\ can be changed by Everyone",
+          "\nC:\\ is the root of a drive or share, whose permissions reach all that is on it"},
+         {"icacls"}},
+        {"FolderWithSpaces",
+         "C:\\nightly jobs\\cycle_launch.exe",
+         {},
+         {"C:\\nightly jobs"},
+         -1,
+         1,
+         Refusal::kUnsafeFiles,
+         {"\nicacls \"C:\\nightly jobs\" /inheritance:r"},
+         {}},
+        {"ConfigurationHeldOpen",
+         "C:\\jobs\\cycle_launch.exe",
+         {},
+         {},
+         fake::kNever,
+         1,
+         Refusal::kConfigurationHeldOpen,
+         {"\nC:\\jobs\\cycle_launch.txt is held open by another program, which can write to it "
+          "whatever its permissions say\n",
+          "\nclose the program that holds C:\\jobs\\cycle_launch.txt open, or restart the machine"},
+         {"icacls"}},
+        {"ConfigurationSavedDuringStart",
+         "C:\\jobs\\cycle_launch.exe",
+         {},
+         {},
+         1500,
+         1,
+         Refusal::kNone,
+         {},
+         {}},
+        {"UnsafeFilesBeforeAWriter",
+         "C:\\jobs\\cycle_launch.exe",
+         {},
+         {"C:\\jobs"},
+         fake::kNever,
+         1,
+         Refusal::kUnsafeFiles,
+         {"is held open", "\nC:\\jobs can be changed"},
+         {}},
+        {"HardLinkedConfiguration",
+         "C:\\jobs\\cycle_launch.exe",
+         {},
+         {},
+         -1,
+         2,
+         Refusal::kNone,
+         {},
+         {}},
+    };
+}
+
+class PlaceTest : public StartCheckTest, public testing::WithParamInterface<PlaceCase> {};
+
+TEST_P(PlaceTest, JudgesWhereTheFilesReallyAre) {
+    const PlaceCase& c = GetParam();
+    WriteConfig("2,C:\\a.exe\n");
+    options_.executablePath = c.executable;
+    options_.realFolders = c.realFolders;
+    options_.unsafePaths = c.unsafePaths;
+    options_.configWriterFromMs = c.writerUntilMs < 0 ? -1 : 0;
+    options_.configWriterUntilMs = c.writerUntilMs;
+    options_.configLinks = c.configLinks;
+    EXPECT_EQ(Start(JournalRole::kForeground), c.refusal);
+    if (c.refusal == Refusal::kNone) {
+        EXPECT_TRUE(fake::Warnings().empty());
+        return;
+    }
+    ASSERT_EQ(fake::Warnings().size(), 1u);
+    const std::string report = fake::Warnings()[0];
+    for (const std::string& told : c.told)
+        EXPECT_NE(report.find(told), std::string::npos) << told << "\n" << report;
+    for (const std::string& absent : c.notTold)
+        EXPECT_EQ(report.find(absent), std::string::npos) << absent << "\n" << report;
+    // Each command names, as one argument, an object found at fault, and
+    // never a root.
+    std::istringstream lines(report);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("icacls ", 0) != 0) continue;
+        std::vector<std::string> arguments = SplitAsWindows(line);
+        ASSERT_GE(arguments.size(), 3u) << line;
+        EXPECT_NE(report.find("\n" + arguments[1] + " "), std::string::npos) << line;
+        EXPECT_GT(arguments[1].size(), RootLength(arguments[1].c_str())) << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, PlaceTest, testing::ValuesIn(PlaceCases()),
+                         [](const testing::TestParamInfo<PlaceCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// Its folder is sound: the journal tells why the runner did not run, and
+// the service's own code tells it apart.
+TEST_F(StartCheckTest, AConfigurationHeldOpenEndsTheJournalWithItsOwnStop) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.configWriterFromMs = 0;
+    options_.configWriterUntilMs = fake::kNever;
+    EXPECT_EQ(Start(JournalRole::kForeground), Refusal::kConfigurationHeldOpen);
+    EXPECT_NE(Journal().find(
+                  "\trunner\t\t\t\t\t\tstop: another program holds cycle_launch.txt open; 0 runs"),
+              std::string::npos)
+        << Journal();
+    EXPECT_EQ(static_cast<uint32_t>(Refusal::kConfigurationHeldOpen), 2u);
+    EXPECT_EQ(static_cast<uint32_t>(Refusal::kNetworkLocation), 3u);
 }
 
 // Where nobody sees a box, the start's report reaches standard error only
@@ -378,7 +650,7 @@ TEST_P(StartReportTest, ReachesStandardErrorThroughItsWriter) {
 
     testing::internal::CaptureStderr();
     auto began = std::chrono::steady_clock::now();
-    bool started = StartRunner(JournalRole::kForeground);
+    bool started = StartRunner(JournalRole::kForeground) == Refusal::kNone;
     // The exit's own flush; a refusal has flushed already.
     bool flushed = !started || FlushWarnings();
     auto waited = std::chrono::steady_clock::now() - began;
@@ -459,6 +731,59 @@ TEST_F(UnsafeReloadTest, TheOverrideReadsAFileOthersCanChange) {
     std::vector<int64_t> taken = StartsOf("b.exe");
     ASSERT_FALSE(taken.empty()) << "the new version was not taken";
     EXPECT_LE(old.back(), taken.front());
+}
+
+// A program that holds the file open for writing keeps the next version
+// back, as a save in progress does; told once if it lasts a minute.
+class HeldOpenReloadTest : public UnsafeReloadTest {
+protected:
+    std::string RunWithWriter(int64_t writerUntilMs, int64_t stopAtMs) {
+        WriteConfig("2,C:\\a.exe\n");
+        options_.configWriterFromMs = 2500;
+        options_.configWriterUntilMs = writerUntilMs;
+        options_.configSaves = {{2500, "2,C:\\b.exe\n"}};
+        options_.stopAtMs = stopAtMs;
+        options_.desktopSeen = false;
+        testing::internal::CaptureStderr();
+        Run();
+        return testing::internal::GetCapturedStderr();
+    }
+    static constexpr char kTold[] = "another program has held it open for a minute";
+};
+
+TEST_F(HeldOpenReloadTest, TheVersionIsTakenOnceTheWriterLeaves) {
+    std::string standardError = RunWithWriter(5500, 12000);
+    std::vector<int64_t> taken = StartsOf("b.exe");
+    ASSERT_FALSE(taken.empty()) << "the version was not taken once the writer left";
+    EXPECT_GE(taken.front(), 5500);
+    EXPECT_EQ(standardError.find(kTold), std::string::npos) << standardError;
+}
+
+TEST_F(HeldOpenReloadTest, AWriterThatStaysIsToldOnceAfterAMinute) {
+    std::string standardError = RunWithWriter(fake::kNever, 66000);
+    EXPECT_TRUE(StartsOf("b.exe").empty());
+    size_t told = standardError.find(kTold);
+    ASSERT_NE(told, std::string::npos) << standardError;
+    EXPECT_EQ(standardError.find(kTold, told + 1), std::string::npos) << "told once";
+    int journaled = 0;
+    for (const auto& record : JournalRecords()) {
+        if (record[7].find(kTold) != std::string::npos) {
+            ++journaled;
+            EXPECT_GE(record[0], "2026-12-10T12:01:02") << "a minute after the first read held";
+        }
+    }
+    EXPECT_EQ(journaled, 1);
+}
+
+TEST_F(UnsafeReloadTest, TheOverrideReadsAFileHeldOpen) {
+    WriteConfig("2,C:\\a.exe\n");
+    options_.configWriterFromMs = 0;
+    options_.configWriterUntilMs = fake::kNever;
+    options_.allowUnsafePermissions = true;
+    options_.configSaves = {{2500, "2,C:\\b.exe\n"}};
+    options_.stopAtMs = 12000;
+    Run();
+    EXPECT_FALSE(StartsOf("b.exe").empty()) << "the new version was not taken";
 }
 
 TEST_F(UnsafeReloadTest, PermissionsChangedAloneStopNothing) {

@@ -74,7 +74,7 @@ TEST_F(EngineTest, ChildrenWithoutJobsOfTheirOwnAreToldOfOnceAtTheStart) {
         ResetJobTable();
         StopFlag.store(0);
         SetWarningRole(WarningRole::kForeground);
-        ASSERT_TRUE(StartRunner(JournalRole::kForeground));
+        ASSERT_EQ(StartRunner(JournalRole::kForeground), Refusal::kNone);
         EXPECT_EQ(RunScheduler(nullptr), 0);
         CloseJournal();
         fake::Finish();
