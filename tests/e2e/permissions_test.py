@@ -2,6 +2,7 @@
 file's security follows its Unix mode: chmod o+w gives Everyone the right to
 write, which is what makes a file or folder one that others can change."""
 import os
+import shutil
 import stat
 import subprocess
 import time
@@ -9,9 +10,12 @@ import unittest
 
 from reload_test import LIVE, ReloadCase
 from service_test import ADD_SUCCESS, RUNNING, STOPPED
-from wine_harness import LOAD_TIME_SCALE, WINE, RunnerCase, ServiceCase, wine_environment
+from wine_harness import (LOAD_TIME_SCALE, RUNNER_EXE, WINE, RunnerCase, ServiceCase,
+                          wine_environment)
 
+HOLD_FILE_EXE = os.environ["HOLD_FILE_EXE"]
 REFUSAL = "Cycle_launch does not run: others can change its files"
+HELD_OPEN = "cycle_launch.txt is held open by another program, which can write to it"
 ALLOWED = "AllowUnsafePermissions is set"
 PARAMETERS_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Cycle_launch\\Parameters"
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
@@ -35,6 +39,24 @@ def journal_records(folder, name=LIVE):
         lines = f.read().decode("utf-8", "replace").split("\r\n")
     return [(line.split("\t")[1], line.split("\t")[7]) for line in lines[1:]
             if line.count("\t") == 7]
+
+
+def hold_for_writing(case, name="cycle_launch.txt"):
+    """A program that opened a file of the case folder for writing before
+    anything was locked down, and keeps it open; returns its process."""
+    holder = subprocess.Popen([WINE, HOLD_FILE_EXE, case.windows_folder + name, "write"],
+                              env=wine_environment(), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    case.addCleanup(lambda: (holder.kill(), holder.wait()))
+    mark = os.path.join(case.folder, name + ".held")
+    case.wait_for(lambda: os.path.exists(mark), 20, f"{name} held")
+    os.remove(mark)
+    return holder
+
+
+def let_go(holder):
+    holder.kill()
+    holder.wait()
 
 
 class OverrideMixin:
@@ -113,6 +135,97 @@ class UnsafeForegroundTest(RunnerCase, OverrideMixin):
         self.assertIn(self.windows_folder.rstrip("\\") + " can be changed by ", note)
 
 
+class RealLocationTest(RunnerCase):
+    """A folder above the runner's that is a link: the folders it leads to
+    are judged. Wine makes no junction, and its CreateSymbolicLink and subst
+    are stubs that create nothing; but it shows a Unix symbolic link to a
+    folder as a reparse point, follows it, and gives its target as the
+    final path, which is what the runner reads."""
+
+    def linked_runner(self, others_may_change_target):
+        """C:\\<case>\\Tools, a link to C:\\<case>_shared\\Tools, with the
+        runner in its folder runner; returns the runner's Windows path."""
+        shared = self.folder + "_shared"
+        shutil.rmtree(shared, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, shared, True)
+        real_folder = os.path.join(shared, "Tools", "runner")
+        os.makedirs(real_folder)
+        shutil.copy(RUNNER_EXE, os.path.join(real_folder, "cycle_launch.exe"))
+        probe = self.add_probe()
+        with open(os.path.join(real_folder, "cycle_launch.txt"), "wb") as f:
+            f.write(f"1,{probe} job\r\n".encode("latin-1"))
+        os.symlink(os.path.join("..", self.name + "_shared", "Tools"),
+                   os.path.join(self.folder, "Tools"))
+        if others_may_change_target:
+            others_may_write(shared)
+        return self.windows_folder + "Tools\\runner\\cycle_launch.exe"
+
+    def test_a_link_to_a_folder_others_can_change_is_refused(self):
+        runner = self.linked_runner(True)
+        self.start_watcher()
+        self.assertEqual(self.run_runner(exe=runner), (1, b""))
+        [box] = self.warnings()
+        self.assertTrue(box.startswith(REFUSAL), box)
+        self.assertIn(f"\nC:\\{self.name}_shared can be changed by ", box)
+        self.assertIn(f'icacls "C:\\{self.name}_shared" /remove *S-1-1-0', box)
+        self.assertEqual(self.probe_events(), [])
+
+    def test_a_link_to_a_sound_folder_runs(self):
+        runner = self.linked_runner(False)
+        self.start_watcher()
+        self.start_runner(exe=runner)
+        self.wait_for(lambda: self.probe_events(kind="start", tag="job"), 20, "the job")
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+        self.assertEqual(self.warnings(), [])
+
+
+class HeldOpenTest(ReloadCase):
+    def test_a_configuration_held_for_writing_is_refused_at_start(self):
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} job\n")
+        holder = hold_for_writing(self)
+        self.start_watcher()
+        self.assertEqual(self.run_runner(), (1, b""))
+        [box] = self.warnings()
+        self.assertTrue(box.startswith(REFUSAL), box)
+        self.assertIn(f"\n{self.windows_folder}{HELD_OPEN}", box)
+        self.assertIn(f"\nclose the program that holds {self.windows_folder}cycle_launch.txt open, "
+                      "or restart the machine", box)
+        self.assertNotIn("icacls", box)
+        self.assertEqual(self.probe_events(), [])
+        # Its folder is sound: the journal tells why, and ends cleanly.
+        records = journal_records(self.folder)
+        self.assertEqual(records[-1],
+                         ("runner", "stop: another program holds cycle_launch.txt open; 0 runs "
+                          "ended by the stop"))
+        # Once it lets go, the runner runs.
+        let_go(holder)
+        self.start_runner()
+        self.wait_for(lambda: self.probe_events(kind="start", tag="job"), 20, "the job")
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+
+    def test_a_version_saved_while_a_writer_holds_the_file_waits_for_it_to_let_go(self):
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} old\n")
+        self.start_runner()
+        self.wait_for(lambda: self.probe_events(kind="start", tag="old"), 20, "the old job")
+        holder = hold_for_writing(self)
+        # Written past Wine's sharing, as the holder itself could write it.
+        with open(self.config_path(), "r+b") as f:
+            f.write(f"1,{probe} new\r\n".encode("latin-1"))
+            f.truncate()
+        time.sleep(8)
+        self.assertEqual(self.probe_events(kind="start", tag="new"), [], "taken from a writer")
+        self.assertEqual(self.journal_texts(), [], "nothing told before a minute")
+        let_go(holder)
+        self.wait_for(lambda: self.probe_events(kind="start", tag="new"), 20 * LOAD_TIME_SCALE,
+                      "the new version once the writer let go")
+        self.interrupt_runner()
+        self.assertEqual(self.runner.returncode, 0)
+
+
 class UnsafeServiceTest(ServiceCase, OverrideMixin):
     def start_service(self):
         self.assertEqual(self.run_runner("-a"), (0, ADD_SUCCESS))
@@ -132,6 +245,19 @@ class UnsafeServiceTest(ServiceCase, OverrideMixin):
         self.assertIn(self.windows_folder.rstrip("\\") + " can be changed by ", event)
         self.assertEqual(self.probe_events(), [])
         self.assertFalse(os.path.exists(os.path.join(self.folder, "cycle_launch.service.log")))
+
+    def test_a_configuration_held_for_writing_stops_the_service_with_a_code_of_its_own(self):
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} job\n")
+        hold_for_writing(self)
+        self.start_service()
+        self.wait_for(lambda: self.state() == STOPPED, 20, "the service stopped")
+        fields = self.fields()
+        self.assertEqual((fields["exit"], fields["specific"]),
+                         (str(ERROR_SERVICE_SPECIFIC_ERROR), "2"))
+        [event] = self.events()
+        self.assertIn(HELD_OPEN, event)
+        self.assertEqual(self.probe_events(), [])
 
     def test_the_override_runs_the_service_and_warns_at_its_start(self):
         probe = self.add_probe()

@@ -6,7 +6,8 @@
  * SHARE: "rw" shares reading and writing (Get-Content -Wait), "r" reading
  * only, so that nobody can write, move or delete the file meanwhile; "map"
  * shares both and maps the file, as a viewer or a scanner does, so that it
- * can't be cut.
+ * can't be cut; "write" opens it for writing too and shares everything, as
+ * a program that opened it before its permissions were locked down.
  * Writes "held" to PATH.held once the file is open. */
 #include <windows.h>
 
@@ -16,10 +17,13 @@
 int main(int argc, char** argv) {
     if (argc < 3) return 1;
     int map = strcmp(argv[2], "map") == 0;
+    int write = strcmp(argv[2], "write") == 0;
     DWORD share = map || strcmp(argv[2], "rw") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE
                                                      : FILE_SHARE_READ;
-    HANDLE file = CreateFileA(argv[1], GENERIC_READ, share, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (write) share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    DWORD access = write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+    HANDLE file =
+        CreateFileA(argv[1], access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return 2;
     if (map) {
         HANDLE mapping = CreateFileMappingA(file, NULL, PAGE_READONLY, 0, 0, NULL);
