@@ -122,9 +122,12 @@ void AppendFindings(char* text, size_t size, size_t* at, const CheckedObject& ob
         Append(text, size, at, "\n");
         switch (finding.kind) {
         case FindingKind::kUnreadable:
+        case FindingKind::kUnresolved:
             DescribeSystemError(finding.detail, name, sizeof name);
-            Append(text, size, at, texts::kUnsafeUnreadableFormat, object.path,
-                   static_cast<unsigned long>(finding.detail), name);
+            Append(text, size, at,
+                   finding.kind == FindingKind::kUnreadable ? texts::kUnsafeUnreadableFormat
+                                                            : texts::kUnsafeUnresolvedFormat,
+                   object.path, static_cast<unsigned long>(finding.detail), name);
             break;
         case FindingKind::kOwner:
             NameAccount(finding.sid, name, sizeof name);
@@ -195,6 +198,7 @@ bool AppendPlainFixes(char* text, size_t size, size_t* at, const CheckedObject& 
             permissions = true;
             break;
         case FindingKind::kUnreadable:
+        case FindingKind::kUnresolved:
             break;
         }
     }
@@ -239,6 +243,7 @@ void AppendIcaclsFixes(char* text, size_t size, size_t* at, const CheckedObject&
         case FindingKind::kHeldOpen:
         case FindingKind::kNetworkLocation:
         case FindingKind::kUnreadable:
+        case FindingKind::kUnresolved:
             break;
         }
     }
@@ -517,7 +522,7 @@ StartCheck CheckRunnerFiles() {
     char real[kTextSize];
     uint32_t error = 0;
     if (!ReadRealPath(ownFolder, real, sizeof real, &error)) {
-        Refuse(ownFolder, ObjectKind::kOwnFolder, FindingKind::kUnreadable, error);
+        Refuse(ownFolder, ObjectKind::kOwnFolder, FindingKind::kUnresolved, error);
     } else if (IsNetworkPath(real)) {
         // Its access lists name another machine's accounts.
         Refuse(real, ObjectKind::kOwnFolder, FindingKind::kNetworkLocation, 0);

@@ -21,6 +21,7 @@ enum class FindingKind {
     kReparsePoint,
     kHeldOpen,         // another program holds the file open: it may write
     kNetworkLocation,  // the object's path is where it really is
+    kUnresolved,       // where it really is can't be read; detail: the error
 };
 
 struct Finding {

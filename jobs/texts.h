@@ -199,6 +199,8 @@ constexpr const char kUnsafeNetworkFormat[] =
     "%s is on the network: its permissions name the file server's accounts, which this "
     "machine can't judge";
 constexpr const char kUnsafeUnreadableFormat[] = "%s: its security can't be read: error %lu (%s)";
+constexpr const char kUnsafeUnresolvedFormat[] =
+    "%s: where it really is (through links and substituted drives) can't be read: error %lu (%s)";
 constexpr const char kUnsafeMoreFindingsFormat[] = "%s: more findings than are listed";
 constexpr const char kUnnamedAccount[] = "an account without a name";
 // The rights that let an account change an object, by bit; a folder's

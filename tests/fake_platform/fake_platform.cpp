@@ -887,6 +887,10 @@ bool ReadCheckedFile(const char* path, OtherWriters writers, ObjectSecurity* sec
 
 bool ReadRealPath(const char* path, char* real, size_t size, uint32_t* error) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    if (world.options.realPathError != 0) {
+        *error = world.options.realPathError;
+        return false;
+    }
     std::string where = path;
     for (const auto& folder : world.options.realFolders) where = RealFolderOf(where, folder);
     if (where.size() >= size) {

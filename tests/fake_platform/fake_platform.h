@@ -147,6 +147,7 @@ struct Options {
     // Folders that lead elsewhere (a junction, a subst drive, a mapped
     // drive): a path under the first is really under the second.
     std::vector<std::pair<std::string, std::string>> realFolders;
+    uint32_t realPathError = 0;           // where a folder really is can't be read
     bool allowUnsafePermissions = false;  // the administrator's registry override
 };
 

@@ -445,6 +445,7 @@ struct PlaceCase {
     Refusal refusal;
     std::vector<std::string> told;     // in the report, each
     std::vector<std::string> notTold;  // nowhere in it
+    uint32_t realPathError = 0;        // where the folder leads can't be read
 };
 
 std::vector<PlaceCase> PlaceCases() {
@@ -564,6 +565,17 @@ std::vector<PlaceCase> PlaceCases() {
          Refusal::kNone,
          {},
          {}},
+        {"WhereItLeadsUnreadable",
+         "C:\\jobs\\cycle_launch.exe",
+         {},
+         {},
+         -1,
+         1,
+         Refusal::kUnsafeFiles,
+         {"\nC:\\jobs: where it really is (through links and substituted drives) can't be read: "
+          "error 1921"},
+         {"icacls"},
+         1921},
     };
 }
 
@@ -578,6 +590,7 @@ TEST_P(PlaceTest, JudgesWhereTheFilesReallyAre) {
     options_.configWriterFromMs = c.writerUntilMs < 0 ? -1 : 0;
     options_.configWriterUntilMs = c.writerUntilMs;
     options_.configLinks = c.configLinks;
+    options_.realPathError = c.realPathError;
     EXPECT_EQ(Start(JournalRole::kForeground), c.refusal);
     if (c.refusal == Refusal::kNone) {
         EXPECT_TRUE(fake::Warnings().empty());
