@@ -326,7 +326,7 @@ bool Check(const char* path, size_t length, ObjectKind kind, const SecurityId& r
     OtherWriters writers = isConfiguration ? OtherWriters::kRefused : OtherWriters::kAllowed;
     for (uint32_t waited = 0;; waited += kSaveWaitStepMilliseconds) {
         ReadPathSecurity(object.path, writers, &Security);
-        if (Security.readError != kErrorSharingViolation || waited >= kSaveWaitMilliseconds) break;
+        if (Security.readError != kErrorHeldForWriting || waited >= kSaveWaitMilliseconds) break;
         SleepMilliseconds(kSaveWaitStepMilliseconds);
     }
     // A missing configuration is told as it always was.
@@ -365,8 +365,10 @@ bool IsWithin(const char* path, size_t length, const char* folder) {
 }
 
 // Each folder above the one at path's first folder bytes, up to the root,
-// which keeps its backslash; those within skip are judged already.
-void CheckAncestors(const char* path, size_t folder, const char* skip, const SecurityId& runner) {
+// which keeps its backslash; those within skip are judged already, and the
+// root is left where it is judged as the folder it really is.
+void CheckAncestors(const char* path, size_t folder, const char* skip, bool skipRoot,
+                    const SecurityId& runner) {
     size_t root = RootLength(path);
     for (size_t end = folder; end > root;) {
         do {
@@ -374,8 +376,21 @@ void CheckAncestors(const char* path, size_t folder, const char* skip, const Sec
         } while (end > root && path[end] != '\\');
         size_t length = end < root ? root : end;
         if (skip != nullptr && IsWithin(path, length, skip)) continue;
+        if (skipRoot && length == root) continue;
         Check(path, length, ObjectKind::kAncestorFolder, runner, false);
     }
+}
+
+// A substituted drive's root is a folder elsewhere, judged as that among
+// the folders the runner's really sits in.
+bool IsRootElsewhere(const char* path) {
+    char root[kTextSize];
+    std::snprintf(root, sizeof root, "%.*s", static_cast<int>(RootLength(path)), path);
+    char real[kTextSize];
+    bool onNetwork = false;
+    uint32_t error = 0;
+    if (!ReadRealPath(root, real, sizeof real, &onNetwork, &error)) return false;
+    return !IsWithin(real, std::strlen(real), root) || std::strlen(real) != std::strlen(root);
 }
 
 }  // namespace
@@ -411,9 +426,7 @@ void JudgeObject(ObjectKind kind, const ObjectSecurity& security, const Security
     verdict->passed = true;
     verdict->count = 0;
     verdict->moreFindings = false;
-    // Only a handle that touches the data meets a sharing violation: one
-    // that may write.
-    if (security.readError == kErrorSharingViolation) {
+    if (security.readError == kErrorHeldForWriting) {
         AddFinding(verdict, FindingKind::kHeldOpen, nullptr, 0, false, 0);
         return;
     }
@@ -521,18 +534,19 @@ StartCheck CheckRunnerFiles() {
     std::snprintf(ownFolder, sizeof ownFolder, "%.*s", static_cast<int>(folder), executable);
     char real[kTextSize];
     uint32_t error = 0;
-    if (!ReadRealPath(ownFolder, real, sizeof real, &error)) {
+    bool onNetwork = false;
+    if (!ReadRealPath(ownFolder, real, sizeof real, &onNetwork, &error)) {
         Refuse(ownFolder, ObjectKind::kOwnFolder, FindingKind::kUnresolved, error);
-    } else if (IsNetworkPath(real)) {
+    } else if (onNetwork) {
         // Its access lists name another machine's accounts.
         Refuse(real, ObjectKind::kOwnFolder, FindingKind::kNetworkLocation, 0);
     } else {
         Check(executable, std::strlen(executable), ObjectKind::kFile, runner, false);
         bool link = Check(executable, folder, ObjectKind::kOwnFolder, runner, false);
-        CheckAncestors(executable, folder, nullptr, runner);
+        CheckAncestors(executable, folder, nullptr, IsRootElsewhere(executable), runner);
         if (!IsWithin(real, std::strlen(real), ownFolder)) {
             if (link) Check(real, std::strlen(real), ObjectKind::kOwnFolder, runner, false);
-            CheckAncestors(real, std::strlen(real), ownFolder, runner);
+            CheckAncestors(real, std::strlen(real), ownFolder, false, runner);
         }
         char configuration[kConfigPathSize];
         if (ConfigFilePath(configuration, sizeof configuration)) {
@@ -540,7 +554,10 @@ StartCheck CheckRunnerFiles() {
         }
     }
     if (Checking == 0) return StartCheck::kPassed;
-    ComposeReport(Report, sizeof Report, texts::kUnsafeRefusal, Checked, Checking);
+    const char* heading = texts::kUnsafeRefusal;
+    if (StartRefusal == Refusal::kConfigurationHeldOpen) heading = texts::kHeldOpenRefusal;
+    if (StartRefusal == Refusal::kNetworkLocation) heading = texts::kNetworkRefusal;
+    ComposeReport(Report, sizeof Report, heading, Checked, Checking);
     return FolderFailed ? StartCheck::kFolderFails : StartCheck::kConfigurationFails;
 }
 
@@ -558,11 +575,6 @@ size_t RootLength(const char* path) {
     }
     const char* first = std::strchr(path, '\\');
     return first == nullptr ? std::strlen(path) : static_cast<size_t>(first - path) + 1;
-}
-
-bool IsNetworkPath(const char* path) {
-    // "\\?\" and "\\.\" name this machine's own volumes and devices.
-    return path[0] == '\\' && path[1] == '\\' && path[2] != '?' && path[2] != '.';
 }
 
 void QuoteArgument(const char* path, char* text, size_t size) {
@@ -588,7 +600,7 @@ bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error
     static CheckedObject Object;
     if (!ReadCheckedFile(path, OtherWriters::kRefused, &Security, buffer, size, length, error)) {
         // The override was told at start; a writer from before is let be.
-        if (*error != kErrorSharingViolation || !IsUnsafePermissionsAllowed()) return false;
+        if (*error != kErrorHeldForWriting || !IsUnsafePermissionsAllowed()) return false;
         if (!ReadCheckedFile(path, OtherWriters::kAllowed, &Security, buffer, size, length,
                              error)) {
             return false;

@@ -88,9 +88,6 @@ Refusal StartCheckRefusal();  // kNone when passed
 // "\\server\share\" and "\\?\Volume{...}\".
 size_t RootLength(const char* path);
 
-// "\\server\share": not judged with this machine's accounts.
-bool IsNetworkPath(const char* path);
-
 // path as one argument of a command line, as the C runtime and
 // CommandLineToArgvW read it back: "C:\a b" and "C:\\" for C:\.
 void QuoteArgument(const char* path, char* text, size_t size);

@@ -180,6 +180,12 @@ constexpr const char kAllowUnsafePermissionsValue[] = "AllowUnsafePermissions";
 constexpr const char kUnsafeRefusal[] =
     "Cycle_launch does not run: others can change its files, and through them run anything "
     "as this runner's account.";
+constexpr const char kHeldOpenRefusal[] =
+    "Cycle_launch does not run: another program holds cycle_launch.txt open, and can write to "
+    "it whatever its permissions say.";
+constexpr const char kNetworkRefusal[] =
+    "Cycle_launch does not run: its folder is on the network, where this machine can't tell "
+    "who may change its files.";
 constexpr const char kUnsafeAllowed[] =
     "AllowUnsafePermissions is set: Cycle_launch runs even from files that others can change.";
 // printf formats of the findings; the first %s is always the path.
@@ -221,11 +227,12 @@ constexpr const char kFixHeader[] = "To fix it, as an administrator:";
 // The first %s of an icacls line is the path, quoted as the command line
 // reads it back.
 constexpr const char kFixRemoveFormat[] = "icacls %s /remove *%s";
+// Each grant quoted too: PowerShell reads "(OI)" as an expression.
 constexpr const char kFixFolderFormat[] =
-    "icacls %s /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
-    "*S-1-5-32-545:(OI)(CI)RX";
+    "icacls %s /inheritance:r /grant:r \"*S-1-5-18:(OI)(CI)F\" \"*S-1-5-32-544:(OI)(CI)F\" "
+    "\"*S-1-5-32-545:(OI)(CI)RX\"";
 constexpr const char kFixFileFormat[] =
-    "icacls %s /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F *S-1-5-32-545:RX";
+    "icacls %s /inheritance:r /grant:r \"*S-1-5-18:F\" \"*S-1-5-32-544:F\" \"*S-1-5-32-545:RX\"";
 constexpr const char kFixOwnerFormat[] = "icacls %s /setowner *S-1-5-32-544";
 constexpr const char kFixLinkFormat[] = "replace the link %s by the real file or folder";
 constexpr const char kFixRootFormat[] =
@@ -233,7 +240,8 @@ constexpr const char kFixRootFormat[] =
     "nothing there; move Cycle_launch into a folder of its own, on a drive whose root only "
     "administrators can change";
 constexpr const char kFixHeldOpenFormat[] =
-    "close the program that holds %s open, or restart the machine";
+    "close the program that holds %s open, or restart the machine; what it wrote stays, so "
+    "check the file, or copy a good one over it, before the next start";
 constexpr const char kFixNetworkFormat[] =
     "copy Cycle_launch into a folder of its own on a local disk, rather than run it from %s";
 // Before Vista, which has no icacls.
@@ -248,7 +256,8 @@ constexpr const char kStopConfigurationHeldOpen[] =
     "stop: another program holds cycle_launch.txt open";
 // Told once, a minute after the reads began to find it held.
 constexpr const char kReloadHeldOpen[] =
-    "Config File (cycle_launch.txt): another program has held it open for a minute, and could "
-    "write to it whatever its permissions say; new versions wait until it closes it";
+    "Config File (cycle_launch.txt): another program has held it open for a minute, and can "
+    "write to it whatever its permissions say; new versions wait until it closes it, and what it "
+    "wrote is read then: close it, and check the file";
 
 }  // namespace texts

@@ -47,9 +47,10 @@ bool HasFileSecurity();
 void ReadPathSecurity(const char* path, OtherWriters writers, ObjectSecurity* security);
 
 // Where the folder at path really is: junctions, symbolic links and
-// substituted drives followed, as "C:\dir", or "\\server\share\dir" for a
-// network location (a mapped drive too). False with the platform's error.
-bool ReadRealPath(const char* path, char* real, size_t size, uint32_t* error);
+// substituted drives followed, as "C:\dir" (a mapped drive stays one). With
+// *onNetwork when that is on another machine, whose accounts this one can't
+// judge. False with the platform's error.
+bool ReadRealPath(const char* path, char* real, size_t size, bool* onNetwork, uint32_t* error);
 
 // Opens the file once, reads its security and then its first size bytes
 // through that same handle, so that what was judged is what is read. Others

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "jobs/texts.h"
+#include "platform/files.h"
+#include "platform/link_target.h"
 #include "platform/system.h"
 #include "platform/win32/late_function.h"
 #include "platform/win32/read_to_end.h"
@@ -91,36 +93,26 @@ void ReadHandleSecurity(HANDLE object, ObjectSecurity* security) {
 
 // Where a path leads. Not in every SDK's headers.
 constexpr DWORD kGetReparsePoint = 0x000900A8;  // FSCTL_GET_REPARSE_POINT
-constexpr DWORD kMountPointTag = 0xA0000003;    // a junction, or a volume mounted in a folder
-constexpr DWORD kSymbolicLinkTag = 0xA000000C;
-constexpr ULONG kRelativeLink = 1;  // SYMLINK_FLAG_RELATIVE
-constexpr DWORD kNameDos = 0x0;     // FILE_NAME_NORMALIZED | VOLUME_NAME_DOS
-constexpr DWORD kNameGuid = 0x1;    // VOLUME_NAME_GUID
+constexpr DWORD kNameDos = 0x0;                 // FILE_NAME_NORMALIZED | VOLUME_NAME_DOS
+constexpr DWORD kNameGuid = 0x1;                // VOLUME_NAME_GUID
 // Windows itself follows at most 63 links in one name.
 constexpr int kMaxLinksFollowed = 63;
 constexpr size_t kPathBytes = 1024;
 
 using GetFinalPathFunction = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
 
-// The fixed part of both name links' reparse data; a symbolic link's
-// flags follow it, then the names. Offsets count bytes after that.
-struct LinkData {
-    DWORD tag;
-    WORD dataLength;
-    WORD reserved;
-    WORD substituteOffset;
-    WORD substituteLength;
-    WORD printOffset;
-    WORD printLength;
-};
-
 alignas(8) unsigned char ReparseData[16 * 1024];  // MAXIMUM_REPARSE_DATA_BUFFER_SIZE
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    return _strnicmp(text, prefix, std::strlen(prefix)) == 0;
+}
 
 // "\\?\C:\dir" as "C:\dir", "\\?\UNC\server\share" as "\\server\share".
 void DropExtendedPrefix(char* path) {
-    if (std::strncmp(path, "\\\\?\\UNC\\", 8) == 0) {
+    if (StartsWithNoCase(path, "\\\\?\\UNC\\") || StartsWithNoCase(path, "\\\\.\\UNC\\")) {
         std::memmove(path + 2, path + 8, std::strlen(path + 8) + 1);
-    } else if (std::strncmp(path, "\\\\?\\", 4) == 0 && path[4] != '\0' && path[5] == ':') {
+    } else if ((StartsWithNoCase(path, "\\\\?\\") || StartsWithNoCase(path, "\\\\.\\")) &&
+               path[4] != '\0' && path[5] == ':') {
         std::memmove(path, path + 4, std::strlen(path + 4) + 1);
     }
 }
@@ -145,7 +137,8 @@ bool ReadFinalPath(GetFinalPathFunction getFinalPath, const char* path, char* re
     return true;
 }
 
-// "\??\C:\dir" from a link's data as "C:\dir", into target.
+// The link's substitute name, in the ANSI code page; "" for a reparse
+// point that names nothing elsewhere.
 bool ReadLinkTarget(const char* link, char* target, size_t size, bool* relative, uint32_t* error) {
     HANDLE object = CreateFileA(link, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | kOpenReparsePoint, nullptr);
@@ -158,43 +151,26 @@ bool ReadLinkTarget(const char* link, char* target, size_t size, bool* relative,
                                 sizeof ReparseData, &returned, nullptr) != 0;
     *error = GetLastError();
     CloseHandle(object);
-    if (!read || returned < sizeof(LinkData)) return false;
-    LinkData data;
-    std::memcpy(&data, ReparseData, sizeof data);
-    size_t namesAt = sizeof data;
-    *relative = false;
-    if (data.tag == kSymbolicLinkTag) {
-        ULONG flags = 0;
-        std::memcpy(&flags, ReparseData + namesAt, sizeof flags);
-        *relative = (flags & kRelativeLink) != 0;
-        namesAt += sizeof flags;
-    } else if (data.tag != kMountPointTag) {
-        // Not a name of something elsewhere (a deduplicated or cloud file).
-        target[0] = '\0';
-        return true;
-    }
-    size_t first = namesAt + data.substituteOffset;
-    if (first + data.substituteLength > returned || data.substituteLength == 0) {
+    if (!read) return false;
+    link_target::Substitute substitute;
+    if (!link_target::ParseReparseData(ReparseData, returned, &substitute)) {
         *error = ERROR_INVALID_REPARSE_DATA;
         return false;
     }
-    const auto* units = reinterpret_cast<const WCHAR*>(ReparseData + first);
+    *relative = substitute.relative;
+    target[0] = '\0';
+    if (!substitute.leads) return true;
     BOOL usedDefault = FALSE;
-    int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units,
-                                     data.substituteLength / sizeof(WCHAR), target,
-                                     static_cast<int>(size - 1), nullptr, &usedDefault);
+    int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS,
+                            reinterpret_cast<const WCHAR*>(ReparseData + substitute.offset),
+                            static_cast<int>(substitute.bytes / sizeof(WCHAR)), target,
+                            static_cast<int>(size - 1), nullptr, &usedDefault);
     if (length <= 0 || usedDefault) {
-        *error = ERROR_NO_UNICODE_TRANSLATION;
+        *error = length <= 0 ? GetLastError() : ERROR_NO_UNICODE_TRANSLATION;
         return false;
     }
     target[length] = '\0';
-    // "\??\UNC\server\share" and "\??\C:\dir" as a path names them.
-    if (std::strncmp(target, "\\??\\UNC\\", 8) == 0) {
-        std::memmove(target + 2, target + 8, std::strlen(target + 8) + 1);
-    } else if (std::strncmp(target, "\\??\\", 4) == 0) {
-        target[1] = '\\';
-        DropExtendedPrefix(target);
-    }
     return true;
 }
 
@@ -204,43 +180,23 @@ bool FollowOne(char* path, size_t size, bool* followed, uint32_t* error) {
     *followed = false;
     char target[kPathBytes];
     char composed[kPathBytes];
+    if (size > sizeof composed) size = sizeof composed;
     if (path[0] == '\\') return true;  // a network or volume name: as far as it goes
     if (path[0] == '\0' || path[1] != ':') {
         *error = ERROR_BAD_PATHNAME;
         return false;
     }
     const char drive[3] = {path[0], ':', '\0'};
-    const char root[4] = {path[0], ':', '\\', '\0'};
-    if (QueryDosDeviceA(drive, target, sizeof target) != 0) {
-        const char* rest = path + 2;
-        if (std::strncmp(target, "\\??\\", 4) == 0) {
-            // subst: "\??\C:\dir"
-            target[1] = '\\';
-            DropExtendedPrefix(target);
-            *followed = true;
-        } else if (GetDriveTypeA(root) == DRIVE_REMOTE) {
-            // "\Device\LanmanRedirector\;Z:0...\server\share"
-            // Named by its drive where the share can't be read from it.
-            const char* share = std::strchr(target, ';');
-            if (share != nullptr) share = std::strchr(share, '\\');
-            char server[kPathBytes];
-            if (share != nullptr) {
-                std::snprintf(server, sizeof server, "\\%s", share);
-            } else {
-                std::snprintf(server, sizeof server, "\\\\%s", drive);
-            }
-            std::memcpy(target, server, sizeof target);
-            *followed = true;
+    if (QueryDosDeviceA(drive, target, sizeof target) != 0 &&
+        std::strncmp(target, "\\??\\", 4) == 0) {
+        // subst: "\??\C:\dir" in place of "X:"
+        if (!link_target::ReplaceLink(path, 2, target, false, composed, size)) {
+            *error = ERROR_FILENAME_EXCED_RANGE;
+            return false;
         }
-        if (*followed) {
-            int length = std::snprintf(composed, sizeof composed, "%s%s", target, rest);
-            if (length < 0 || static_cast<size_t>(length) >= size) {
-                *error = ERROR_FILENAME_EXCED_RANGE;
-                return false;
-            }
-            std::memcpy(path, composed, static_cast<size_t>(length) + 1);
-            return true;
-        }
+        std::memcpy(path, composed, std::strlen(composed) + 1);
+        *followed = true;
+        return true;
     }
     // Each folder from the root down: the first link found is followed.
     for (size_t end = 3; path[end - 1] != '\0'; ++end) {
@@ -259,27 +215,29 @@ bool FollowOne(char* path, size_t size, bool* followed, uint32_t* error) {
         path[end] = saved;
         if (!read) return false;
         if (target[0] == '\0') continue;
-        int length = 0;
-        if (relative) {
-            // From the link's own folder; ".." resolved by the system.
-            const char* name = path + end;
-            while (name > path && name[-1] != '\\') --name;
-            char joined[kPathBytes];
-            std::snprintf(joined, sizeof joined, "%.*s%s%s", static_cast<int>(name - path), path,
-                          target, path + end);
-            DWORD full = GetFullPathNameA(joined, sizeof composed, composed, nullptr);
-            length = full == 0 || full >= sizeof composed ? -1 : static_cast<int>(full);
-        } else {
-            length = std::snprintf(composed, sizeof composed, "%s%s", target, path + end);
-        }
-        if (length < 0 || static_cast<size_t>(length) >= size) {
+        if (!link_target::ReplaceLink(path, end, target, relative, composed, size)) {
             *error = ERROR_FILENAME_EXCED_RANGE;
             return false;
         }
-        std::memcpy(path, composed, static_cast<size_t>(length) + 1);
+        std::memcpy(path, composed, std::strlen(composed) + 1);
         *followed = true;
         return true;
     }
+    return true;
+}
+
+// Backup semantics: folders open too. The link itself, not its target.
+HANDLE OpenToJudge(const char* path, DWORD access, DWORD share) {
+    return CreateFileA(path, access, share, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | kOpenReparsePoint, nullptr);
+}
+
+// After a sharing violation met by an open that refused writers: one that
+// lets them in opens only if it was a writer that refused it.
+bool IsHeldForWriting(const char* path) {
+    HANDLE probe = OpenToJudge(path, FILE_READ_DATA, kShareAll);
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(probe);
     return true;
 }
 
@@ -288,19 +246,23 @@ bool FollowOne(char* path, size_t size, bool* followed, uint32_t* error) {
 bool HasFileSecurity() { return IsNtPlatform(); }
 
 void ReadPathSecurity(const char* path, OtherWriters writers, ObjectSecurity* security) {
-    // Sharing applies to opens that touch the data alone: reading it is
-    // what makes a writer's handle refuse this one.
-    DWORD access = READ_CONTROL | FILE_READ_ATTRIBUTES;
-    DWORD share = kShareAll;
+    constexpr DWORD kAccess = READ_CONTROL | FILE_READ_ATTRIBUTES;
+    HANDLE object = INVALID_HANDLE_VALUE;
     DWORD attributes = GetFileAttributesA(path);
     if (writers == OtherWriters::kRefused && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        access |= FILE_READ_DATA;
-        share = kShareWithoutWriters;
+        // Sharing applies to opens that touch the data alone: reading it is
+        // what makes a writer's handle refuse this one.
+        object = OpenToJudge(path, kAccess | FILE_READ_DATA, kShareWithoutWriters);
+        if (object == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION &&
+            IsHeldForWriting(path)) {
+            *security = ObjectSecurity{};
+            security->readError = kErrorHeldForWriting;
+            return;
+        }
     }
-    // Backup semantics: folders open too. The link itself, not its target.
-    HANDLE object = CreateFileA(path, access, share, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | kOpenReparsePoint, nullptr);
+    // A reader that shares nothing is no writer: judged as before it came.
+    if (object == INVALID_HANDLE_VALUE) object = OpenToJudge(path, kAccess, kShareAll);
     if (object == INVALID_HANDLE_VALUE) {
         *security = ObjectSecurity{};
         security->readError = GetLastError();
@@ -318,6 +280,10 @@ bool ReadCheckedFile(const char* path, OtherWriters writers, ObjectSecurity* sec
                               FILE_ATTRIBUTE_NORMAL | kOpenReparsePoint, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
+        if (*error == ERROR_SHARING_VIOLATION && writers == OtherWriters::kRefused &&
+            IsHeldForWriting(path)) {
+            *error = kErrorHeldForWriting;
+        }
         return false;
     }
     ReadHandleSecurity(file, security);
@@ -327,24 +293,37 @@ bool ReadCheckedFile(const char* path, OtherWriters writers, ObjectSecurity* sec
     return read;
 }
 
-bool ReadRealPath(const char* path, char* real, size_t size, uint32_t* error) {
+bool ReadRealPath(const char* path, char* real, size_t size, bool* onNetwork, uint32_t* error) {
+    *onNetwork = false;
     auto getFinalPath = FindKernelFunction<GetFinalPathFunction>("GetFinalPathNameByHandleA");
-    if (getFinalPath != nullptr && ReadFinalPath(getFinalPath, path, real, size, error)) {
-        return true;
+    bool found = getFinalPath != nullptr && ReadFinalPath(getFinalPath, path, real, size, error);
+    if (!found) {
+        // Before Vista, or a file system that can't name its files: by hand.
+        int length = std::snprintf(real, size, "%s", path);
+        if (length < 0 || static_cast<size_t>(length) >= size) {
+            *error = ERROR_FILENAME_EXCED_RANGE;
+            return false;
+        }
+        DropExtendedPrefix(real);
+        for (int followed = 0; !found; ++followed) {
+            if (followed > kMaxLinksFollowed) {
+                *error = ERROR_CANT_RESOLVE_FILENAME;
+                return false;
+            }
+            bool more = false;
+            if (!FollowOne(real, size, &more, error)) return false;
+            found = !more;
+        }
     }
-    // Before Vista, or a file system that can't name its files: by hand.
-    int length = std::snprintf(real, size, "%s", path);
-    if (length < 0 || static_cast<size_t>(length) >= size) {
-        *error = ERROR_FILENAME_EXCED_RANGE;
-        return false;
+    // "\\server\share", "\\?\GLOBALROOT\Device\Mup\...", or a mapped drive.
+    if (real[0] == '\\' && real[1] == '\\') {
+        *onNetwork = (real[2] != '?' && real[2] != '.') ||
+                     StartsWithNoCase(real + 4, "GLOBALROOT\\Device\\Mup");
+    } else if (real[0] != '\0' && real[1] == ':') {
+        const char root[4] = {real[0], ':', '\\', '\0'};
+        *onNetwork = GetDriveTypeA(root) == DRIVE_REMOTE;
     }
-    for (int followed = 0; followed <= kMaxLinksFollowed; ++followed) {
-        bool more = false;
-        if (!FollowOne(real, size, &more, error)) return false;
-        if (!more) return true;
-    }
-    *error = ERROR_CANT_RESOLVE_FILENAME;
-    return false;
+    return true;
 }
 
 bool ReadRunnerAccount(SecurityId* sid) {

@@ -10,8 +10,8 @@ import unittest
 
 from reload_test import LIVE, ReloadCase
 from service_test import ADD_SUCCESS, RUNNING, STOPPED
-from wine_harness import (LOAD_TIME_SCALE, RUNNER_EXE, WINE, RunnerCase, ServiceCase,
-                          wine_environment)
+from wine_harness import (LOAD_TIME_SCALE, PREFIX, RUNNER_EXE, WINE, RunnerCase, ServiceCase,
+                          kill_wine, wine_environment)
 
 HOLD_FILE_EXE = os.environ["HOLD_FILE_EXE"]
 REFUSAL = "Cycle_launch does not run: others can change its files"
@@ -41,10 +41,11 @@ def journal_records(folder, name=LIVE):
             if line.count("\t") == 7]
 
 
-def hold_for_writing(case, name="cycle_launch.txt"):
+def hold_for_writing(case, name="cycle_launch.txt", share="write"):
     """A program that opened a file of the case folder for writing before
-    anything was locked down, and keeps it open; returns its process."""
-    holder = subprocess.Popen([WINE, HOLD_FILE_EXE, case.windows_folder + name, "write"],
+    anything was locked down, and keeps it open; returns its process. With
+    share "none", a reader that shares nothing instead."""
+    holder = subprocess.Popen([WINE, HOLD_FILE_EXE, case.windows_folder + name, share],
                               env=wine_environment(), stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
     case.addCleanup(lambda: (holder.kill(), holder.wait()))
@@ -90,7 +91,7 @@ class UnsafeForegroundTest(RunnerCase, OverrideMixin):
                 self.assertIn(f"\n{windows_path} can be changed by ", box)
                 self.assertIn("(S-1-1-0): ", box)
                 self.assertIn(f'icacls "{windows_path}" /remove *S-1-1-0', box)
-                self.assertIn(f'icacls "{windows_path}" /inheritance:r /grant:r *S-1-5-18:', box)
+                self.assertIn(f'icacls "{windows_path}" /inheritance:r /grant:r "*S-1-5-18:', box)
                 self.assertEqual(self.probe_events(), [])
                 records = journal_records(self.folder)
                 if what == "configuration":
@@ -170,6 +171,31 @@ class RealLocationTest(RunnerCase):
         self.assertIn(f'icacls "C:\\{self.name}_shared" /remove *S-1-1-0', box)
         self.assertEqual(self.probe_events(), [])
 
+    def test_a_folder_on_a_network_drive_is_refused(self):
+        # Wine has no shares, but takes a drive's type from its registry.
+        real_folder = os.path.join(self.folder, "net", "runner")
+        os.makedirs(real_folder)
+        shutil.copy(RUNNER_EXE, os.path.join(real_folder, "cycle_launch.exe"))
+        with open(os.path.join(real_folder, "cycle_launch.txt"), "wb") as f:
+            f.write(f"1,{self.add_probe()} job\r\n".encode("latin-1"))
+        drive = os.path.join(PREFIX, "dosdevices", "n:")
+        if os.path.lexists(drive):
+            os.remove(drive)
+        os.symlink(os.path.join(self.folder, "net"), drive)
+        self.addCleanup(os.remove, drive)
+        self.assertEqual(reg("add", "HKLM\\Software\\Wine\\Drives", "/v", "n:", "/d", "network",
+                             "/f"), 0)
+        self.addCleanup(reg, "delete", "HKLM\\Software\\Wine\\Drives", "/v", "n:", "/f")
+        kill_wine()  # drives are read when the server starts
+        self.start_watcher()
+        self.assertEqual(self.run_runner(exe="N:\\runner\\cycle_launch.exe"), (1, b""))
+        [box] = self.warnings()
+        self.assertTrue(box.startswith("Cycle_launch does not run: its folder is on the network"),
+                        box)
+        self.assertIn("\nN:\\runner is on the network", box)
+        self.assertNotIn("icacls", box)
+        self.assertEqual(self.probe_events(), [])
+
     def test_a_link_to_a_sound_folder_runs(self):
         runner = self.linked_runner(False)
         self.start_watcher()
@@ -188,7 +214,8 @@ class HeldOpenTest(ReloadCase):
         self.start_watcher()
         self.assertEqual(self.run_runner(), (1, b""))
         [box] = self.warnings()
-        self.assertTrue(box.startswith(REFUSAL), box)
+        self.assertTrue(box.startswith("Cycle_launch does not run: another program holds "
+                                       "cycle_launch.txt open"), box)
         self.assertIn(f"\n{self.windows_folder}{HELD_OPEN}", box)
         self.assertIn(f"\nclose the program that holds {self.windows_folder}cycle_launch.txt open, "
                       "or restart the machine", box)
@@ -205,6 +232,16 @@ class HeldOpenTest(ReloadCase):
         self.wait_for(lambda: self.probe_events(kind="start", tag="job"), 20, "the job")
         self.interrupt_runner()
         self.assertEqual(self.runner.returncode, 0)
+
+    def test_a_reader_that_shares_nothing_is_no_writer(self):
+        probe = self.add_probe()
+        self.write_config(f"1,{probe} job\n")
+        hold_for_writing(self, share="none")
+        self.start_watcher()
+        self.assertEqual(self.run_runner(), (0, b""))
+        # Not refused: the file is told unreadable, as a file in use always was.
+        self.assertEqual(self.warnings(), ["Config File (cycle_launch.txt) not Found"])
+        self.assertIn("error 32", journal_records(self.folder)[-2][1])
 
     def test_a_version_saved_while_a_writer_holds_the_file_waits_for_it_to_let_go(self):
         probe = self.add_probe()

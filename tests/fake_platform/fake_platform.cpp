@@ -811,7 +811,11 @@ std::string RealFolderOf(const std::string& path,
     const std::string& link = folder.first;
     bool within = path.compare(0, link.size(), link) == 0 &&
                   (path.size() == link.size() || path[link.size()] == '\\');
-    return within ? folder.second + path.substr(link.size()) : path;
+    if (!within) return path;
+    std::string real = folder.second + path.substr(link.size());
+    // "X:\" of a drive substituted for "C:\real" is "C:\real".
+    if (real.size() > 3 && real.back() == '\\') real.pop_back();
+    return real;
 }
 
 // Called with the world's lock held.
@@ -857,7 +861,7 @@ void ReadPathSecurity(const char* path, OtherWriters writers, ObjectSecurity* se
     FakeSecurity(path, security);
     if (writers == OtherWriters::kRefused && IsConfigWritten(path)) {
         *security = ObjectSecurity{};
-        security->readError = kSharingViolation;
+        security->readError = kErrorHeldForWriting;
         return;
     }
     // The configuration is the one file really there.
@@ -875,7 +879,7 @@ bool ReadCheckedFile(const char* path, OtherWriters writers, ObjectSecurity* sec
         std::lock_guard<std::mutex> guard(world.mutex);
         if (writers == OtherWriters::kRefused && IsConfigWritten(path)) {
             *length = 0;
-            *error = kSharingViolation;
+            *error = kErrorHeldForWriting;
             return false;
         }
     }
@@ -885,8 +889,9 @@ bool ReadCheckedFile(const char* path, OtherWriters writers, ObjectSecurity* sec
     return true;
 }
 
-bool ReadRealPath(const char* path, char* real, size_t size, uint32_t* error) {
+bool ReadRealPath(const char* path, char* real, size_t size, bool* onNetwork, uint32_t* error) {
     std::lock_guard<std::mutex> guard(world.mutex);
+    *onNetwork = false;
     if (world.options.realPathError != 0) {
         *error = world.options.realPathError;
         return false;
@@ -898,6 +903,7 @@ bool ReadRealPath(const char* path, char* real, size_t size, uint32_t* error) {
         return false;
     }
     std::snprintf(real, size, "%s", where.c_str());
+    *onNetwork = where.rfind("\\\\", 0) == 0;
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include "jobs/runner_start.h"
 #include "jobs/scheduler.h"
 #include "jobs/warnings.h"
+#include "platform/link_target.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/program_folder.h"
 
@@ -184,8 +185,7 @@ TEST(VerdictTest, LinksFailTheRunnersOwnObjectsOnly) {
     ASSERT_EQ(verdict.count, 1);
     EXPECT_EQ(verdict.findings[0].kind, FindingKind::kUnreadable);
     EXPECT_EQ(verdict.findings[0].detail, 5u);
-    // Only an open that reads the data meets another's write handle.
-    security.readError = kErrorSharingViolation;
+    security.readError = kErrorHeldForWriting;
     JudgeObject(ObjectKind::kFile, security, kRunner, &verdict);
     ASSERT_EQ(verdict.count, 1);
     EXPECT_EQ(verdict.findings[0].kind, FindingKind::kHeldOpen);
@@ -290,10 +290,12 @@ TEST_F(StartCheckTest, AFolderOthersCanChangeIsRefusedInOneBox) {
               std::string::npos) << report;
     EXPECT_NE(report.find("\nC:\\ can be changed by Everyone (S-1-1-0): delete contents, delete\n"),
               std::string::npos) << report;
-    EXPECT_NE(report.find("\nicacls \"C:\\jobs\" /remove *S-1-1-0\nicacls \"C:\\jobs\" /inheritance:r "
-                          "/grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
-                          "*S-1-5-32-545:(OI)(CI)RX"),
-              std::string::npos) << report;
+    EXPECT_NE(
+        report.find("\nicacls \"C:\\jobs\" /remove *S-1-1-0\nicacls \"C:\\jobs\" /inheritance:r "
+                    "/grant:r \"*S-1-5-18:(OI)(CI)F\" \"*S-1-5-32-544:(OI)(CI)F\" "
+                    "\"*S-1-5-32-545:(OI)(CI)RX\""),
+        std::string::npos)
+        << report;
     // A root's permissions reach the whole drive: no command for them.
     EXPECT_NE(report.find("\nC:\\ is the root of a drive or share"), std::string::npos) << report;
     EXPECT_EQ(report.find("icacls \"C:\\\" "), std::string::npos) << report;
@@ -315,7 +317,7 @@ TEST_F(StartCheckTest, AConfigurationOthersCanChangeEndsTheJournalCleanly) {
                                  "delete\n"),
               std::string::npos) << standardError;
     EXPECT_NE(standardError.find("icacls \"C:\\jobs\\cycle_launch.txt\" /inheritance:r /grant:r "
-                                 "*S-1-5-18:F *S-1-5-32-544:F *S-1-5-32-545:RX"),
+                                 "\"*S-1-5-18:F\" \"*S-1-5-32-544:F\" \"*S-1-5-32-545:RX\""),
               std::string::npos);
     ASSERT_EQ(fake::Events().size(), 1u);
     EXPECT_TRUE(fake::Events()[0].isError);
@@ -427,9 +429,87 @@ TEST(FixTest, EveryPathIsOneArgumentAsTheCommandLineReadsIt) {
     EXPECT_EQ(RootLength("C:\\jobs"), 3u);
     EXPECT_EQ(RootLength("\\\\server\\share\\jobs"), 15u);
     EXPECT_EQ(RootLength("\\\\?\\Volume{0}\\jobs"), 14u);
-    EXPECT_TRUE(IsNetworkPath("\\\\server\\share"));
-    EXPECT_FALSE(IsNetworkPath("\\\\?\\Volume{0}\\jobs"));
-    EXPECT_FALSE(IsNetworkPath("C:\\jobs"));
+}
+
+// Where a link leads, as worked out by hand before Vista: the substitute
+// name in place of the link, whatever form the system gave it.
+struct LinkCase {
+    const char* path;
+    size_t end;  // the link is path's first end bytes
+    const char* target;
+    bool relative;
+    const char* leads;  // nullptr: does not fit
+};
+
+TEST(LinkTest, ALinkIsReplacedByWhereItLeads) {
+    const LinkCase cases[] = {
+        {"C:\\Tools\\runner", 8, "\\??\\D:\\Shared\\Tools", false, "D:\\Shared\\Tools\\runner"},
+        {"C:\\app\\x", 6, "\\??\\D:\\", false, "D:\\x"},
+        {"C:\\app", 6, "\\??\\D:\\", false, "D:\\"},
+        {"C:\\mnt\\data", 6, "\\??\\Volume{4c1b}\\", false, "\\\\?\\Volume{4c1b}\\data"},
+        {"C:\\link\\x", 7, "\\??\\UNC\\server\\share", false, "\\\\server\\share\\x"},
+        {"X:\\runner", 2, "\\??\\C:\\real", false, "C:\\real\\runner"},
+        {"C:\\a\\link\\x", 9, "..\\b", true, "C:\\b\\x"},
+        {"C:\\a\\link\\x", 9, "\\dir", true, "C:\\dir\\x"},
+        {"C:\\link\\x", 7, "..\\..\\b\\.\\c", true, "C:\\b\\c\\x"},
+        {"C:\\a\\link", 9, "sub\\", true, "C:\\a\\sub"},
+        {"C:\\Tools\\runner", 8, "\\??\\D:\\a-folder-whose-name-does-not-fit", false, nullptr},
+    };
+    for (const LinkCase& c : cases) {
+        char out[32];
+        bool fits = link_target::ReplaceLink(c.path, c.end, c.target, c.relative, out, sizeof out);
+        EXPECT_EQ(fits, c.leads != nullptr) << c.path << " " << c.target;
+        if (fits && c.leads != nullptr) {
+            EXPECT_STREQ(out, c.leads) << c.path << " " << c.target;
+        }
+    }
+}
+
+// The reparse data as FSCTL_GET_REPARSE_POINT gives it: a header, a
+// symbolic link's flags, then the names.
+std::vector<uint8_t> ReparseData(uint32_t tag, uint32_t flags, const std::u16string& name,
+                                 size_t cut = 0) {
+    std::vector<uint8_t> data;
+    auto put16 = [&](uint32_t v) { data.push_back(v & 0xff), data.push_back((v >> 8) & 0xff); };
+    auto put32 = [&](uint32_t v) { put16(v & 0xffff), put16(v >> 16); };
+    bool symbolic = tag == 0xA000000C;
+    uint16_t bytes = static_cast<uint16_t>(name.size() * 2);
+    put32(tag);
+    put16(8 + bytes * 2 + (symbolic ? 4 : 0));
+    put16(0);
+    put16(0), put16(bytes);      // substitute name
+    put16(bytes), put16(bytes);  // print name, after it
+    if (symbolic) put32(flags);
+    for (int twice = 0; twice < 2; ++twice) {
+        for (char16_t unit : name) put16(unit);
+    }
+    data.resize(data.size() - cut);
+    return data;
+}
+
+TEST(LinkTest, ReadsTheSubstituteNameOfJunctionsAndSymbolicLinksAlone) {
+    const std::u16string name = u"\\??\\D:\\x";
+    link_target::Substitute substitute;
+    auto junction = ReparseData(0xA0000003, 0, name);
+    ASSERT_TRUE(link_target::ParseReparseData(junction.data(), junction.size(), &substitute));
+    EXPECT_TRUE(substitute.leads);
+    EXPECT_FALSE(substitute.relative);
+    EXPECT_EQ(substitute.offset, 16u);
+    EXPECT_EQ(substitute.bytes, name.size() * 2);
+    auto relative = ReparseData(0xA000000C, 1, u"..\\b");
+    ASSERT_TRUE(link_target::ParseReparseData(relative.data(), relative.size(), &substitute));
+    EXPECT_TRUE(substitute.relative);
+    EXPECT_EQ(substitute.offset, 20u);
+    // A deduplicated or cloud file names nothing elsewhere.
+    auto other = ReparseData(0x80000013, 0, name);
+    ASSERT_TRUE(link_target::ParseReparseData(other.data(), other.size(), &substitute));
+    EXPECT_FALSE(substitute.leads);
+    // Shorter than its offsets say: refused, never read past.
+    for (size_t cut : {size_t{3} * name.size(), junction.size() - 10}) {
+        auto cutShort = ReparseData(0xA0000003, 0, name, cut);
+        EXPECT_FALSE(link_target::ParseReparseData(cutShort.data(), cutShort.size(), &substitute))
+            << cut;
+    }
 }
 
 // Where the runner's files really are, and whether another program holds
@@ -446,6 +526,7 @@ struct PlaceCase {
     std::vector<std::string> told;     // in the report, each
     std::vector<std::string> notTold;  // nowhere in it
     uint32_t realPathError = 0;        // where the folder leads can't be read
+    int64_t lockedUntilMs = -1;        // a reader that shares nothing holds the files
 };
 
 std::vector<PlaceCase> PlaceCases() {
@@ -487,7 +568,16 @@ std::vector<PlaceCase> PlaceCases() {
          1,
          Refusal::kUnsafeFiles,
          {"\nC:\\real can be changed by Everyone"},
-         {}},
+         {"X:\\"}},
+        {"AJunctionOthersCanReplace",
+         junction,
+         {{"C:\\Tools", "D:\\Shared\\Tools"}},
+         {"C:\\Tools"},
+         -1,
+         1,
+         Refusal::kUnsafeFiles,
+         {"\nC:\\Tools can be changed by Everyone", "\nicacls \"C:\\Tools\" /remove *S-1-1-0"},
+         {"D:\\"}},
         {"UncPath",
          "\\\\server\\share\\runner\\cycle_launch.exe",
          {},
@@ -495,7 +585,8 @@ std::vector<PlaceCase> PlaceCases() {
          -1,
          1,
          Refusal::kNetworkLocation,
-         {"\n\\\\server\\share\\runner is on the network: its permissions name the file "
+         {"Cycle_launch does not run: its folder is on the network",
+          "\n\\\\server\\share\\runner is on the network: its permissions name the file "
           "server's accounts",
           "\ncopy Cycle_launch into a folder of its own on a local disk"},
          {"icacls", "can be changed"}},
@@ -534,7 +625,8 @@ std::vector<PlaceCase> PlaceCases() {
          fake::kNever,
          1,
          Refusal::kConfigurationHeldOpen,
-         {"\nC:\\jobs\\cycle_launch.txt is held open by another program, which can write to it "
+         {"Cycle_launch does not run: another program holds cycle_launch.txt open",
+          "\nC:\\jobs\\cycle_launch.txt is held open by another program, which can write to it "
           "whatever its permissions say\n",
           "\nclose the program that holds C:\\jobs\\cycle_launch.txt open, or restart the machine"},
          {"icacls"}},
@@ -576,6 +668,18 @@ std::vector<PlaceCase> PlaceCases() {
           "error 1921"},
          {"icacls"},
          1921},
+        // Nothing it could write: the load tells it can't read the file.
+        {"ConfigurationReadBySomeoneSharingNothing",
+         "C:\\jobs\\cycle_launch.exe",
+         {},
+         {},
+         -1,
+         1,
+         Refusal::kNone,
+         {},
+         {},
+         0,
+         fake::kNever},
     };
 }
 
@@ -591,6 +695,7 @@ TEST_P(PlaceTest, JudgesWhereTheFilesReallyAre) {
     options_.configWriterUntilMs = c.writerUntilMs;
     options_.configLinks = c.configLinks;
     options_.realPathError = c.realPathError;
+    options_.lockedUntilMs = c.lockedUntilMs;
     EXPECT_EQ(Start(JournalRole::kForeground), c.refusal);
     if (c.refusal == Refusal::kNone) {
         EXPECT_TRUE(fake::Warnings().empty());
@@ -631,8 +736,6 @@ TEST_F(StartCheckTest, AConfigurationHeldOpenEndsTheJournalWithItsOwnStop) {
                   "\trunner\t\t\t\t\t\tstop: another program holds cycle_launch.txt open; 0 runs"),
               std::string::npos)
         << Journal();
-    EXPECT_EQ(static_cast<uint32_t>(Refusal::kConfigurationHeldOpen), 2u);
-    EXPECT_EQ(static_cast<uint32_t>(Refusal::kNetworkLocation), 3u);
 }
 
 // Where nobody sees a box, the start's report reaches standard error only
