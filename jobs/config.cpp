@@ -38,12 +38,7 @@ uint32_t ReadConfigFile(size_t* length) {
         uint32_t error = 0;
         bool unsafe = false;
         if (ReadJudgedConfig(ConfigBytes, sizeof ConfigBytes, length, &error, &unsafe)) return 0;
-        bool held = error == kErrorSharingViolation || error == kErrorHeldForWriting;
-        if (!held || waited >= kSaveWaitMilliseconds) {
-            // A writer that came after the start's check: told as the
-            // system tells a file in use.
-            return error == kErrorHeldForWriting ? kErrorSharingViolation : error;
-        }
+        if (error != kErrorSharingViolation || waited >= kSaveWaitMilliseconds) return error;
         SleepMilliseconds(kSaveWaitStepMilliseconds);
         waited += kSaveWaitStepMilliseconds;
     }

@@ -74,7 +74,7 @@ void ReadOnce(bool asked) {
     size_t length = 0;
     uint32_t error = 0;
     bool read = ReadConfigOnce(&bytes, &length, &error);
-    if (read || error != kErrorHeldForWriting) {
+    if (read || error != kErrorSharingViolation) {
         Watch.held = false;
         Watch.heldTold = false;
     } else if (!Watch.held) {
@@ -88,7 +88,7 @@ void ReadOnce(bool asked) {
     }
     if (!read) {
         Watch.hasCandidate = false;
-        if (asked) TellUnreadable(error == kErrorHeldForWriting ? kErrorSharingViolation : error);
+        if (asked) TellUnreadable(error);
         return;
     }
     if (length == 0) {

@@ -326,7 +326,7 @@ bool Check(const char* path, size_t length, ObjectKind kind, const SecurityId& r
     OtherWriters writers = isConfiguration ? OtherWriters::kRefused : OtherWriters::kAllowed;
     for (uint32_t waited = 0;; waited += kSaveWaitStepMilliseconds) {
         ReadPathSecurity(object.path, writers, &Security);
-        if (Security.readError != kErrorHeldForWriting || waited >= kSaveWaitMilliseconds) break;
+        if (Security.readError != kErrorSharingViolation || waited >= kSaveWaitMilliseconds) break;
         SleepMilliseconds(kSaveWaitStepMilliseconds);
     }
     // A missing configuration is told as it always was.
@@ -426,7 +426,9 @@ void JudgeObject(ObjectKind kind, const ObjectSecurity& security, const Security
     verdict->passed = true;
     verdict->count = 0;
     verdict->moreFindings = false;
-    if (security.readError == kErrorHeldForWriting) {
+    // Met only by an open that refuses writers: one holds it, or one that
+    // shares nothing, which can't be told from a writer.
+    if (security.readError == kErrorSharingViolation) {
         AddFinding(verdict, FindingKind::kHeldOpen, nullptr, 0, false, 0);
         return;
     }
@@ -600,7 +602,7 @@ bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error
     static CheckedObject Object;
     if (!ReadCheckedFile(path, OtherWriters::kRefused, &Security, buffer, size, length, error)) {
         // The override was told at start; a writer from before is let be.
-        if (*error != kErrorHeldForWriting || !IsUnsafePermissionsAllowed()) return false;
+        if (*error != kErrorSharingViolation || !IsUnsafePermissionsAllowed()) return false;
         if (!ReadCheckedFile(path, OtherWriters::kAllowed, &Security, buffer, size, length,
                              error)) {
             return false;

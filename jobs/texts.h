@@ -181,7 +181,7 @@ constexpr const char kUnsafeRefusal[] =
     "Cycle_launch does not run: others can change its files, and through them run anything "
     "as this runner's account.";
 constexpr const char kHeldOpenRefusal[] =
-    "Cycle_launch does not run: another program holds cycle_launch.txt open, and can write to "
+    "Cycle_launch does not run: another program holds cycle_launch.txt open, and may write to "
     "it whatever its permissions say.";
 constexpr const char kNetworkRefusal[] =
     "Cycle_launch does not run: its folder is on the network, where this machine can't tell "
@@ -200,7 +200,7 @@ constexpr const char kUnsafeTooManyEntriesFormat[] =
     "%s has more access entries than can be judged";
 constexpr const char kUnsafeReparsePointFormat[] = "%s is a link (a reparse point)";
 constexpr const char kUnsafeHeldOpenFormat[] =
-    "%s is held open by another program, which can write to it whatever its permissions say";
+    "%s is held open by another program, which may write to it whatever its permissions say";
 constexpr const char kUnsafeNetworkFormat[] =
     "%s is on the network: its permissions name the file server's accounts, which this "
     "machine can't judge";
@@ -256,7 +256,7 @@ constexpr const char kStopConfigurationHeldOpen[] =
     "stop: another program holds cycle_launch.txt open";
 // Told once, a minute after the reads began to find it held.
 constexpr const char kReloadHeldOpen[] =
-    "Config File (cycle_launch.txt): another program has held it open for a minute, and can "
+    "Config File (cycle_launch.txt): another program has held it open for a minute, and may "
     "write to it whatever its permissions say; new versions wait until it closes it, and what it "
     "wrote is read then: close it, and check the file";
 

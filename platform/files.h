@@ -10,10 +10,6 @@ constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorPathNotFound = 3;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorSharingViolation = 32;
-// Ours, not the system's (bit 29 marks an application's own codes): an
-// open that refuses writers meets a sharing violation where one that lets
-// them in succeeds, so another program holds the file open for writing.
-constexpr uint32_t kErrorHeldForWriting = 0x20000000u | kErrorSharingViolation;
 
 // The running executable's full path. False when the platform can't give it
 // or it does not fit in size bytes: a cut path is never handed out.

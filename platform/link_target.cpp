@@ -54,8 +54,10 @@ size_t RootOf(const char* path) {
     if (path[0] != '\0' && path[1] == ':' && path[2] == '\\') return 3;
     if (path[0] != '\\' || path[1] != '\\') return 0;
     const char* first = std::strchr(path + 2, '\\');
-    const char* second = first == nullptr ? nullptr : std::strchr(first + 1, '\\');
-    return second == nullptr ? 0 : static_cast<size_t>(second - path) + 1;
+    if (first == nullptr || first[1] == '\0') return 0;
+    const char* second = std::strchr(first + 1, '\\');
+    // "\\server\share" alone is its own root.
+    return second == nullptr ? std::strlen(path) : static_cast<size_t>(second - path) + 1;
 }
 
 }  // namespace
@@ -65,16 +67,17 @@ bool ParseReparseData(const uint8_t* data, size_t length, Substitute* substitute
     if (length < 8) return false;
     uint32_t tag = ReadU32(data);
     if (tag != kMountPointTag && tag != kSymbolicLinkTag) return true;
+    if (length < kHeaderBytes) return false;
     size_t names = kHeaderBytes;
     if (tag == kSymbolicLinkTag) {
         if (length < kHeaderBytes + 4) return false;
         substitute->relative = (ReadU32(data + kHeaderBytes) & kRelativeFlag) != 0;
         names += 4;
     }
-    if (length < kHeaderBytes) return false;
     substitute->offset = names + ReadU16(data + 8);
     substitute->bytes = ReadU16(data + 10);
-    if (substitute->bytes == 0 || substitute->bytes % 2 != 0 ||
+    // In whole UTF-16 units, within the data.
+    if (substitute->bytes == 0 || substitute->bytes % 2 != 0 || substitute->offset % 2 != 0 ||
         substitute->offset + substitute->bytes > length) {
         return false;
     }

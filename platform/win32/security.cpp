@@ -174,6 +174,13 @@ bool ReadLinkTarget(const char* link, char* target, size_t size, bool* relative,
     return true;
 }
 
+// Why a link could not be followed: too long a result, or a name that is
+// no path (a device's own).
+DWORD FailureOf(const char* path, const char* target, size_t size) {
+    return std::strlen(path) + std::strlen(target) < size ? ERROR_BAD_PATHNAME
+                                                          : ERROR_FILENAME_EXCED_RANGE;
+}
+
 // Replaces path's first substituted drive or link by where it leads.
 // *followed false: nothing left to follow.
 bool FollowOne(char* path, size_t size, bool* followed, uint32_t* error) {
@@ -187,11 +194,15 @@ bool FollowOne(char* path, size_t size, bool* followed, uint32_t* error) {
         return false;
     }
     const char drive[3] = {path[0], ':', '\0'};
+    const char root[4] = {path[0], ':', '\\', '\0'};
+    // Links stored on another machine lead where its owners say: none is
+    // followed, the drive is the network.
+    if (GetDriveTypeA(root) == DRIVE_REMOTE) return true;
     if (QueryDosDeviceA(drive, target, sizeof target) != 0 &&
         std::strncmp(target, "\\??\\", 4) == 0) {
         // subst: "\??\C:\dir" in place of "X:"
         if (!link_target::ReplaceLink(path, 2, target, false, composed, size)) {
-            *error = ERROR_FILENAME_EXCED_RANGE;
+            *error = FailureOf(path, target, size);
             return false;
         }
         std::memcpy(path, composed, std::strlen(composed) + 1);
@@ -216,7 +227,7 @@ bool FollowOne(char* path, size_t size, bool* followed, uint32_t* error) {
         if (!read) return false;
         if (target[0] == '\0') continue;
         if (!link_target::ReplaceLink(path, end, target, relative, composed, size)) {
-            *error = ERROR_FILENAME_EXCED_RANGE;
+            *error = FailureOf(path, target, size);
             return false;
         }
         std::memcpy(path, composed, std::strlen(composed) + 1);
@@ -232,15 +243,6 @@ HANDLE OpenToJudge(const char* path, DWORD access, DWORD share) {
                        FILE_FLAG_BACKUP_SEMANTICS | kOpenReparsePoint, nullptr);
 }
 
-// After a sharing violation met by an open that refused writers: one that
-// lets them in opens only if it was a writer that refused it.
-bool IsHeldForWriting(const char* path) {
-    HANDLE probe = OpenToJudge(path, FILE_READ_DATA, kShareAll);
-    if (probe == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(probe);
-    return true;
-}
-
 }  // namespace
 
 bool HasFileSecurity() { return IsNtPlatform(); }
@@ -253,15 +255,16 @@ void ReadPathSecurity(const char* path, OtherWriters writers, ObjectSecurity* se
         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         // Sharing applies to opens that touch the data alone: reading it is
         // what makes a writer's handle refuse this one.
+        // A sharing violation: another program holds it open for writing,
+        // or shares nothing, which can't be told from a writer.
         object = OpenToJudge(path, kAccess | FILE_READ_DATA, kShareWithoutWriters);
-        if (object == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION &&
-            IsHeldForWriting(path)) {
+        if (object == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
             *security = ObjectSecurity{};
-            security->readError = kErrorHeldForWriting;
+            security->readError = ERROR_SHARING_VIOLATION;
             return;
         }
     }
-    // A reader that shares nothing is no writer: judged as before it came.
+    // One that may not read its data is judged as anyone, by its security.
     if (object == INVALID_HANDLE_VALUE) object = OpenToJudge(path, kAccess, kShareAll);
     if (object == INVALID_HANDLE_VALUE) {
         *security = ObjectSecurity{};
@@ -280,10 +283,6 @@ bool ReadCheckedFile(const char* path, OtherWriters writers, ObjectSecurity* sec
                               FILE_ATTRIBUTE_NORMAL | kOpenReparsePoint, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
-        if (*error == ERROR_SHARING_VIOLATION && writers == OtherWriters::kRefused &&
-            IsHeldForWriting(path)) {
-            *error = kErrorHeldForWriting;
-        }
         return false;
     }
     ReadHandleSecurity(file, security);
@@ -317,8 +316,8 @@ bool ReadRealPath(const char* path, char* real, size_t size, bool* onNetwork, ui
     }
     // "\\server\share", "\\?\GLOBALROOT\Device\Mup\...", or a mapped drive.
     if (real[0] == '\\' && real[1] == '\\') {
-        *onNetwork = (real[2] != '?' && real[2] != '.') ||
-                     StartsWithNoCase(real + 4, "GLOBALROOT\\Device\\Mup");
+        bool own = (real[2] == '?' || real[2] == '.') && real[3] == '\\';
+        *onNetwork = !own || StartsWithNoCase(real + 4, "GLOBALROOT\\Device\\Mup");
     } else if (real[0] != '\0' && real[1] == ':') {
         const char root[4] = {real[0], ':', '\\', '\0'};
         *onNetwork = GetDriveTypeA(root) == DRIVE_REMOTE;

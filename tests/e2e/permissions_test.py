@@ -15,7 +15,8 @@ from wine_harness import (LOAD_TIME_SCALE, PREFIX, RUNNER_EXE, WINE, RunnerCase,
 
 HOLD_FILE_EXE = os.environ["HOLD_FILE_EXE"]
 REFUSAL = "Cycle_launch does not run: others can change its files"
-HELD_OPEN = "cycle_launch.txt is held open by another program, which can write to it"
+NETWORK_REFUSAL = "Cycle_launch does not run: its folder is on the network"
+HELD_OPEN = "cycle_launch.txt is held open by another program, which may write to it"
 ALLOWED = "AllowUnsafePermissions is set"
 PARAMETERS_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Cycle_launch\\Parameters"
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
@@ -44,7 +45,7 @@ def journal_records(folder, name=LIVE):
 def hold_for_writing(case, name="cycle_launch.txt", share="write"):
     """A program that opened a file of the case folder for writing before
     anything was locked down, and keeps it open; returns its process. With
-    share "none", a reader that shares nothing instead."""
+    share "none", it lets nobody else open the file at all."""
     holder = subprocess.Popen([WINE, HOLD_FILE_EXE, case.windows_folder + name, share],
                               env=wine_environment(), stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
@@ -53,6 +54,31 @@ def hold_for_writing(case, name="cycle_launch.txt", share="write"):
     case.wait_for(lambda: os.path.exists(mark), 20, f"{name} held")
     os.remove(mark)
     return holder
+
+
+def runner_on_network_drive(case):
+    """The runner and a job in C:\\<case>\\net\\runner, seen as N:\\runner on
+    a drive Wine calls a network one: it has no shares, but takes a drive's
+    type from its registry. Returns the runner's Windows path."""
+    real_folder = os.path.join(case.folder, "net", "runner")
+    os.makedirs(real_folder)
+    shutil.copy(RUNNER_EXE, os.path.join(real_folder, "cycle_launch.exe"))
+    with open(os.path.join(real_folder, "cycle_launch.txt"), "wb") as f:
+        f.write(f"1,{case.add_probe()} job\r\n".encode("latin-1"))
+    drive = os.path.join(PREFIX, "dosdevices", "n:")
+    if os.path.lexists(drive):
+        before = os.readlink(drive)
+        os.remove(drive)
+        case.addCleanup(os.symlink, before, drive)
+    os.symlink(os.path.join(case.folder, "net"), drive)
+    case.addCleanup(os.remove, drive)
+    key = "HKLM\\Software\\Wine\\Drives"
+    case.assertEqual(reg("add", key, "/v", "n:", "/d", "network", "/f"), 0)
+    # Run last: with no server left holding the drive's type.
+    case.addCleanup(kill_wine)
+    case.addCleanup(reg, "delete", key, "/v", "n:", "/f")
+    kill_wine()  # drives are read when the server starts
+    return "N:\\runner\\cycle_launch.exe"
 
 
 def let_go(holder):
@@ -172,26 +198,11 @@ class RealLocationTest(RunnerCase):
         self.assertEqual(self.probe_events(), [])
 
     def test_a_folder_on_a_network_drive_is_refused(self):
-        # Wine has no shares, but takes a drive's type from its registry.
-        real_folder = os.path.join(self.folder, "net", "runner")
-        os.makedirs(real_folder)
-        shutil.copy(RUNNER_EXE, os.path.join(real_folder, "cycle_launch.exe"))
-        with open(os.path.join(real_folder, "cycle_launch.txt"), "wb") as f:
-            f.write(f"1,{self.add_probe()} job\r\n".encode("latin-1"))
-        drive = os.path.join(PREFIX, "dosdevices", "n:")
-        if os.path.lexists(drive):
-            os.remove(drive)
-        os.symlink(os.path.join(self.folder, "net"), drive)
-        self.addCleanup(os.remove, drive)
-        self.assertEqual(reg("add", "HKLM\\Software\\Wine\\Drives", "/v", "n:", "/d", "network",
-                             "/f"), 0)
-        self.addCleanup(reg, "delete", "HKLM\\Software\\Wine\\Drives", "/v", "n:", "/f")
-        kill_wine()  # drives are read when the server starts
+        runner = runner_on_network_drive(self)
         self.start_watcher()
-        self.assertEqual(self.run_runner(exe="N:\\runner\\cycle_launch.exe"), (1, b""))
+        self.assertEqual(self.run_runner(exe=runner), (1, b""))
         [box] = self.warnings()
-        self.assertTrue(box.startswith("Cycle_launch does not run: its folder is on the network"),
-                        box)
+        self.assertTrue(box.startswith(NETWORK_REFUSAL), box)
         self.assertIn("\nN:\\runner is on the network", box)
         self.assertNotIn("icacls", box)
         self.assertEqual(self.probe_events(), [])
@@ -233,15 +244,15 @@ class HeldOpenTest(ReloadCase):
         self.interrupt_runner()
         self.assertEqual(self.runner.returncode, 0)
 
-    def test_a_reader_that_shares_nothing_is_no_writer(self):
+    def test_a_writer_that_shares_nothing_is_refused_too(self):
         probe = self.add_probe()
         self.write_config(f"1,{probe} job\n")
         hold_for_writing(self, share="none")
         self.start_watcher()
-        self.assertEqual(self.run_runner(), (0, b""))
-        # Not refused: the file is told unreadable, as a file in use always was.
-        self.assertEqual(self.warnings(), ["Config File (cycle_launch.txt) not Found"])
-        self.assertIn("error 32", journal_records(self.folder)[-2][1])
+        self.assertEqual(self.run_runner(), (1, b""))
+        [box] = self.warnings()
+        self.assertIn(f"\n{self.windows_folder}{HELD_OPEN}", box)
+        self.assertEqual(self.probe_events(), [])
 
     def test_a_version_saved_while_a_writer_holds_the_file_waits_for_it_to_let_go(self):
         probe = self.add_probe()
@@ -294,6 +305,18 @@ class UnsafeServiceTest(ServiceCase, OverrideMixin):
                          (str(ERROR_SERVICE_SPECIFIC_ERROR), "2"))
         [event] = self.events()
         self.assertIn(HELD_OPEN, event)
+        self.assertEqual(self.probe_events(), [])
+
+    def test_a_folder_on_a_network_drive_stops_the_service_with_a_code_of_its_own(self):
+        runner = runner_on_network_drive(self)
+        self.assertEqual(self.run_runner("-a", exe=runner), (0, ADD_SUCCESS))
+        self.assertEqual(self.wine("net", "start", "Cycle_launch").returncode, 0)
+        self.wait_for(lambda: self.state() == STOPPED, 20, "the service stopped")
+        fields = self.fields()
+        self.assertEqual((fields["exit"], fields["specific"]),
+                         (str(ERROR_SERVICE_SPECIFIC_ERROR), "3"))
+        # The drive's new server took the event log's watch along: the
+        # foreground case reads the text.
         self.assertEqual(self.probe_events(), [])
 
     def test_the_override_runs_the_service_and_warns_at_its_start(self):

@@ -859,9 +859,12 @@ bool HasFileSecurity() { return true; }
 void ReadPathSecurity(const char* path, OtherWriters writers, ObjectSecurity* security) {
     std::lock_guard<std::mutex> guard(world.mutex);
     FakeSecurity(path, security);
-    if (writers == OtherWriters::kRefused && IsConfigWritten(path)) {
+    // A program that shares nothing refuses every open that reads.
+    bool locked = world.nowMs < world.options.lockedUntilMs &&
+                  path == FolderOfExecutable(world.options) + texts::kConfigFileName;
+    if (writers == OtherWriters::kRefused && (locked || IsConfigWritten(path))) {
         *security = ObjectSecurity{};
-        security->readError = kErrorHeldForWriting;
+        security->readError = kSharingViolation;
         return;
     }
     // The configuration is the one file really there.
@@ -879,7 +882,7 @@ bool ReadCheckedFile(const char* path, OtherWriters writers, ObjectSecurity* sec
         std::lock_guard<std::mutex> guard(world.mutex);
         if (writers == OtherWriters::kRefused && IsConfigWritten(path)) {
             *length = 0;
-            *error = kErrorHeldForWriting;
+            *error = kSharingViolation;
             return false;
         }
     }

@@ -185,7 +185,7 @@ TEST(VerdictTest, LinksFailTheRunnersOwnObjectsOnly) {
     ASSERT_EQ(verdict.count, 1);
     EXPECT_EQ(verdict.findings[0].kind, FindingKind::kUnreadable);
     EXPECT_EQ(verdict.findings[0].detail, 5u);
-    security.readError = kErrorHeldForWriting;
+    security.readError = kErrorSharingViolation;
     JudgeObject(ObjectKind::kFile, security, kRunner, &verdict);
     ASSERT_EQ(verdict.count, 1);
     EXPECT_EQ(verdict.findings[0].kind, FindingKind::kHeldOpen);
@@ -454,6 +454,8 @@ TEST(LinkTest, ALinkIsReplacedByWhereItLeads) {
         {"C:\\link\\x", 7, "..\\..\\b\\.\\c", true, "C:\\b\\c\\x"},
         {"C:\\a\\link", 9, "sub\\", true, "C:\\a\\sub"},
         {"C:\\Tools\\runner", 8, "\\??\\D:\\a-folder-whose-name-does-not-fit", false, nullptr},
+        {"C:\\link", 7, "\\??\\UNC\\srv\\share", false, "\\\\srv\\share"},
+        {"C:\\link\\x", 7, "\\Device\\Null", false, nullptr},
     };
     for (const LinkCase& c : cases) {
         char out[32];
@@ -504,12 +506,20 @@ TEST(LinkTest, ReadsTheSubstituteNameOfJunctionsAndSymbolicLinksAlone) {
     auto other = ReparseData(0x80000013, 0, name);
     ASSERT_TRUE(link_target::ParseReparseData(other.data(), other.size(), &substitute));
     EXPECT_FALSE(substitute.leads);
-    // Shorter than its offsets say: refused, never read past.
-    for (size_t cut : {size_t{3} * name.size(), junction.size() - 10}) {
+    // Shorter than its offsets say, or than its header: refused, never
+    // read past.
+    for (size_t cut : {size_t{3} * name.size(), junction.size() - 10, junction.size() - 6}) {
         auto cutShort = ReparseData(0xA0000003, 0, name, cut);
         EXPECT_FALSE(link_target::ParseReparseData(cutShort.data(), cutShort.size(), &substitute))
             << cut;
     }
+    auto symbolicShort = ReparseData(0xA000000C, 0, u"", 0);
+    symbolicShort.resize(18);
+    EXPECT_FALSE(
+        link_target::ParseReparseData(symbolicShort.data(), symbolicShort.size(), &substitute));
+    // A name that starts between two units.
+    junction[8] = 1;
+    EXPECT_FALSE(link_target::ParseReparseData(junction.data(), junction.size(), &substitute));
 }
 
 // Where the runner's files really are, and whether another program holds
@@ -626,7 +636,7 @@ std::vector<PlaceCase> PlaceCases() {
          1,
          Refusal::kConfigurationHeldOpen,
          {"Cycle_launch does not run: another program holds cycle_launch.txt open",
-          "\nC:\\jobs\\cycle_launch.txt is held open by another program, which can write to it "
+          "\nC:\\jobs\\cycle_launch.txt is held open by another program, which may write to it "
           "whatever its permissions say\n",
           "\nclose the program that holds C:\\jobs\\cycle_launch.txt open, or restart the machine"},
          {"icacls"}},
@@ -668,15 +678,16 @@ std::vector<PlaceCase> PlaceCases() {
           "error 1921"},
          {"icacls"},
          1921},
-        // Nothing it could write: the load tells it can't read the file.
-        {"ConfigurationReadBySomeoneSharingNothing",
+        // One that shares nothing can't be told from a writer; nor can the
+        // override read past it.
+        {"ConfigurationHeldBySomeoneSharingNothing",
          "C:\\jobs\\cycle_launch.exe",
          {},
          {},
          -1,
          1,
-         Refusal::kNone,
-         {},
+         Refusal::kConfigurationHeldOpen,
+         {"cycle_launch.txt is held open by another program"},
          {},
          0,
          fake::kNever},

@@ -8,7 +8,7 @@
  * shares both and maps the file, as a viewer or a scanner does, so that it
  * can't be cut; "write" opens it for writing too and shares everything, as
  * a program that opened it before its permissions were locked down; "none"
- * reads it and shares nothing at all.
+ * opens it for writing and shares nothing at all.
  * Writes "held" to PATH.held once the file is open. */
 #include <windows.h>
 
@@ -18,11 +18,12 @@
 int main(int argc, char** argv) {
     if (argc < 3) return 1;
     int map = strcmp(argv[2], "map") == 0;
-    int write = strcmp(argv[2], "write") == 0;
+    int none = strcmp(argv[2], "none") == 0;
+    int write = none || strcmp(argv[2], "write") == 0;
     DWORD share = map || strcmp(argv[2], "rw") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE
                                                      : FILE_SHARE_READ;
     if (write) share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    if (strcmp(argv[2], "none") == 0) share = 0;
+    if (none) share = 0;
     DWORD access = write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     HANDLE file =
         CreateFileA(argv[1], access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
