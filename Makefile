@@ -33,6 +33,7 @@ windows64: deps
 build: host sanitizers fuzz-build windows windows64
 
 test: build
+	scripts/check-format.sh
 	ctest --preset host
 	ctest --preset host-asan
 	ctest --preset host-tsan

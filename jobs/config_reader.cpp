@@ -53,8 +53,8 @@ void TakeVerdict() {
     case VersionVerdict::kRejectedForRows:
         Watch.hasRejected = true;
         Watch.rejectedHash = Slot.hash;
-        Watch.rejectedForRows = static_cast<VersionVerdict>(Verdict.load()) ==
-                                VersionVerdict::kRejectedForRows;
+        Watch.rejectedForRows =
+            static_cast<VersionVerdict>(Verdict.load()) == VersionVerdict::kRejectedForRows;
         break;
     }
     SlotHolder.store(kSlotFree);

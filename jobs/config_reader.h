@@ -13,8 +13,8 @@
 struct ReadVersion {
     JobVersion version;
     uint64_t hash;
-    bool asked;           // the service manager asked for it
-    bool tellRejection;   // not told yet, or asked for: a rejection of it is told
+    bool asked;          // the service manager asked for it
+    bool tellRejection;  // not told yet, or asked for: a rejection of it is told
 };
 
 // What the scheduler made of the version it took.

@@ -131,9 +131,8 @@ int NextAnsiByte(ConfigText* text, bool* lost) {
     if (count == 0) return kEnd;
     if (count == 1 && units[0] >= 0 && units[0] < 0x80) return units[0];
     uint16_t wide[2] = {static_cast<uint16_t>(units[0]), static_cast<uint16_t>(units[1])};
-    size_t length = units[0] == kInvalid
-                        ? 0
-                        : ConvertToAnsi(wide, count, text->form, sizeof text->form);
+    size_t length =
+        units[0] == kInvalid ? 0 : ConvertToAnsi(wide, count, text->form, sizeof text->form);
     if (length == 0) {
         *lost = true;
         return kLostCharacter;
@@ -158,8 +157,7 @@ void OpenConfigText(ConfigText* text, const char* bytes, size_t size) {
         text->encoding = ConfigEncoding::kUtf16;
         text->next = 2;
     } else {
-        text->encoding =
-            IsUtf8BeyondAscii(text) ? ConfigEncoding::kUtf8 : ConfigEncoding::kAnsi;
+        text->encoding = IsUtf8BeyondAscii(text) ? ConfigEncoding::kUtf8 : ConfigEncoding::kAnsi;
     }
 }
 

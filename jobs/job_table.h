@@ -13,12 +13,14 @@
 #include "platform/process.h"
 
 enum class RowState : uint8_t {
-    kFree,          // no job
-    kIdle,          // waits for its interval
-    kDue,           // starts at the next tick: its worker could not be started, or an edit of an interval-0 job asks
-    kLaunching,     // its worker is creating the child
-    kRunning,       // the child runs; its worker waits for it
-    kWarning,       // the launch failed, and its warning is still up (the foreground's box blocks the worker)
+    kFree,  // no job
+    kIdle,  // waits for its interval
+    kDue,   // starts at the next tick: its worker could not be started, or an edit of an interval-0
+            // job asks
+    kLaunching,  // its worker is creating the child
+    kRunning,    // the child runs; its worker waits for it
+    kWarning,    // the launch failed, and its warning is still up (the foreground's box blocks the
+                 // worker)
     kRetryPending,  // the launch failed for want of resources: tried once more at the next tick
     kRetired,       // gone from the configuration; its run goes on
     kEditWaiting,   // edited; the new command waits for the run to end
@@ -70,10 +72,10 @@ struct RowRun {
 
 struct Row {
     RowState state;
-    int32_t line;      // the job's line in the configuration file
+    int32_t line;  // the job's line in the configuration file
     int32_t interval;
-    int32_t limit;     // seconds a run may last; 0: no limit
-    int32_t idle;      // ticks since its run last ended
+    int32_t limit;            // seconds a run may last; 0: no limit
+    int32_t idle;             // ticks since its run last ended
     char command[kTextSize];  // the latest written; the run keeps its own
     RowRun run;
 };

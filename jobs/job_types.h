@@ -32,16 +32,16 @@ struct VersionJob {
 struct JobVersion {
     int32_t count;
     VersionJob jobs[kMaxJobs];
-    bool tooManyJobs;  // job lines past the last row
+    bool tooManyJobs;          // job lines past the last row
     int32_t jobsPastTheLimit;  // ...and how many
     FormatErrors formatErrors;
 };
 
 // What the load at start found of the file itself.
 struct ConfigLoad {
-    int32_t count;        // jobs loaded
-    bool fileFound;       // the configuration file exists
-    uint32_t readError;   // the platform's error when it exists but could not be read; 0 else
+    int32_t count;       // jobs loaded
+    bool fileFound;      // the configuration file exists
+    uint32_t readError;  // the platform's error when it exists but could not be read; 0 else
     ConfigEncoding encoding;
     FormatErrors formatErrors;
     uint64_t configHash;  // of the bytes read

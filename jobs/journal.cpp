@@ -80,7 +80,8 @@ std::atomic<int32_t> RunCounter{0};
 
 void Enqueue(const Record& record) {
     if (!Accepting.load()) return;
-    int32_t room = kJournalQueueRecords - (record.event == JournalEvent::kRunner ? 0 : kRunnerReserve);
+    int32_t room =
+        kJournalQueueRecords - (record.event == JournalEvent::kRunner ? 0 : kRunnerReserve);
     EnterJournalLock();
     if (QueueCount >= room) {
         ++DroppedWhileFull;
@@ -108,8 +109,8 @@ char LivePath[kTextSize];
 char OlderPaths[kJournalOlderFiles + 1][kTextSize];  // [1] is .1.log
 char RollingPath[kTextSize];
 void* File;
-bool UncleanEnd;  // the last runner's journal lacks its stop record
-bool HalfLine;    // ...and ends in the middle of a line that could not be cut
+bool UncleanEnd;         // the last runner's journal lacks its stop record
+bool HalfLine;           // ...and ends in the middle of a line that could not be cut
 uint64_t RollRetryFrom;  // after a roll that failed, the size to try again at
 Record Batch[kBatchRecords];
 char Output[kOutputSize];
@@ -141,10 +142,10 @@ size_t Append(char* out, size_t size, size_t at, const char* format, ...) {
 size_t FormatRecord(const Record& record, char* out, size_t size) {
     const LocalTime& t = record.time;
     int32_t offset = t.utcOffsetMinutes < 0 ? -t.utcOffsetMinutes : t.utcOffsetMinutes;
-    size_t at = Append(out, size, 0, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d\t%s\t",
-                       t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond,
-                       t.utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60,
-                       texts::kJournalEvents[static_cast<int>(record.event)]);
+    size_t at =
+        Append(out, size, 0, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d\t%s\t", t.year, t.month,
+               t.day, t.hour, t.minute, t.second, t.millisecond, t.utcOffsetMinutes < 0 ? '-' : '+',
+               offset / 60, offset % 60, texts::kJournalEvents[static_cast<int>(record.event)]);
     if (record.line > 0) at = Append(out, size, at, "%ld", static_cast<long>(record.line));
     at = Append(out, size, at, "\t");
     if (record.run > 0) at = Append(out, size, at, "%ld", static_cast<long>(record.run));
@@ -159,7 +160,8 @@ size_t FormatRecord(const Record& record, char* out, size_t size) {
         }
     }
     at = Append(out, size, at, "\t");
-    if (record.hasMs) at = Append(out, size, at, "%llu", static_cast<unsigned long long>(record.ms));
+    if (record.hasMs)
+        at = Append(out, size, at, "%llu", static_cast<unsigned long long>(record.ms));
     at = Append(out, size, at, "\t");
 
     static char ansi[kRecordText + kTextSize + sizeof texts::kSystem32MissingNote + 8];
@@ -327,7 +329,8 @@ void WriteBatch(int32_t count) {
     }
     Lost written = Pending;
     at = FormatLost(written, at);
-    for (int32_t i = 0; i < count; ++i) at += FormatRecord(Batch[i], Output + at, sizeof Output - at);
+    for (int32_t i = 0; i < count; ++i)
+        at += FormatRecord(Batch[i], Output + at, sizeof Output - at);
 
     if (!AppendJournalFile(File, Output, at, &error)) {
         // No half record may stay to run into the next one.
@@ -480,8 +483,8 @@ void EnqueueText(JournalEvent event, int32_t line, int32_t run, uint32_t pid, co
 }
 
 // How a run ended: its exit code and how long it ran.
-Record ResultRecord(JournalEvent event, int32_t line, int32_t run, uint32_t pid,
-                    uint32_t exitCode, uint64_t ms, const LocalTime& at) {
+Record ResultRecord(JournalEvent event, int32_t line, int32_t run, uint32_t pid, uint32_t exitCode,
+                    uint64_t ms, const LocalTime& at) {
     Record record = NewRecord(event, line, run, pid);
     record.time = at;
     record.hasResult = true;
@@ -491,8 +494,8 @@ Record ResultRecord(JournalEvent event, int32_t line, int32_t run, uint32_t pid,
     return record;
 }
 
-void EnqueueResult(JournalEvent event, int32_t line, int32_t run, uint32_t pid,
-                   uint32_t exitCode, uint64_t ms, const LocalTime& at) {
+void EnqueueResult(JournalEvent event, int32_t line, int32_t run, uint32_t pid, uint32_t exitCode,
+                   uint64_t ms, const LocalTime& at) {
     Enqueue(ResultRecord(event, line, run, pid, exitCode, ms, at));
 }
 
@@ -537,8 +540,8 @@ size_t QuoteJournalText(const char* text, char* quoted, size_t size) {
 
 bool OpenJournal(JournalRole role) {
     Role = role;
-    const char* name = role == JournalRole::kService ? texts::kServiceJournal
-                                                     : texts::kForegroundJournal;
+    const char* name =
+        role == JournalRole::kService ? texts::kServiceJournal : texts::kForegroundJournal;
     uint32_t error = 0;
     if (!ComposePaths(name)) {
         SayNoJournal(name, 0);
@@ -614,7 +617,8 @@ void JournalRunnerStart(const ConfigLoad& table) {
         if (errors.count > 0) {
             at = Append(text, size, at, texts::kRunnerFormatErrorsFormat,
                         static_cast<long>(errors.count));
-            int32_t listed = errors.count < kListedFormatErrors ? errors.count : kListedFormatErrors;
+            int32_t listed =
+                errors.count < kListedFormatErrors ? errors.count : kListedFormatErrors;
             for (int32_t i = 0; i < listed; ++i) {
                 at = Append(text, size, at, texts::kRunnerFormatErrorLineFormat,
                             i == 0 ? "" : texts::kRunnerFormatErrorSeparator,
@@ -662,8 +666,8 @@ void JournalKill(int32_t line, int32_t run, uint32_t pid, uint32_t exitCode, uin
 
 void JournalFail(int32_t line, int32_t run, uint32_t error, const char* programPath,
                  const LocalTime& at) {
-    const char* note = IsSystem32ProgramMissing(programPath, error) ? texts::kSystem32MissingNote
-                                                                   : nullptr;
+    const char* note =
+        IsSystem32ProgramMissing(programPath, error) ? texts::kSystem32MissingNote : nullptr;
     EnqueueFailure(JournalEvent::kFail, line, run, error, programPath, at, note);
 }
 

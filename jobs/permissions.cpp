@@ -17,7 +17,7 @@
 namespace {
 
 // The system's rights and ACE layout, as Windows numbers them.
-constexpr uint32_t kWriteData = 0x2;  // add file, on a folder
+constexpr uint32_t kWriteData = 0x2;   // add file, on a folder
 constexpr uint32_t kAppendData = 0x4;  // add subfolder, on a folder
 constexpr uint32_t kWriteExtended = 0x10;
 constexpr uint32_t kDeleteChild = 0x40;
@@ -35,8 +35,8 @@ constexpr uint32_t kFileGenericWrite = 0x120116;
 constexpr uint32_t kFileGenericExecute = 0x1200a0;
 constexpr uint32_t kFileAllAccess = 0x1f01ff;
 
-constexpr uint32_t kFileChangingRights =
-    kWriteData | kAppendData | kWriteExtended | kWriteAttributes | kDelete | kWriteDac | kWriteOwner;
+constexpr uint32_t kFileChangingRights = kWriteData | kAppendData | kWriteExtended |
+                                         kWriteAttributes | kDelete | kWriteDac | kWriteOwner;
 constexpr uint32_t kAncestorChangingRights = kDelete | kWriteDac | kWriteOwner | kDeleteChild;
 
 constexpr uint8_t kAccessAllowed = 0x0;
@@ -52,8 +52,9 @@ constexpr SecurityId kLocalSystem = {{1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}, 12};
 constexpr SecurityId kAdministrators = {{1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0}, 16};
 // S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464
 constexpr SecurityId kTrustedInstaller = {
-    {1, 6, 0, 0, 0, 0, 0, 5, 80, 0, 0, 0, 0xB5, 0x89, 0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB,
-     0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87},
+    {1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,
+     0,    0xB5, 0x89, 0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C,
+     0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87},
     32};
 
 constexpr int32_t kMaxCheckedObjects = 130;  // C:\a\b\... at MAX_PATH
@@ -104,8 +105,8 @@ void Append(char* text, size_t size, size_t* at, const char* format, ...) {
     int written = std::vsnprintf(text + *at, size - *at, format, arguments);
     va_end(arguments);
     if (written < 0) return;
-    *at += static_cast<size_t>(written) < size - *at ? static_cast<size_t>(written)
-                                                     : size - *at - 1;
+    *at +=
+        static_cast<size_t>(written) < size - *at ? static_cast<size_t>(written) : size - *at - 1;
 }
 
 void NameAccount(const SecurityId& sid, char* name, size_t size) {
@@ -330,8 +331,8 @@ bool Check(const char* path, size_t length, ObjectKind kind, const SecurityId& r
         SleepMilliseconds(kSaveWaitStepMilliseconds);
     }
     // A missing configuration is told as it always was.
-    if (isConfiguration && (Security.readError == kErrorFileNotFound ||
-                            Security.readError == kErrorPathNotFound)) {
+    if (isConfiguration &&
+        (Security.readError == kErrorFileNotFound || Security.readError == kErrorPathNotFound)) {
         return false;
     }
     bool link = Security.readError == 0 && Security.reparsePoint;
@@ -483,7 +484,8 @@ void FormatSecurityId(const SecurityId& sid, char* text, size_t size) {
     uint32_t count = sid.bytes[1];
     for (uint32_t i = 0; i < count && 8 + 4 * i + 4 <= sid.length; ++i) {
         const uint8_t* sub = sid.bytes + 8 + 4 * i;
-        uint32_t value = sub[0] | (sub[1] << 8) | (sub[2] << 16) | (static_cast<uint32_t>(sub[3]) << 24);
+        uint32_t value =
+            sub[0] | (sub[1] << 8) | (sub[2] << 16) | (static_cast<uint32_t>(sub[3]) << 24);
         Append(text, size, &at, "-%lu", static_cast<unsigned long>(value));
     }
 }
@@ -566,6 +568,10 @@ StartCheck CheckRunnerFiles() {
 const char* StartCheckReport() { return Report; }
 
 Refusal StartCheckRefusal() { return StartRefusal; }
+
+bool IsUnsafePermissionsAllowed() {
+    return IsMachineSwitchOn(texts::kParametersKey, texts::kAllowUnsafePermissionsValue);
+}
 
 size_t RootLength(const char* path) {
     if (path[0] == '\\' && path[1] == '\\') {

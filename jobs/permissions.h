@@ -110,5 +110,8 @@ bool ReadConfigVersion(char* buffer, size_t size, size_t* length, uint32_t* erro
 constexpr uint32_t kSaveWaitMilliseconds = 2000;
 constexpr uint32_t kSaveWaitStepMilliseconds = 50;
 
+// True when an administrator set the registry's override of the check.
+bool IsUnsafePermissionsAllowed();
+
 // The platform's error given for a configuration that fails the check.
 constexpr uint32_t kErrorUnsafeConfiguration = kErrorAccessDenied;

@@ -12,8 +12,8 @@ bool ComposeConfigPath(const char* executablePath, char* path, size_t size) {
     const char* lastBackslash = std::strrchr(executablePath, '\\');
     if (lastBackslash == nullptr) return false;
     int folderLength = static_cast<int>(lastBackslash - executablePath) + 1;
-    int written = std::snprintf(path, size, "%.*s%s", folderLength, executablePath,
-                                texts::kConfigFileName);
+    int written =
+        std::snprintf(path, size, "%.*s%s", folderLength, executablePath, texts::kConfigFileName);
     return written >= 0 && static_cast<size_t>(written) < size;
 }
 

@@ -81,7 +81,8 @@ constexpr int32_t kMaxWords = static_cast<int32_t>(kTextSize / 2);
 
 // The argument words of a command: what follows its program path, cut at
 // spaces and tabs.
-int32_t ArgumentWords(const char* command, size_t pathLength, const char** words, int32_t* lengths) {
+int32_t ArgumentWords(const char* command, size_t pathLength, const char** words,
+                      int32_t* lengths) {
     int32_t count = 0;
     const char* c = command + pathLength;
     while (*c != '\0' && count < kMaxWords) {
@@ -110,7 +111,8 @@ int32_t WordsInCommon(const char* oldCommand, const char* newCommand, size_t pat
     for (int32_t n = 0; n < newCount; ++n) {
         for (int32_t o = 0; o < oldCount; ++o) {
             if (used[o] || oldLengths[o] != newLengths[n]) continue;
-            if (std::memcmp(oldWords[o], newWords[n], static_cast<size_t>(newLengths[n])) != 0) continue;
+            if (std::memcmp(oldWords[o], newWords[n], static_cast<size_t>(newLengths[n])) != 0)
+                continue;
             used[o] = true;
             ++common;
             break;
@@ -156,10 +158,12 @@ void MatchByWords(const JobInForce* rows, int32_t oldCount, const JobVersion& ve
         int32_t newSame = 0;
         for (int32_t i = 0; i < oldCount; ++i) {
             int32_t row = OldOrder[i];
-            if (OldMatch[row] == kNone && std::strcmp(OldProgram[row], NewProgram[job]) == 0) ++oldSame;
+            if (OldMatch[row] == kNone && std::strcmp(OldProgram[row], NewProgram[job]) == 0)
+                ++oldSame;
         }
         for (int32_t other = 0; other < version.count; ++other) {
-            if (NewMatch[other] == kNone && std::strcmp(NewProgram[other], NewProgram[job]) == 0) ++newSame;
+            if (NewMatch[other] == kNone && std::strcmp(NewProgram[other], NewProgram[job]) == 0)
+                ++newSame;
         }
         onlyPair[job] = oldSame == 1 && newSame == 1;
     }
@@ -178,7 +182,9 @@ void MatchByWords(const JobInForce* rows, int32_t oldCount, const JobVersion& ve
                 size_t pathLength = std::strlen(NewProgram[job]);
                 for (int32_t i = 0; i < oldCount; ++i) {
                     int32_t row = OldOrder[i];
-                    if (OldMatch[row] != kNone || std::strcmp(OldProgram[row], NewProgram[job]) != 0) continue;
+                    if (OldMatch[row] != kNone ||
+                        std::strcmp(OldProgram[row], NewProgram[job]) != 0)
+                        continue;
                     int32_t common = WordsInCommon(rows[row].command, newJob.command, pathLength);
                     if (common == 0 && !onlyPair[job]) continue;
                     int32_t distance = rows[row].line - newJob.line;
@@ -187,7 +193,8 @@ void MatchByWords(const JobInForce* rows, int32_t oldCount, const JobVersion& ve
                 }
                 known[job] = true;
             }
-            if (chosen == kNone ? best[job].row != kNone : Better(best[job], best[chosen])) chosen = job;
+            if (chosen == kNone ? best[job].row != kNone : Better(best[job], best[chosen]))
+                chosen = job;
         }
         if (chosen == kNone) return;
         int32_t row = best[chosen].row;

@@ -10,8 +10,8 @@
 // One row of the table in force.
 struct JobInForce {
     bool inUse;
-    bool retired;   // no longer in the configuration; its run goes on
-    bool running;   // a run is in progress: the row can't be freed
+    bool retired;  // no longer in the configuration; its run goes on
+    bool running;  // a run is in progress: the row can't be freed
     int32_t interval;
     int32_t line;
     const char* command;  // as read; the latest one written, edits awaiting included

@@ -121,7 +121,8 @@ bool Apply(int32_t index, RowEvent event) {
     if (actions & kActRecordStart) {
         JournalStart(run.line, run.number, run.child.processId, run.command, run.createdAt);
     }
-    if (actions & kActRecordFail) JournalFail(run.line, run.number, run.error, programPath, run.failedAt);
+    if (actions & kActRecordFail)
+        JournalFail(run.line, run.number, run.error, programPath, run.failedAt);
     if (actions & kActRecordRetry) {
         JournalRetry(run.line, run.number, run.error, programPath, run.failedAt);
     }
@@ -175,14 +176,22 @@ int32_t NextStep(int32_t seen, int32_t progress) {
 
 RowEvent EventOf(int32_t step) {
     switch (step) {
-    case kProgressCreated: return RowEvent::kCreated;
-    case kProgressEnded: return RowEvent::kEnded;
-    case kProgressFailed: return RowEvent::kFailed;
-    case kProgressWarningDone: return RowEvent::kWarningDone;
-    case kProgressRetry: return RowEvent::kRetryAsked;
-    case kProgressNotStarted: return RowEvent::kNotStarted;
-    case kProgressSelfEnded: return RowEvent::kSelfEnded;
-    default: return RowEvent::kAbandoned;
+    case kProgressCreated:
+        return RowEvent::kCreated;
+    case kProgressEnded:
+        return RowEvent::kEnded;
+    case kProgressFailed:
+        return RowEvent::kFailed;
+    case kProgressWarningDone:
+        return RowEvent::kWarningDone;
+    case kProgressRetry:
+        return RowEvent::kRetryAsked;
+    case kProgressNotStarted:
+        return RowEvent::kNotStarted;
+    case kProgressSelfEnded:
+        return RowEvent::kSelfEnded;
+    default:
+        return RowEvent::kAbandoned;
     }
 }
 
@@ -302,7 +311,8 @@ void Tick() {
     }
 }
 
-void Tell(int32_t line, uint32_t pid, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void Tell(int32_t line, uint32_t pid, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 void TellArguments(int32_t line, uint32_t pid, const char* format, va_list arguments) {
     char text[kReloadTextSize];
@@ -517,7 +527,7 @@ void StopRows() {
     }
     uint64_t startMs = MonotonicMilliseconds();
     uint32_t waitMs = StopCause.load() == kStopByShutdown ? kShutdownCreationWaitMilliseconds
-                                                           : kCreationWaitMilliseconds;
+                                                          : kCreationWaitMilliseconds;
     for (;;) {
         bool waiting = false;
         for (int32_t i = 0; i < kMaxJobs; ++i) {

@@ -33,8 +33,7 @@ constexpr const char kSystem32MissingNote[] =
 // administrator reads it rather than a box.
 constexpr const char kLaunchReasonFormat[] = "%s: %s";
 // printf format: the program path, its line, the limit in seconds.
-constexpr const char kRunLimitFormat[] =
-    "Command (%s) on line %ld ended at its limit of %ld s";
+constexpr const char kRunLimitFormat[] = "Command (%s) on line %ld ended at its limit of %ld s";
 
 // The format warnings of one load in one report: kConfigFormatError, how
 // many lines, and the numbers of the first of them, e.g.
@@ -85,7 +84,7 @@ constexpr const char kJournalUnavailableFormat[] =
     "Journal (%s) not opened: error %lu (%s); running without a journal";
 
 // The journal's event names, by JournalEvent.
-constexpr const char* kJournalEvents[] = {"runner", "start", "end",    "fail",  "retry",
+constexpr const char* kJournalEvents[] = {"runner", "start", "end",    "fail", "retry",
                                           "kill",   "lost",  "reload", "limit"};
 // printf format of a limit record's text: the limit in seconds.
 constexpr const char kJournalLimitFormat[] = "ended at its limit of %ld s";

@@ -98,7 +98,8 @@ constexpr Transition kTransitions[] = {
     {S::kStopping, E::kAbandoned, S::kStopping, kActCloseRetry | kActCountStopped},
 };
 
-constexpr int32_t kTransitionCount = static_cast<int32_t>(sizeof kTransitions / sizeof kTransitions[0]);
+constexpr int32_t kTransitionCount =
+    static_cast<int32_t>(sizeof kTransitions / sizeof kTransitions[0]);
 // Counted on the scheduler's thread alone.
 uint32_t Visits[kTransitionCount];
 
@@ -120,7 +121,7 @@ uint32_t TransitionVisits(int32_t index) { return Visits[index]; }
 
 const char* RowStateName(RowState state) {
     static const char* const kNames[kRowStates] = {
-        "free", "idle", "due", "launching", "running",
+        "free",    "idle",          "due",     "launching",    "running",
         "warning", "retry pending", "retired", "edit waiting", "stopping"};
     return kNames[static_cast<int>(state)];
 }

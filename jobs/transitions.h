@@ -31,18 +31,18 @@ constexpr int32_t kRowEvents = 17;
 // What the scheduler does on the way, in this order.
 enum RowAction : uint16_t {
     kActNothing = 0,
-    kActRecordStart = 1 << 0,   // the run's start record
-    kActRecordFail = 1 << 1,    // the fail that closes the attempt
-    kActRecordRetry = 1 << 2,   // the retry that leaves it open
-    kActCloseRetry = 1 << 3,    // a retry that will never come: fail with its error
-    kActRecordEnd = 1 << 4,     // the run's end (or its limit's), and its handles closed
-    kActRecordKill = 1 << 5,    // ended by its worker at the stop
-    kActTerminate = 1 << 6,     // end the run's tree at the stop, with its record
-    kActEndAtLimit = 1 << 7,    // end the run's tree at its limit
-    kActLandEdit = 1 << 8,      // idle again; an interval-0 job becomes due
-    kActFree = 1 << 9,          // every field anew
-    kActResumeRun = 1 << 10,    // back to the state its run is in
-    kActCountStopped = 1 << 11, // the stop record counts it
+    kActRecordStart = 1 << 0,    // the run's start record
+    kActRecordFail = 1 << 1,     // the fail that closes the attempt
+    kActRecordRetry = 1 << 2,    // the retry that leaves it open
+    kActCloseRetry = 1 << 3,     // a retry that will never come: fail with its error
+    kActRecordEnd = 1 << 4,      // the run's end (or its limit's), and its handles closed
+    kActRecordKill = 1 << 5,     // ended by its worker at the stop
+    kActTerminate = 1 << 6,      // end the run's tree at the stop, with its record
+    kActEndAtLimit = 1 << 7,     // end the run's tree at its limit
+    kActLandEdit = 1 << 8,       // idle again; an interval-0 job becomes due
+    kActFree = 1 << 9,           // every field anew
+    kActResumeRun = 1 << 10,     // back to the state its run is in
+    kActCountStopped = 1 << 11,  // the stop record counts it
 };
 
 struct Transition {

@@ -2,5 +2,5 @@
    the resource compiler reads this file too. */
 #pragma once
 
-#define CYCLE_LAUNCH_VERSION 1,2,0,0
+#define CYCLE_LAUNCH_VERSION 1, 2, 0, 0
 #define CYCLE_LAUNCH_VERSION_TEXT "1.2.0.0"

@@ -18,11 +18,10 @@ namespace {
 // the scheduler when no worker holds the row.
 bool LaunchWarningReported[kMaxJobs];
 
-
 enum class Audience {
-    kPerson,          // a box that waits for OK
-    kAdministrator,   // the event log and the console user's desktop
-    kRemoteReader,    // the event log and standard error
+    kPerson,         // a box that waits for OK
+    kAdministrator,  // the event log and the console user's desktop
+    kRemoteReader,   // the event log and standard error
 };
 
 // Written before any worker exists.

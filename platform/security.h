@@ -17,16 +17,16 @@ struct SecurityId {
 constexpr int32_t kMaxAccessEntries = 64;
 
 struct AccessEntry {
-    uint8_t type;   // the system's ACE type
-    uint8_t flags;  // the system's ACE flags
-    uint32_t mask;  // as stored: generic rights not yet mapped
+    uint8_t type;    // the system's ACE type
+    uint8_t flags;   // the system's ACE flags
+    uint32_t mask;   // as stored: generic rights not yet mapped
     SecurityId sid;  // none for a type whose layout is not read
 };
 
 struct ObjectSecurity {
     uint32_t readError;  // 0 when read; then the rest holds
     SecurityId owner;
-    bool nullDacl;       // no access list at all: anyone may do anything
+    bool nullDacl;  // no access list at all: anyone may do anything
     bool tooManyEntries;
     int32_t entryCount;
     AccessEntry entries[kMaxAccessEntries];
@@ -66,8 +66,9 @@ bool ReadRunnerAccount(SecurityId* sid);
 // "DOMAIN\name" of the account; "" where the system can't name it.
 void DescribeAccount(const SecurityId& sid, char* name, size_t size);
 
-// True when an administrator set the registry's override of the check.
-bool IsUnsafePermissionsAllowed();
+// True when the REG_DWORD name under HKEY_LOCAL_MACHINE\key is 1: a setting
+// that only administrators can write.
+bool IsMachineSwitchOn(const char* key, const char* name);
 
 // True where icacls exists (Windows Vista and later).
 bool HasIcacls();

@@ -41,8 +41,8 @@ bool RewriteToSysnative(const char* program, const char* windowsDir, char* out, 
     size_t prefix = System32PrefixLength(program, windowsDir);
     if (prefix == 0) return false;
     size_t dirLength = prefix - std::strlen("\\system32\\");
-    int written = std::snprintf(out, outSize, "%.*s\\Sysnative\\%s", static_cast<int>(dirLength), program,
-                                program + prefix);
+    int written = std::snprintf(out, outSize, "%.*s\\Sysnative\\%s", static_cast<int>(dirLength),
+                                program, program + prefix);
     return written > 0 && static_cast<size_t>(written) < outSize;
 }
 

@@ -8,9 +8,9 @@
 namespace system32_path {
 
 enum class Route {
-    kAsWritten,        // no redirection to avoid: a 64-bit runner, or 32-bit Windows
-    kThroughSysnative, // System32 names become Sysnative, the real one's alias
-    kRedirectionOff,   // no Sysnative (XP x64): redirection off around the creation
+    kAsWritten,         // no redirection to avoid: a 64-bit runner, or 32-bit Windows
+    kThroughSysnative,  // System32 names become Sysnative, the real one's alias
+    kRedirectionOff,    // no Sysnative (XP x64): redirection off around the creation
 };
 
 constexpr Route ChooseRoute(bool runnerUnderWow64, bool sysnativeExists) {

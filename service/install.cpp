@@ -60,10 +60,10 @@ int InstallService() {
     SC_HANDLE service = nullptr;
     if (GetExecutablePath(executable, sizeof executable) &&
         ComposeBinaryPath(executable, binaryPath, sizeof binaryPath)) {
-        service = CreateServiceA(manager, texts::kServiceName, texts::kServiceName,
-                                 SERVICE_ALL_ACCESS, kServiceType, SERVICE_DEMAND_START,
-                                 SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, nullptr,
-                                 kLocalSystem, nullptr);
+        service =
+            CreateServiceA(manager, texts::kServiceName, texts::kServiceName, SERVICE_ALL_ACCESS,
+                           kServiceType, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath,
+                           nullptr, nullptr, nullptr, kLocalSystem, nullptr);
     }
     if (service != nullptr) {
         CloseServiceHandle(service);

@@ -119,8 +119,8 @@ bool IsServiceStartPending() {
     SC_HANDLE service = OpenServiceA(manager, texts::kServiceName, SERVICE_ALL_ACCESS);
     if (service != nullptr) {
         SERVICE_STATUS status;
-        pending = QueryServiceStatus(service, &status) &&
-                  status.dwCurrentState == SERVICE_START_PENDING;
+        pending =
+            QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_START_PENDING;
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);

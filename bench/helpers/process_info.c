@@ -5,11 +5,13 @@
  *
  * Wine's GetProcessHandleCount answers 0, so handles are counted in the
  * system's handle table instead. */
-#include <windows.h>
-#include <tlhelp32.h>
-
 #include <stdio.h>
 #include <stdlib.h>
+// tlhelp32.h uses the types windows.h declares.
+// clang-format off
+#include <windows.h>
+#include <tlhelp32.h>
+// clang-format on
 
 typedef struct {
     ULONG ownerPid;
@@ -32,7 +34,8 @@ static DWORD CountHandles(DWORD pid) {
         GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
     static BYTE buffer[64 << 20];
     ULONG needed = 0;
-    if (query == NULL || query(16 /* SystemHandleInformation */, buffer, sizeof buffer, &needed) != 0) {
+    if (query == NULL ||
+        query(16 /* SystemHandleInformation */, buffer, sizeof buffer, &needed) != 0) {
         return 0;
     }
     const HandleTable* table = (const HandleTable*)buffer;
@@ -48,7 +51,8 @@ static DWORD CountThreads(DWORD pid) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 thread;
     thread.dwSize = sizeof thread;
-    for (BOOL more = Thread32First(snapshot, &thread); more; more = Thread32Next(snapshot, &thread)) {
+    for (BOOL more = Thread32First(snapshot, &thread); more;
+         more = Thread32Next(snapshot, &thread)) {
         if (thread.th32OwnerProcessID == pid) ++count;
     }
     CloseHandle(snapshot);

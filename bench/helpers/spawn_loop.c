@@ -9,11 +9,10 @@
  *
  * A creation that fails is told in stamp.log beside the loop, as
  * "failed loop ERROR MS", so that nobody waits for a child that never came. */
-#include <windows.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <windows.h>
 
 #include "helper_log.h"
 
@@ -28,8 +27,8 @@ int main(int argc, char** argv) {
     int count = atoi(argv[1]);
     int threads = argc > 5 ? atoi(argv[5]) : 0;
     for (int i = 0; i < threads; ++i) {
-        HANDLE thread = CreateThread(NULL, 128 * 1024, Idle, NULL,
-                                     STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+        HANDLE thread =
+            CreateThread(NULL, 128 * 1024, Idle, NULL, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
         if (thread != NULL) CloseHandle(thread);
     }
     for (int i = 0; i < count; ++i) {

@@ -1,10 +1,9 @@
 /* The benchmarks' child: appends "start TAG PID MS" to stamp.log beside
  * itself, then either ends at once (after "end TAG PID MS") or, with
  * "forever", never. MS is wall-clock milliseconds since 1970. */
-#include <windows.h>
-
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 #include "helper_log.h"
 
@@ -12,8 +11,7 @@ static char LogPath[MAX_PATH];
 
 static void Append(const char* kind, const char* tag) {
     char line[256];
-    snprintf(line, sizeof line, "%s %s %lu %lld\r\n", kind, tag, GetCurrentProcessId(),
-             NowMs());
+    snprintf(line, sizeof line, "%s %s %lu %lld\r\n", kind, tag, GetCurrentProcessId(), NowMs());
     AppendShared(LogPath, "cycle_launch_bench_stamp_log", line);
 }
 

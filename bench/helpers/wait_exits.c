@@ -6,10 +6,9 @@
  * be opened); then waits for all and appends "done MS ENDED CODE2", where MS
  * is the wall-clock time (ms since 1970) once the last has ended and CODE2
  * how many ended with exit code 2. */
-#include <windows.h>
-
 #include <stdio.h>
 #include <stdlib.h>
+#include <windows.h>
 
 #include "helper_log.h"
 

@@ -1,8 +1,9 @@
+#include "platform/admin_report.h"
+
 #include <windows.h>
 
 #include <cstring>
 
-#include "platform/admin_report.h"
 #include "messages.h"
 #include "platform/win32/late_function.h"
 
@@ -17,7 +18,8 @@ static_assert((kWarningSeverity | 3) == MSG_LAUNCH_ERROR, "message table out of 
 static_assert((kWarningSeverity | 4) == MSG_WARNINGS_HELD_BACK, "message table out of step");
 static_assert((kWarningSeverity | 5) == MSG_JOURNAL_UNAVAILABLE, "message table out of step");
 static_assert((kWarningSeverity | 6) == MSG_RELOAD_REJECTED, "message table out of step");
-static_assert((kWarningSeverity | 8) == MSG_UNSAFE_PERMISSIONS_ALLOWED, "message table out of step");
+static_assert((kWarningSeverity | 8) == MSG_UNSAFE_PERMISSIONS_ALLOWED,
+              "message table out of step");
 static_assert((kWarningSeverity | 9) == MSG_RUN_LIMIT, "message table out of step");
 static_assert((kWarningSeverity | 10) == MSG_FOLDER_NOT_CURRENT, "message table out of step");
 constexpr DWORD kErrorSeverity = 0xC0000000u;
@@ -33,9 +35,9 @@ constexpr char kWtsLibrary[] = "wtsapi32.dll";
 // loads where it is missing.
 using ConsoleSessionOf = DWORD(WINAPI*)();
 
-using WtsSendMessage = BOOL(WINAPI*)(HANDLE server, DWORD session, LPSTR title,
-                                      DWORD titleLength, LPSTR message, DWORD messageLength,
-                                      DWORD style, DWORD timeout, DWORD* response, BOOL wait);
+using WtsSendMessage = BOOL(WINAPI*)(HANDLE server, DWORD session, LPSTR title, DWORD titleLength,
+                                     LPSTR message, DWORD messageLength, DWORD style, DWORD timeout,
+                                     DWORD* response, BOOL wait);
 
 // Set once, before any reporting thread exists.
 WtsSendMessage SendMessageToSession = nullptr;
@@ -71,8 +73,8 @@ void WriteWarningEvent(const char* source, uint32_t eventId, const char* text) {
     HANDLE log = RegisterEventSourceA(nullptr, source);
     if (log == nullptr) return;
     const char* strings[] = {text};
-    ReportEventA(log, EVENTLOG_WARNING_TYPE, 0, kWarningSeverity | eventId, nullptr, 1, 0,
-                 strings, nullptr);
+    ReportEventA(log, EVENTLOG_WARNING_TYPE, 0, kWarningSeverity | eventId, nullptr, 1, 0, strings,
+                 nullptr);
     DeregisterEventSource(log);
 }
 
@@ -93,7 +95,7 @@ bool SendConsoleMessage(const char* caption, const char* text) {
     // Not waiting: a box nobody answers must never hold the service up, and
     // the call can't be cancelled once it waits.
     return SendMessageToSession(nullptr, session, const_cast<char*>(caption),
-                                static_cast<DWORD>(std::strlen(caption)),
-                                const_cast<char*>(text), static_cast<DWORD>(std::strlen(text)),
-                                kBoxStyle, 0, &response, FALSE) != FALSE;
+                                static_cast<DWORD>(std::strlen(caption)), const_cast<char*>(text),
+                                static_cast<DWORD>(std::strlen(text)), kBoxStyle, 0, &response,
+                                FALSE) != FALSE;
 }

@@ -1,8 +1,9 @@
+#include "platform/clock.h"
+
 #include <windows.h>
 
 #include <atomic>
 
-#include "platform/clock.h"
 #include "platform/win32/late_function.h"
 
 namespace {
@@ -65,7 +66,7 @@ LocalTime ReadLocalTime() {
     SYSTEMTIME fields = {};
     FileTimeToSystemTime(&local, &fields);
     int64_t offset = (AsInteger(local) - AsInteger(utc)) / kFileTimeTicksPerMinute;
-    return LocalTime{fields.wYear,  fields.wMonth,  fields.wDay,
-                     fields.wHour,  fields.wMinute, fields.wSecond,
-                     fields.wMilliseconds, static_cast<int32_t>(offset)};
+    return LocalTime{
+        fields.wYear,   fields.wMonth,  fields.wDay,          fields.wHour,
+        fields.wMinute, fields.wSecond, fields.wMilliseconds, static_cast<int32_t>(offset)};
 }

@@ -1,6 +1,7 @@
+#include "platform/journal_file.h"
+
 #include <windows.h>
 
-#include "platform/journal_file.h"
 #include "platform/win32/late_function.h"
 
 namespace {
@@ -34,9 +35,9 @@ bool Seek(HANDLE file, uint64_t offset, DWORD from) {
 // second name. Others may read and delete it, never write it.
 HANDLE OpenAsItself(const char* path, DWORD access, DWORD disposition, bool refuseSecondLink,
                     uint32_t* error) {
-    HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, disposition,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
         return nullptr;

@@ -108,9 +108,9 @@ void DecideRoute() {
 
 void OpenNulDevice() {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    Facts.nulDevice = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
-                                  0, nullptr);
+    Facts.nulDevice =
+        CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inheritable, OPEN_EXISTING, 0, nullptr);
     if (Facts.nulDevice == INVALID_HANDLE_VALUE) Facts.nulDevice = nullptr;
 }
 

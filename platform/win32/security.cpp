@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/texts.h"
 #include "platform/files.h"
 #include "platform/link_target.h"
 #include "platform/system.h"
@@ -356,17 +355,16 @@ void DescribeAccount(const SecurityId& sid, char* name, size_t size) {
     }
 }
 
-bool IsUnsafePermissionsAllowed() {
+bool IsMachineSwitchOn(const char* keyName, const char* name) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, texts::kParametersKey, 0, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
         return false;
     }
     DWORD type = 0;
     DWORD value = 0;
     DWORD length = sizeof value;
-    LONG result = RegQueryValueExA(key, texts::kAllowUnsafePermissionsValue, nullptr, &type,
-                                   reinterpret_cast<BYTE*>(&value), &length);
+    LONG result =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &length);
     RegCloseKey(key);
     return result == ERROR_SUCCESS && type == REG_DWORD && length == sizeof value && value == 1;
 }

@@ -1,8 +1,8 @@
+#include "platform/standard_error.h"
+
 #include <windows.h>
 
 #include <cstddef>
-
-#include "platform/standard_error.h"
 
 namespace {
 

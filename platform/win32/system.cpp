@@ -1,3 +1,5 @@
+#include "platform/system.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -7,7 +9,6 @@
 #include "platform/dialog.h"
 #include "platform/environment.h"
 #include "platform/files.h"
-#include "platform/system.h"
 #include "platform/win32/late_function.h"
 #include "platform/win32/read_to_end.h"
 
@@ -106,12 +107,13 @@ void DescribeSystemError(uint32_t error, char* text, size_t size) {
     // Into the caller's buffer: nothing allocated. Without inserts: some
     // messages hold %1, which would otherwise be read from nowhere.
     // On one line: the message's own line breaks become spaces.
-    constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                             FORMAT_MESSAGE_MAX_WIDTH_MASK;
-    DWORD length = FormatMessageA(kFlags, nullptr, error, 0, text, static_cast<DWORD>(size), nullptr);
+    constexpr DWORD kFlags =
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    DWORD length =
+        FormatMessageA(kFlags, nullptr, error, 0, text, static_cast<DWORD>(size), nullptr);
     if (length >= size) length = 0;
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                          text[length - 1] == ' ')) {
+    while (length > 0 &&
+           (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ')) {
         --length;
     }
     text[length] = '\0';

@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "platform/text.h"
+
+#include <windows.h>
 
 static_assert(sizeof(WCHAR) == sizeof(uint16_t), "UTF-16 units");
 
@@ -30,8 +30,8 @@ size_t ConvertAnsiToUtf8(const char* ansi, char* utf8, size_t size) {
     // Too long for utf8: drop characters from the end, never half a pair.
     for (; count > 0; --count) {
         if (IS_HIGH_SURROGATE(wide[count - 1])) continue;
-        int length = WideCharToMultiByte(CP_UTF8, 0, wide, count, utf8,
-                                         static_cast<int>(size - 1), nullptr, nullptr);
+        int length = WideCharToMultiByte(CP_UTF8, 0, wide, count, utf8, static_cast<int>(size - 1),
+                                         nullptr, nullptr);
         if (length > 0) {
             utf8[length] = '\0';
             return static_cast<size_t>(length);

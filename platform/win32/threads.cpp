@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "platform/threads.h"
+
+#include <windows.h>
 
 namespace {
 
@@ -60,7 +60,6 @@ bool StartThread(ThreadBody body, int32_t argument) {
 }
 
 bool StartWriterThread(ThreadBody body) { return StartThread(body, 0); }
-
 
 void EnterJournalLock() { EnterCriticalSection(&Shared.journal); }
 void LeaveJournalLock() { LeaveCriticalSection(&Shared.journal); }

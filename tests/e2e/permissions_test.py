@@ -72,11 +72,12 @@ def runner_on_network_drive(case):
         case.addCleanup(os.symlink, before, drive)
     os.symlink(os.path.join(case.folder, "net"), drive)
     case.addCleanup(os.remove, drive)
+    # The 64-bit view, which Wine's drive manager reads, from a 32-bit reg too.
     key = "HKLM\\Software\\Wine\\Drives"
-    case.assertEqual(reg("add", key, "/v", "n:", "/d", "network", "/f"), 0)
+    case.assertEqual(reg("add", key, "/v", "n:", "/d", "network", "/f", "/reg:64"), 0)
     # Run last: with no server left holding the drive's type.
     case.addCleanup(kill_wine)
-    case.addCleanup(reg, "delete", key, "/v", "n:", "/f")
+    case.addCleanup(reg, "delete", key, "/v", "n:", "/f", "/reg:64")
     kill_wine()  # drives are read when the server starts
     return "N:\\runner\\cycle_launch.exe"
 

@@ -72,9 +72,9 @@ struct World {
     std::vector<WorkerRun> workerRuns;
     std::vector<Blocked*> blocked;
     std::vector<fake::Launch> launches;
-    std::vector<bool> handleOpen;       // by launch
+    std::vector<bool> handleOpen;  // by launch
     std::vector<FakeJobObject> jobObjects;
-    std::deque<Blocked*> waitingWorker;   // by launch; a deque keeps addresses
+    std::deque<Blocked*> waitingWorker;  // by launch; a deque keeps addresses
     std::vector<std::string> warnings;
     std::vector<fake::Event> events;
     std::vector<std::string> consoleMessages;
@@ -94,7 +94,7 @@ struct World {
     bool journalDrained = false;
     bool warningsWritten = false;
     bool standardErrorGone = false;
-    bool finishing = false;  // the case is over: nothing blocks any more
+    bool finishing = false;    // the case is over: nothing blocks any more
     bool runnerEnded = false;  // the runner's process is gone: its threads do nothing
     int64_t sleptMs = 0;       // the machine's time asleep, on the monotonic clock only
     bool diskFull = false;
@@ -374,9 +374,14 @@ LocalTime ReadLocalTime() {
     int64_t ms = world.nowMs;
     int64_t seconds = ms / 1000;
     int32_t hour = static_cast<int32_t>(12 + seconds / 3600);
-    return LocalTime{2026, 12, 10 + hour / 24, hour % 24,
-                     static_cast<int32_t>(seconds / 60 % 60), static_cast<int32_t>(seconds % 60),
-                     static_cast<int32_t>(ms % 1000), world.options.utcOffsetMinutes};
+    return LocalTime{2026,
+                     12,
+                     10 + hour / 24,
+                     hour % 24,
+                     static_cast<int32_t>(seconds / 60 % 60),
+                     static_cast<int32_t>(seconds % 60),
+                     static_cast<int32_t>(ms % 1000),
+                     world.options.utcOffsetMinutes};
 }
 
 void ShowWarningBox(const char*, const char* text) {
@@ -417,19 +422,17 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     const fake::Options& o = world.options;
     bool stillMissing = o.missingUntilMs < 0 || world.nowMs < o.missingUntilMs ||
                         (o.missingAgainFromMs >= 0 && world.nowMs >= o.missingAgainFromMs);
-    bool exists = programPath[0] != '\0' &&
-                  (!stillMissing ||
-                   std::find(missing.begin(), missing.end(), programPath) == missing.end());
+    bool exists =
+        programPath[0] != '\0' &&
+        (!stillMissing || std::find(missing.begin(), missing.end(), programPath) == missing.end());
     int32_t job = -1;
     for (int32_t i = 0; i < kMaxJobs; ++i) {
         if (child == &Rows[i].run.child) job = i;
     }
-    world.launches.push_back(fake::Launch{world.nowMs, job, programPath, commandLine,
-                                    workingDirectory ? workingDirectory : "",
-                                    PathOf(environment),
-                                    exists, false, false, 0, -1, exists && suspended, false,
-                                    exists && world.options.childrenStartDescendants, false,
-                                    0});
+    world.launches.push_back(fake::Launch{
+        world.nowMs, job, programPath, commandLine, workingDirectory ? workingDirectory : "",
+        PathOf(environment), exists, false, false, 0, -1, exists && suspended, false,
+        exists && world.options.childrenStartDescendants, false, 0});
     world.handleOpen.push_back(exists);
     world.waitingWorker.push_back(nullptr);
     auto runFailed = [job] {
@@ -476,9 +479,11 @@ void WaitForChild(const ChildProcess& child) {
     if (IsGone()) return;
     if (world.options.stopAt == fake::StopPoint::kChildCreated) StopFlag.store(1);
     size_t index = LaunchOf(child);
-    if (world.launches[index].suspended) world.handleErrors.push_back("waited for a suspended child");
+    if (world.launches[index].suspended)
+        world.handleErrors.push_back("waited for a suspended child");
     const auto& brief = world.options.briefPrograms;
-    bool isBrief = std::find(brief.begin(), brief.end(), world.launches[index].program) != brief.end();
+    bool isBrief =
+        std::find(brief.begin(), brief.end(), world.launches[index].program) != brief.end();
     int64_t seconds = isBrief ? 0 : world.options.childSeconds;
     for (const auto& [program, programSeconds] : world.options.programSeconds) {
         if (program == world.launches[index].program) seconds = programSeconds;
@@ -512,7 +517,8 @@ uint32_t ChildExitCode(const ChildProcess& child) {
         return 0;
     }
     const fake::Launch& launch = world.launches[index];
-    if (!launch.ended && !launch.terminated) world.handleErrors.push_back("exit code of a running child");
+    if (!launch.ended && !launch.terminated)
+        world.handleErrors.push_back("exit code of a running child");
     return launch.exitCode;
 }
 
@@ -734,7 +740,8 @@ std::string RealFileOf(const std::string& name) {
     std::string full = name.find('\\') == std::string::npos ? world.currentDirectory + name : name;
     const std::string& executable = world.options.executablePath;
     std::string folder = executable.substr(0, executable.rfind('\\') + 1);
-    if (full.size() <= folder.size() || strncasecmp(full.c_str(), folder.c_str(), folder.size()) != 0 ||
+    if (full.size() <= folder.size() ||
+        strncasecmp(full.c_str(), folder.c_str(), folder.size()) != 0 ||
         full.find('\\', folder.size()) != std::string::npos) {
         return "";
     }
@@ -841,7 +848,8 @@ void FakeSecurity(const std::string& path, ObjectSecurity* security) {
         world.nowMs >= o.configUnsafeFromMs) {
         unsafe = true;
     }
-    if (unsafe) security->entries[security->entryCount++] = AccessEntry{0, 0, 0x1301ff, kEveryoneSid};
+    if (unsafe)
+        security->entries[security->entryCount++] = AccessEntry{0, 0, 0x1301ff, kEveryoneSid};
     if (path == FolderOfExecutable(o) + texts::kConfigFileName) security->links = o.configLinks;
 }
 
@@ -917,15 +925,18 @@ bool ReadRunnerAccount(SecurityId* sid) {
 
 void DescribeAccount(const SecurityId& sid, char* name, size_t size) {
     const char* known = "";
-    if (sid.length == kEveryoneSid.length && std::memcmp(sid.bytes, kEveryoneSid.bytes, sid.length) == 0) {
+    if (sid.length == kEveryoneSid.length &&
+        std::memcmp(sid.bytes, kEveryoneSid.bytes, sid.length) == 0) {
         known = "Everyone";
     }
     std::snprintf(name, size, "%s", known);
 }
 
-bool IsUnsafePermissionsAllowed() {
+bool IsMachineSwitchOn(const char* key, const char* name) {
     std::lock_guard<std::mutex> guard(world.mutex);
-    return world.options.allowUnsafePermissions;
+    return std::strcmp(key, texts::kParametersKey) == 0 &&
+           std::strcmp(name, texts::kAllowUnsafePermissionsValue) == 0 &&
+           world.options.allowUnsafePermissions;
 }
 
 bool HasIcacls() { return true; }
@@ -988,14 +999,24 @@ size_t ConvertAnsiToUtf8(const char* ansi, char* utf8, size_t size) {
 void DescribeSystemError(uint32_t error, char* text, size_t size) {
     const char* message = "";
     switch (error) {
-    case kFileNotFound: message = "The system cannot find the file specified."; break;
-    case kAccessDenied: message = "Access is denied."; break;
+    case kFileNotFound:
+        message = "The system cannot find the file specified.";
+        break;
+    case kAccessDenied:
+        message = "Access is denied.";
+        break;
     case kSharingViolation:
         message = "The process cannot access the file because it is being used by another process.";
         break;
-    case kDiskFull: message = "There is not enough space on the disk."; break;
-    case kInternalError: message = "An internal error occurred."; break;
-    case kCantAccessFile: message = "The file cannot be accessed by the system."; break;
+    case kDiskFull:
+        message = "There is not enough space on the disk.";
+        break;
+    case kInternalError:
+        message = "An internal error occurred.";
+        break;
+    case kCantAccessFile:
+        message = "The file cannot be accessed by the system.";
+        break;
     }
     std::snprintf(text, size, "%s", message);
 }
@@ -1123,9 +1144,7 @@ bool IsListed(const std::vector<std::string>& names, const std::string& realPath
     return false;
 }
 
-bool IsMapped(const std::string& realPath) {
-    return IsListed(world.options.mappedFiles, realPath);
-}
+bool IsMapped(const std::string& realPath) { return IsListed(world.options.mappedFiles, realPath); }
 
 bool IsHeld(const std::string& realPath) {
     return IsListed(world.options.heldFiles, realPath) || IsMapped(realPath);

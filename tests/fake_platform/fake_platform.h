@@ -35,7 +35,7 @@ struct Launch {
     bool terminated;
     uint32_t exitCode;
     int64_t endMs;
-    bool suspended;  // not yet resumed
+    bool suspended;    // not yet resumed
     bool inJobObject;  // in a job object of its run's own
     // A process the child started, which runs until something ends it.
     bool hasDescendant;
@@ -69,17 +69,17 @@ struct Options {
     std::string startDirectory = "C:\\Windows\\System32\\";
     uint32_t changeDirectoryError = 0;  // making a folder current fails so
     bool runnerUnderWow64 = false;      // a 32-bit runner on 64-bit Windows
-    uint32_t readError = 0;       // every file there that exists fails to read so
-    int64_t lockedUntilMs = -1;   // until then another program holds every file there
+    uint32_t readError = 0;             // every file there that exists fails to read so
+    int64_t lockedUntilMs = -1;         // until then another program holds every file there
     bool hasPath = true;
     std::string path = "C:\\Windows";
-    int64_t childSeconds = 0;  // how long each child runs...
-    std::vector<std::string> briefPrograms;  // ...but these, which end at once
+    int64_t childSeconds = 0;                                     // how long each child runs...
+    std::vector<std::string> briefPrograms;                       // ...but these, which end at once
     std::vector<std::pair<std::string, int64_t>> programSeconds;  // ...and these, so long
     std::vector<std::string> missingPrograms;
-    int64_t missingUntilMs = -1;     // from then on the missing programs exist...
+    int64_t missingUntilMs = -1;      // from then on the missing programs exist...
     int64_t missingAgainFromMs = -1;  // ...and from then on they are gone again
-    bool consoleSession = true;      // a console session takes the service's boxes
+    bool consoleSession = true;       // a console session takes the service's boxes
     bool childrenStartDescendants = false;
     bool jobObjectsRefused = false;  // no child can be put into a job object
     bool jobObjectsMissing = false;  // no job object can be created
@@ -96,17 +96,17 @@ struct Options {
     // Called as the scheduler starts a row's worker, with the commands of
     // the workers whose runs go on.
     std::function<void(int32_t row, const std::vector<std::string>& going)> onRunStart;
-    bool resumeFails = false;        // no suspended child can be let run
-    bool desktopSeen = true;         // a person can see the foreground's boxes
-    int failThreadStarts = 0;        // the next N thread starts fail...
+    bool resumeFails = false;            // no suspended child can be let run
+    bool desktopSeen = true;             // a person can see the foreground's boxes
+    int failThreadStarts = 0;            // the next N thread starts fail...
     int64_t threadStartsFailFromMs = 0;  // ...from then on
-    int64_t stopAtMs = -1;           // StopFlag set during the sleep reaching it...
-    int32_t stopCause = kStopBySignal;  // ...for this cause
+    int64_t stopAtMs = -1;               // StopFlag set during the sleep reaching it...
+    int32_t stopCause = kStopBySignal;   // ...for this cause
     bool stopOnLoaderWarning = false;
-    int32_t utcOffsetMinutes = 60;   // local time's lead over UTC
+    int32_t utcOffsetMinutes = 60;  // local time's lead over UTC
     // Exit codes of programs that end by themselves; 0 for others.
     std::vector<std::pair<std::string, uint32_t>> exitCodes;
-    int transientFailures = 0;  // the next N creations fail for want of resources...
+    int transientFailures = 0;            // the next N creations fail for want of resources...
     int64_t transientFailuresFromMs = 0;  // ...from then on
     // Creations of these programs take so many ms, as on a server that is off.
     std::vector<std::pair<std::string, int64_t>> slowCreations;
@@ -119,9 +119,9 @@ struct Options {
     std::vector<std::string> mappedFiles;
     // Files there on failing sectors: they open, but no read of them works.
     std::vector<std::string> unreadableFiles;
-    int64_t journalWriteMs = 0;      // each write to the journal takes this long, until the stop
-    int64_t diskFullFromMs = -1;     // writes fail from then...
-    int64_t diskFullUntilMs = -1;    // ...until then
+    int64_t journalWriteMs = 0;       // each write to the journal takes this long, until the stop
+    int64_t diskFullFromMs = -1;      // writes fail from then...
+    int64_t diskFullUntilMs = -1;     // ...until then
     int64_t journalDeletedAtMs = -1;  // someone deletes the live journal then
     bool diskHangsAtStop = false;     // from the stop on, a write never returns
     // Until then standard error takes nothing: its writes block, as on a
@@ -171,7 +171,7 @@ std::vector<Launch> Launches();
 std::vector<std::string> Warnings();  // boxes shown, which block their thread
 std::vector<Event> Events();
 std::vector<std::string> ConsoleMessages();  // boxes sent, which block nobody
-std::vector<std::string> HandleErrors();  // handles used after closing, twice closed...
+std::vector<std::string> HandleErrors();     // handles used after closing, twice closed...
 std::vector<std::string> ChangedDirectories();
 int FileReads();
 int EnvironmentWrites();  // of our own environment

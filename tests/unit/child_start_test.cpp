@@ -66,7 +66,11 @@ TEST(ChildJobs, DecidedByTheWindowsVersionAndTheRunnersJob) {
 }
 
 TEST(System32Route, ChosenByWow64AndSysnative) {
-    struct Case { bool wow64; bool sysnative; Route expected; };
+    struct Case {
+        bool wow64;
+        bool sysnative;
+        Route expected;
+    };
     const Case cases[] = {
         {false, false, Route::kAsWritten},
         {false, true, Route::kAsWritten},
@@ -74,16 +78,22 @@ TEST(System32Route, ChosenByWow64AndSysnative) {
         {true, false, Route::kRedirectionOff},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(system32_path::ChooseRoute(c.wow64, c.sysnative), c.expected) << c.wow64 << c.sysnative;
+        EXPECT_EQ(system32_path::ChooseRoute(c.wow64, c.sysnative), c.expected)
+            << c.wow64 << c.sysnative;
     }
 }
 
 TEST(System32Rewrite, TableOfPaths) {
-    struct Case { const char* program; const char* windowsDir; const char* expected; };
+    struct Case {
+        const char* program;
+        const char* windowsDir;
+        const char* expected;
+    };
     const Case cases[] = {
         {"C:\\Windows\\System32\\cmd.exe", "C:\\Windows", "C:\\Windows\\Sysnative\\cmd.exe"},
         {"c:/windows/system32/tool.exe", "C:\\Windows", "c:/windows\\Sysnative\\tool.exe"},
-        {"C:\\WINDOWS\\SYSTEM32\\sub\\x.exe", "C:\\Windows\\", "C:\\WINDOWS\\Sysnative\\sub\\x.exe"},
+        {"C:\\WINDOWS\\SYSTEM32\\sub\\x.exe", "C:\\Windows\\",
+         "C:\\WINDOWS\\Sysnative\\sub\\x.exe"},
         {"C:\\Windows\\SysWOW64\\cmd.exe", "C:\\Windows", nullptr},
         {"C:\\Windows\\Sysnative\\cmd.exe", "C:\\Windows", nullptr},
         {"C:\\Windows\\System32x\\cmd.exe", "C:\\Windows", nullptr},
@@ -96,9 +106,11 @@ TEST(System32Rewrite, TableOfPaths) {
     };
     for (const Case& c : cases) {
         char out[260];
-        bool rewritten = system32_path::RewriteToSysnative(c.program, c.windowsDir, out, sizeof out);
+        bool rewritten =
+            system32_path::RewriteToSysnative(c.program, c.windowsDir, out, sizeof out);
         EXPECT_EQ(rewritten, c.expected != nullptr) << c.program;
-        EXPECT_EQ(system32_path::IsUnderSystem32(c.program, c.windowsDir), c.expected != nullptr) << c.program;
+        EXPECT_EQ(system32_path::IsUnderSystem32(c.program, c.windowsDir), c.expected != nullptr)
+            << c.program;
         if (rewritten && c.expected) {
             EXPECT_EQ(std::string(out), c.expected);
         }
@@ -113,7 +125,12 @@ TEST(System32Rewrite, RefusesWhatDoesNotFit) {
 }
 
 TEST(System32Missing, OnlyAProgramNotFoundUnderSystem32OfARedirectedRunner) {
-    struct Case { Route route; const char* program; uint32_t error; bool missing; };
+    struct Case {
+        Route route;
+        const char* program;
+        uint32_t error;
+        bool missing;
+    };
     const char* const kSystem32Program = "C:\\Windows\\system32\\OpenSSH\\ssh.exe";
     const Case cases[] = {
         {Route::kThroughSysnative, kSystem32Program, 2, true},
@@ -125,8 +142,9 @@ TEST(System32Missing, OnlyAProgramNotFoundUnderSystem32OfARedirectedRunner) {
         {Route::kThroughSysnative, "C:\\tools\\ssh.exe", 2, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(system32_path::IsMissingFromRealSystem32(c.route, c.program, "C:\\Windows", c.error),
-                  c.missing)
+        EXPECT_EQ(
+            system32_path::IsMissingFromRealSystem32(c.route, c.program, "C:\\Windows", c.error),
+            c.missing)
             << static_cast<int>(c.route) << " " << c.program << " " << c.error;
     }
 }

@@ -36,10 +36,8 @@ INSTANTIATE_TEST_SUITE_P(Table, TrimLineEndTest,
                                          TrimCase{"10,a.exe\r\n", "10,a.exe"},
                                          TrimCase{"10,a.exe\r\r\n\n", "10,a.exe"},
                                          TrimCase{",\n", ","},  // a lone comma
-                                         TrimCase{"\n", ""},
-                                         TrimCase{"\r\n", ""},
-                                         TrimCase{"10,a\rb", "10,a\rb"},
-                                         TrimCase{"", ""}));
+                                         TrimCase{"\n", ""}, TrimCase{"\r\n", ""},
+                                         TrimCase{"10,a\rb", "10,a\rb"}, TrimCase{"", ""}));
 
 struct ParseCase {
     const char* line;
@@ -59,17 +57,16 @@ TEST_P(ParseConfigLineTest, SplitsAtTheFirstComma) {
     EXPECT_STREQ(command, c.command);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ParseConfigLineTest,
-    testing::Values(ParseCase{"10,C:\\a.exe", 0, "10", "C:\\a.exe"},
-                    ParseCase{" 1 0 ,  C:\\a.exe x ", 0, "10", "C:\\a.exe x "},
-                    ParseCase{"5,C:\\a.exe x,y", 0, "5", "C:\\a.exe x,y"},
-                    ParseCase{",C:\\a.exe", 0, "", "C:\\a.exe"},
-                    ParseCase{"7,", 0, "7", ""},
-                    ParseCase{"7,   ", 0, "7", ""},
-                    ParseCase{"\t5,\tcmd", 0, "\t5", "\tcmd"},
-                    ParseCase{"no comma here", 1, "untouched", "untouched"},
-                    ParseCase{"", 1, "untouched", "untouched"}));
+INSTANTIATE_TEST_SUITE_P(Table, ParseConfigLineTest,
+                         testing::Values(ParseCase{"10,C:\\a.exe", 0, "10", "C:\\a.exe"},
+                                         ParseCase{" 1 0 ,  C:\\a.exe x ", 0, "10", "C:\\a.exe x "},
+                                         ParseCase{"5,C:\\a.exe x,y", 0, "5", "C:\\a.exe x,y"},
+                                         ParseCase{",C:\\a.exe", 0, "", "C:\\a.exe"},
+                                         ParseCase{"7,", 0, "7", ""},
+                                         ParseCase{"7,   ", 0, "7", ""},
+                                         ParseCase{"\t5,\tcmd", 0, "\t5", "\tcmd"},
+                                         ParseCase{"no comma here", 1, "untouched", "untouched"},
+                                         ParseCase{"", 1, "untouched", "untouched"}));
 
 struct IntervalCase {
     const char* text;
@@ -82,23 +79,16 @@ TEST_P(ParseIntervalTest, ReadsLikeAtoiButSaturates) {
     EXPECT_EQ(ParseInterval(GetParam().text), GetParam().interval);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ParseIntervalTest,
-                         testing::Values(IntervalCase{"10", 10},
-                                         IntervalCase{"", 0},
-                                         IntervalCase{"5x", 5},
-                                         IntervalCase{"-3", -3},
-                                         IntervalCase{"+4", 4},
-                                         IntervalCase{"\t\v6", 6},
-                                         IntervalCase{"x5", 0},
-                                         IntervalCase{"+-5", 0},
-                                         IntervalCase{"--5", 0},
-                                         IntervalCase{"2147483647", INT32_MAX},
-                                         IntervalCase{"-2147483648", INT32_MIN},
-                                         // These would wrap to small numbers.
-                                         IntervalCase{"2147483648", INT32_MAX},
-                                         IntervalCase{"4294967297", INT32_MAX},
-                                         IntervalCase{"-4294967297", INT32_MIN},
-                                         IntervalCase{"99999999999999999999999", INT32_MAX}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, ParseIntervalTest,
+    testing::Values(IntervalCase{"10", 10}, IntervalCase{"", 0}, IntervalCase{"5x", 5},
+                    IntervalCase{"-3", -3}, IntervalCase{"+4", 4}, IntervalCase{"\t\v6", 6},
+                    IntervalCase{"x5", 0}, IntervalCase{"+-5", 0}, IntervalCase{"--5", 0},
+                    IntervalCase{"2147483647", INT32_MAX}, IntervalCase{"-2147483648", INT32_MIN},
+                    // These would wrap to small numbers.
+                    IntervalCase{"2147483648", INT32_MAX}, IntervalCase{"4294967297", INT32_MAX},
+                    IntervalCase{"-4294967297", INT32_MIN},
+                    IntervalCase{"99999999999999999999999", INT32_MAX}));
 
 // A run's limit after a slash; an older runner's interval ends at the
 // slash too. A malformed limit writes nothing.
@@ -125,36 +115,26 @@ TEST_P(ParseIntervalFieldTest, ReadsTheIntervalAsBeforeAndTheLimitAsDigitsAlone)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ParseIntervalFieldTest,
-    testing::Values(IntervalFieldCase{"60/10", true, 60, 10},
-                    IntervalFieldCase{" 6 0 / 1 0 ", true, 60, 10},
-                    IntervalFieldCase{"5x/10", true, 5, 10},
-                    IntervalFieldCase{"x/10", true, 0, 10},
-                    IntervalFieldCase{"/10", true, 0, 10},
-                    IntervalFieldCase{"-1/30", true, -1, 30},
-                    IntervalFieldCase{"0/30", true, 0, 30},
-                    IntervalFieldCase{"\t60/5", true, 60, 5},
-                    IntervalFieldCase{"60/2147483647", true, 60, INT32_MAX},
-                    IntervalFieldCase{"60/0002147483647", true, 60, INT32_MAX},
-                    IntervalFieldCase{"3600/600", true, 3600, 600},
-                    // Without a slash, as before.
-                    IntervalFieldCase{"60", true, 60, 0},
-                    IntervalFieldCase{"5x", true, 5, 0},
-                    IntervalFieldCase{"", true, 0, 0},
-                    IntervalFieldCase{"2147483648", true, INT32_MAX, 0},
-                    // Malformed limits.
-                    IntervalFieldCase{"60/", false, 0, 0},
-                    IntervalFieldCase{"/", false, 0, 0},
-                    IntervalFieldCase{"60/x", false, 0, 0},
-                    IntervalFieldCase{"60/10x", false, 0, 0},
-                    IntervalFieldCase{"60/+10", false, 0, 0},
-                    IntervalFieldCase{"60/-5", false, 0, 0},
-                    IntervalFieldCase{"60/\t10", false, 0, 0},
-                    IntervalFieldCase{"60/0", false, 0, 0},
-                    IntervalFieldCase{"60/000", false, 0, 0},
-                    IntervalFieldCase{"60/10/5", false, 0, 0},
-                    IntervalFieldCase{"60/2147483648", false, 0, 0},
-                    IntervalFieldCase{"60/4294967306", false, 0, 0},
-                    IntervalFieldCase{"60/99999999999999999999999", false, 0, 0}));
+    testing::Values(
+        IntervalFieldCase{"60/10", true, 60, 10}, IntervalFieldCase{" 6 0 / 1 0 ", true, 60, 10},
+        IntervalFieldCase{"5x/10", true, 5, 10}, IntervalFieldCase{"x/10", true, 0, 10},
+        IntervalFieldCase{"/10", true, 0, 10}, IntervalFieldCase{"-1/30", true, -1, 30},
+        IntervalFieldCase{"0/30", true, 0, 30}, IntervalFieldCase{"\t60/5", true, 60, 5},
+        IntervalFieldCase{"60/2147483647", true, 60, INT32_MAX},
+        IntervalFieldCase{"60/0002147483647", true, 60, INT32_MAX},
+        IntervalFieldCase{"3600/600", true, 3600, 600},
+        // Without a slash, as before.
+        IntervalFieldCase{"60", true, 60, 0}, IntervalFieldCase{"5x", true, 5, 0},
+        IntervalFieldCase{"", true, 0, 0}, IntervalFieldCase{"2147483648", true, INT32_MAX, 0},
+        // Malformed limits.
+        IntervalFieldCase{"60/", false, 0, 0}, IntervalFieldCase{"/", false, 0, 0},
+        IntervalFieldCase{"60/x", false, 0, 0}, IntervalFieldCase{"60/10x", false, 0, 0},
+        IntervalFieldCase{"60/+10", false, 0, 0}, IntervalFieldCase{"60/-5", false, 0, 0},
+        IntervalFieldCase{"60/\t10", false, 0, 0}, IntervalFieldCase{"60/0", false, 0, 0},
+        IntervalFieldCase{"60/000", false, 0, 0}, IntervalFieldCase{"60/10/5", false, 0, 0},
+        IntervalFieldCase{"60/2147483648", false, 0, 0},
+        IntervalFieldCase{"60/4294967306", false, 0, 0},
+        IntervalFieldCase{"60/99999999999999999999999", false, 0, 0}));
 
 TEST(FormatIntervalFieldTest, WritesTheFieldAsItIsRead) {
     const IntervalFieldCase cases[] = {
@@ -227,14 +207,15 @@ TEST_F(LoaderTest, MalformedLinesWarnOnceEachAndYieldNoRow) {
     ASSERT_EQ(Load(), 2);
     EXPECT_STREQ(jobs_.jobs[0].command, "C:\\a.exe");
     EXPECT_STREQ(jobs_.jobs[1].command, "C:\\b.exe");
-    EXPECT_EQ(fake::Warnings(), std::vector<std::string>(
-                                    3, "Config File (cycle_launch.txt) Format Error"));
+    EXPECT_EQ(fake::Warnings(),
+              std::vector<std::string>(3, "Config File (cycle_launch.txt) Format Error"));
 }
 
 // A malformed limit costs its own line alone, with the format warning.
 TEST_F(LoaderTest, ALineWithAMalformedLimitWarnsAndYieldsNoRow) {
-    WriteConfig("3600/600,C:\\a.exe -q\n60/0,C:\\b.exe\n 5 / 1 0 ,C:\\c.exe\n60/x,C:\\d.exe\n"
-                "-1,C:\\e.exe\n");
+    WriteConfig(
+        "3600/600,C:\\a.exe -q\n60/0,C:\\b.exe\n 5 / 1 0 ,C:\\c.exe\n60/x,C:\\d.exe\n"
+        "-1,C:\\e.exe\n");
     ASSERT_EQ(Load(), 3);
     EXPECT_EQ(jobs_.jobs[0].interval, 3600);
     EXPECT_EQ(jobs_.jobs[0].limit, 600);
@@ -248,8 +229,8 @@ TEST_F(LoaderTest, ALineWithAMalformedLimitWarnsAndYieldsNoRow) {
               (std::vector<int32_t>{1, 3, 5}));
     EXPECT_EQ(std::vector<int32_t>(table_.formatErrors.lines, table_.formatErrors.lines + 2),
               (std::vector<int32_t>{2, 4}));
-    EXPECT_EQ(fake::Warnings(), std::vector<std::string>(
-                                    2, "Config File (cycle_launch.txt) Format Error"));
+    EXPECT_EQ(fake::Warnings(),
+              std::vector<std::string>(2, "Config File (cycle_launch.txt) Format Error"));
 }
 
 TEST_F(LoaderTest, OnlyMalformedLinesLoadNothing) {
@@ -281,7 +262,9 @@ TEST_F(LoaderTest, JobsAndFormatErrorsKeepTheirLineNumbers) {
     WriteConfig("garbage\n1,C:\\a.exe\r\n\n2,C:\\" + std::string(300, 'b') +
                 "\r\n3,C:\\c.exe\r4,x\n5,C:\\e.exe");
     ASSERT_EQ(Load(), 4);
-    EXPECT_EQ((std::vector<int32_t>{jobs_.jobs[0].line, jobs_.jobs[1].line, jobs_.jobs[2].line, jobs_.jobs[3].line}), (std::vector<int32_t>{2, 4, 5, 6}));
+    EXPECT_EQ((std::vector<int32_t>{jobs_.jobs[0].line, jobs_.jobs[1].line, jobs_.jobs[2].line,
+                                    jobs_.jobs[3].line}),
+              (std::vector<int32_t>{2, 4, 5, 6}));
     EXPECT_EQ(table_.formatErrors.count, 3);
     EXPECT_EQ(std::vector<int32_t>(table_.formatErrors.lines, table_.formatErrors.lines + 3),
               (std::vector<int32_t>{1, 3, 4}));
@@ -304,9 +287,9 @@ TEST_F(LoaderTest, FormatErrorsListTheFirstLinesAndCountThemAll) {
 // its cause; another program's hold on it is waited out for 2 s.
 struct ReadErrorCase {
     const char* name;
-    bool folder;             // a folder of the file's name instead of the file
-    uint32_t readError;      // the platform refuses the file so
-    int64_t lockedUntilMs;   // another program holds the file until then
+    bool folder;            // a folder of the file's name instead of the file
+    uint32_t readError;     // the platform refuses the file so
+    int64_t lockedUntilMs;  // another program holds the file until then
     bool fileFound;
     uint32_t tableError;
     int64_t waitedMs;
@@ -328,7 +311,8 @@ TEST_P(ReadErrorTest, WarnsAsNotFoundAndKeepsTheError) {
     EXPECT_EQ(Load(), 0);
     EXPECT_EQ(table_.fileFound, c.fileFound);
     EXPECT_EQ(table_.readError, c.tableError);
-    EXPECT_EQ(fake::Warnings(), std::vector<std::string>{"Config File (cycle_launch.txt) not Found"});
+    EXPECT_EQ(fake::Warnings(),
+              std::vector<std::string>{"Config File (cycle_launch.txt) not Found"});
     EXPECT_EQ(fake::NowMs(), c.waitedMs);
 }
 
@@ -371,7 +355,11 @@ TEST_F(LoaderTest, ACutExecutablePathCountsAsNoConfiguration) {
 // --- Where the file is looked for -------------------------------------------
 
 TEST(ConfigPath, BesideTheExecutableWhateverItsName) {
-    struct Case { const char* executable; size_t size; const char* expected; };
+    struct Case {
+        const char* executable;
+        size_t size;
+        const char* expected;
+    };
     const std::string folder255(254, 'a');  // with its backslash, the most a path holds
     const std::string deepExecutable = "C:" + folder255.substr(2) + "\\x.exe";
     const std::string deepConfig = "C:" + folder255.substr(2) + "\\cycle_launch.txt";
@@ -381,7 +369,8 @@ TEST(ConfigPath, BesideTheExecutableWhateverItsName) {
         {"\\\\server\\share\\cl.exe", kConfigPathSize, "\\\\server\\share\\cycle_launch.txt"},
         {deepExecutable.c_str(), kConfigPathSize, deepConfig.c_str()},
         {"cycle_launch.exe", kConfigPathSize, nullptr},  // no folder: never the current one
-        {"C:\\jobs\\cycle_launch.exe", sizeof "C:\\jobs\\cycle_launch.txt", "C:\\jobs\\cycle_launch.txt"},
+        {"C:\\jobs\\cycle_launch.exe", sizeof "C:\\jobs\\cycle_launch.txt",
+         "C:\\jobs\\cycle_launch.txt"},
         {"C:\\jobs\\cycle_launch.exe", sizeof "C:\\jobs\\cycle_launch.txt" - 1, nullptr},
     };
     for (const Case& c : cases) {
@@ -457,28 +446,33 @@ INSTANTIATE_TEST_SUITE_P(
     Table, EncodingTest,
     testing::Values(
         // Bytes of the code page, not valid UTF-8 ("\xEB" alone): read as they are.
-        EncodingCase{"Ansi", "5,C:\\T\xEBst\\job.exe -q\r\n0,C:\\tools\\other.exe\r\n"
-                             "-1,C:\\T\xEBst\\b.exe x\r\n",
+        EncodingCase{"Ansi",
+                     "5,C:\\T\xEBst\\job.exe -q\r\n0,C:\\tools\\other.exe\r\n"
+                     "-1,C:\\T\xEBst\\b.exe x\r\n",
                      ConfigEncoding::kAnsi},
         // PowerShell 5.1's -Encoding UTF8, older Notepad's "UTF-8".
-        EncodingCase{"Utf8WithMark", kUtf8Mark + "5,C:\\T\xC3\xABst\\job.exe -q\r\n"
-                                                 "0,C:\\tools\\other.exe\r\n"
-                                                 "-1,C:\\T\xC3\xABst\\b.exe x\r\n",
+        EncodingCase{"Utf8WithMark",
+                     kUtf8Mark + "5,C:\\T\xC3\xABst\\job.exe -q\r\n"
+                                 "0,C:\\tools\\other.exe\r\n"
+                                 "-1,C:\\T\xC3\xABst\\b.exe x\r\n",
                      ConfigEncoding::kUtf8},
         // Notepad's default since Windows 10 1903.
-        EncodingCase{"Utf8WithoutMark", "5,C:\\T\xC3\xABst\\job.exe -q\n0,C:\\tools\\other.exe\n"
-                                        "-1,C:\\T\xC3\xABst\\b.exe x",
+        EncodingCase{"Utf8WithoutMark",
+                     "5,C:\\T\xC3\xABst\\job.exe -q\n0,C:\\tools\\other.exe\n"
+                     "-1,C:\\T\xC3\xABst\\b.exe x",
                      ConfigEncoding::kUtf8},
         // PowerShell 5.1's > and Out-File.
-        EncodingCase{"Utf16WithMark", Utf16(u"5,C:\\T\u00EBst\\job.exe -q\r\n"
-                                            u"0,C:\\tools\\other.exe\r\n"
-                                            u"-1,C:\\T\u00EBst\\b.exe x\r\n"),
+        EncodingCase{"Utf16WithMark",
+                     Utf16(u"5,C:\\T\u00EBst\\job.exe -q\r\n"
+                           u"0,C:\\tools\\other.exe\r\n"
+                           u"-1,C:\\T\u00EBst\\b.exe x\r\n"),
                      ConfigEncoding::kUtf16}),
     [](const testing::TestParamInfo<EncodingCase>& info) { return info.param.name; });
 
 TEST_F(LoaderTest, AMarkAloneOrBeforeCtrlZIsAnEmptyFile) {
     for (const std::string& bytes : {kUtf8Mark, Utf16(u""), kUtf8Mark + "\x1A" + "1,C:\\a.exe\n",
-                                     Utf16(u"\x1A" u"1,C:\\a.exe\r\n")}) {
+                                     Utf16(u"\x1A"
+                                           u"1,C:\\a.exe\r\n")}) {
         WriteConfig(bytes);
         EXPECT_EQ(Load(), 0) << bytes.size() << " bytes";
         EXPECT_TRUE(fake::Warnings().empty());

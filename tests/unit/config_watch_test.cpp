@@ -66,9 +66,9 @@ protected:
 
 std::string Applied(int added, int retired, int edited, int interval, int unchanged) {
     return "||new version applied: " + std::to_string(added) + " added, " +
-           std::to_string(retired) + " retired, " + std::to_string(edited) +
-           " edited in place, " + std::to_string(interval) + " interval changed, " +
-           std::to_string(unchanged) + " unchanged";
+           std::to_string(retired) + " retired, " + std::to_string(edited) + " edited in place, " +
+           std::to_string(interval) + " interval changed, " + std::to_string(unchanged) +
+           " unchanged";
 }
 
 struct SaveCase {
@@ -91,17 +91,19 @@ TEST_P(SaveTest, OnlyTheFinishedFileIsTaken) {
     EXPECT_EQ(StartsOf("b.exe"), Starts{GetParam().takenAtMs});
     EXPECT_EQ(StartsOf("a.exe"), (Starts{0, 3000, 6000, 9000}));
     EXPECT_EQ(Reloads(), (std::vector<std::string>{Applied(1, 0, 0, 0, 1), "2||added: C:\\b.exe"}));
-    for (const auto& launch : fake::Launches()) EXPECT_NE(launch.program, "C:\\b") << "half a line ran";
+    for (const auto& launch : fake::Launches())
+        EXPECT_NE(launch.program, "C:\\b") << "half a line ran";
 }
 
 const std::string kWhole = "2,C:\\a.exe\n5,C:\\b.exe\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SaveTest,
-    testing::Values(SaveCase{"AtOnce", {{kSaved, kWhole}}, 7000},
-                    SaveCase{"EmptyThenFull", {{kSaved, ""}, {4500, kWhole}}, 9000},
-                    SaveCase{"HalfALineThenTheWhole", {{kSaved, "2,C:\\a.exe\n5,C:\\b"}, {4500, kWhole}}, 9000},
-                    SaveCase{"MissingThenThere", {{kSaved, fake::kDeleted}, {4500, kWhole}}, 9000}),
+    testing::Values(
+        SaveCase{"AtOnce", {{kSaved, kWhole}}, 7000},
+        SaveCase{"EmptyThenFull", {{kSaved, ""}, {4500, kWhole}}, 9000},
+        SaveCase{"HalfALineThenTheWhole", {{kSaved, "2,C:\\a.exe\n5,C:\\b"}, {4500, kWhole}}, 9000},
+        SaveCase{"MissingThenThere", {{kSaved, fake::kDeleted}, {4500, kWhole}}, 9000}),
     [](const testing::TestParamInfo<SaveCase>& info) { return info.param.name; });
 
 TEST_F(ConfigWatchTest, TheSameBytesSavedAgainWriteNothing) {
@@ -154,7 +156,8 @@ TEST_F(ConfigWatchTest, TheServiceTellsARejectedVersionInOneEvent) {
 TEST_F(ConfigWatchTest, RejectedVersionsAreCappedAnHourAtATime) {
     WriteConfig("2,C:\\a.exe\n");
     for (int k = 0; k < 30; ++k) {
-        options_.configSaves.push_back({kSaved + 10000 * k, "2,C:\\a.exe\nno comma " + std::to_string(k) + "\n"});
+        options_.configSaves.push_back(
+            {kSaved + 10000 * k, "2,C:\\a.exe\nno comma " + std::to_string(k) + "\n"});
     }
     options_.stopAtMs = 7000 + 3600000 + 2000;
     role_ = WarningRole::kService;
@@ -169,11 +172,13 @@ TEST_F(ConfigWatchTest, RejectedVersionsAreCappedAnHourAtATime) {
         EXPECT_LT(events[i].ms, 7000 + 6 * 10000);
     }
     EXPECT_EQ(events.back().ms, 7000 + 3600000);
-    EXPECT_EQ(events.back().text, "Rejected versions of Config File (cycle_launch.txt) held back: " +
-                                      std::to_string(30 - (events.size() - 1)));
+    EXPECT_EQ(events.back().text,
+              "Rejected versions of Config File (cycle_launch.txt) held back: " +
+                  std::to_string(30 - (events.size() - 1)));
     // The journal keeps every one of them.
     int rejected = 0;
-    for (const std::string& told : Reloads()) rejected += told.find("rejected") != std::string::npos;
+    for (const std::string& told : Reloads())
+        rejected += told.find("rejected") != std::string::npos;
     EXPECT_EQ(rejected, 30);
 }
 
@@ -219,10 +224,12 @@ TEST_F(ConfigWatchTest, ARetiredRunGoesOnAndIsTakenUpWhenItsJobComesBack) {
         std::find_if(launches.begin(), launches.end(),
                      [](const fake::Launch& l) { return l.commandLine == "long.exe"; }) -
         launches.begin() + 1);
-    EXPECT_EQ(Reloads(), (std::vector<std::string>{
-                             Applied(0, 1, 0, 0, 1), "1|" + pid + "|retired: C:\\long.exe; its run goes on, pid " + pid,
-                             Applied(1, 0, 0, 0, 1),
-                             "2|" + pid + "|added: C:\\long.exe; takes up its run in progress, pid " + pid}));
+    EXPECT_EQ(Reloads(),
+              (std::vector<std::string>{
+                  Applied(0, 1, 0, 0, 1),
+                  "1|" + pid + "|retired: C:\\long.exe; its run goes on, pid " + pid,
+                  Applied(1, 0, 0, 0, 1),
+                  "2|" + pid + "|added: C:\\long.exe; takes up its run in progress, pid " + pid}));
     // The kill keeps the line and run of its start.
     std::vector<Fields> kills = Records("kill");
     ASSERT_EQ(kills.size(), 1u);
@@ -255,7 +262,8 @@ TEST_F(ConfigWatchTest, ARunEditedThenRetiredIsTakenUpByItsOwnCommand) {
 TEST_F(ConfigWatchTest, AnInsertedLineOfTheSameProgramNeverRunsTheJobTwice) {
     WriteConfig("5,C:\\ps.exe -f backup.ps1\n");
     options_.childSeconds = 8;
-    options_.configSaves = {{kSaved, "5,C:\\ps.exe -f report.ps1\n5,C:\\ps.exe -f backup.ps1 -full\n"}};
+    options_.configSaves = {
+        {kSaved, "5,C:\\ps.exe -f report.ps1\n5,C:\\ps.exe -f backup.ps1 -full\n"}};
     options_.stopAtMs = 18000;
     Run();
     ASSERT_EQ(LaunchesOf("ps.exe -f backup.ps1").size(), 1u);
@@ -304,8 +312,9 @@ TEST_F(ConfigWatchTest, AVersionWithoutJobsIsNotTaken) {
     options_.stopAtMs = 12000;
     Run();
     EXPECT_EQ(StartsOf("a.exe"), (Starts{0, 3000, 6000, 9000}));
-    EXPECT_EQ(Reloads(), std::vector<std::string>{
-                             "||paramchange: cycle_launch.txt holds no job; the jobs in force stay"});
+    EXPECT_EQ(Reloads(),
+              std::vector<std::string>{
+                  "||paramchange: cycle_launch.txt holds no job; the jobs in force stay"});
 }
 
 TEST_F(ConfigWatchTest, ARetiredRunThatEndsLeavesItsRowToANewJob) {
@@ -354,9 +363,13 @@ INSTANTIATE_TEST_SUITE_P(
     Table, EditInPlaceTest,
     testing::Values(
         EditCase{"WaitsItsInterval", "3,C:\\job.exe -old\n", "3,C:\\job.exe -new\n", {0}, {8000}},
-        EditCase{"IntervalZeroRunsOnceAfterTheOldRun", "0,C:\\job.exe -old\n",
-                 "0,C:\\job.exe -new\n", {0}, {6000}},
-        EditCase{"MovedToAnotherLine", "3,C:\\job.exe -old\n", "\n\n3,C:\\job.exe -new\n", {0}, {8000}}),
+        EditCase{"IntervalZeroRunsOnceAfterTheOldRun",
+                 "0,C:\\job.exe -old\n",
+                 "0,C:\\job.exe -new\n",
+                 {0},
+                 {6000}},
+        EditCase{
+            "MovedToAnotherLine", "3,C:\\job.exe -old\n", "\n\n3,C:\\job.exe -new\n", {0}, {8000}}),
     [](const testing::TestParamInfo<EditCase>& info) { return info.param.name; });
 
 // The idle count goes on: a job idle for 5 s whose interval drops to 3 is
@@ -439,7 +452,8 @@ TEST_F(ConfigWatchTest, ANewJobInAFreedRowWarnsAnew) {
     Run();
     std::vector<int64_t> launchEvents;
     for (const auto& event : fake::Events()) {
-        if (event.id == static_cast<uint32_t>(WarningEvent::kLaunchError)) launchEvents.push_back(event.ms);
+        if (event.id == static_cast<uint32_t>(WarningEvent::kLaunchError))
+            launchEvents.push_back(event.ms);
     }
     EXPECT_EQ(launchEvents, (std::vector<int64_t>{0, 7000}));
     ASSERT_FALSE(LaunchesOf("gone2.exe").empty());

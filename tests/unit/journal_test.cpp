@@ -127,29 +127,48 @@ const std::string kRunnerHead = "foreground, version 1.2.0.0, pid 4242";
 INSTANTIATE_TEST_SUITE_P(
     Table, JournalRecordTest,
     testing::Values(
-        RecordCase{"EndsWithItsExitCode", "0,C:\\t\\brief.exe -x\n", {{"C:\\t\\brief.exe", 7}}, {},
-                   {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
-                    {"start", "1", "1", "1", "", "C:\\t\\brief.exe -x"},
-                    {"end", "1", "1", "1", "7", ""},
-                    {"runner", "", "", "", "", "stop: Ctrl+C; 0 runs ended by the stop"}}},
-        RecordCase{"CrashShowsItsCodeInHex", "0,C:\\t\\brief.exe\n",
-                   {{"C:\\t\\brief.exe", 0xC0000005u}}, {},
-                   {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
-                    {"start", "1", "1", "1", "", "C:\\t\\brief.exe"},
-                    {"end", "1", "1", "1", "3221225477 (0xC0000005)", ""},
-                    {"runner", "", "", "", "", "stop: Ctrl+C; 0 runs ended by the stop"}}},
-        RecordCase{"FailedStartGivesTheReason", "0,C:\\t\\gone.exe a\n", {}, {"C:\\t\\gone.exe"},
-                   {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
-                    {"fail", "1", "1", "", "2",
-                     "C:\\t\\gone.exe: The system cannot find the file specified."},
-                    {"runner", "", "", "", "", "stop: Ctrl+C; 0 runs ended by the stop"}}},
-        RecordCase{"StopKillsTheRunInProgress", "0,C:\\t\\long.exe\n", {}, {},
-                   {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
-                    {"start", "1", "1", "1", "", "C:\\t\\long.exe"},
-                    {"kill", "1", "1", "1", "2", ""},
-                    {"runner", "", "", "", "", "stop: Ctrl+C; 1 runs ended by the stop"}}},
-        RecordCase{"NoJobs", "", {}, {},
-                   {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 0 jobs loaded, no jobs"},
+        RecordCase{
+            "EndsWithItsExitCode",
+            "0,C:\\t\\brief.exe -x\n",
+            {{"C:\\t\\brief.exe", 7}},
+            {},
+            {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
+             {"start", "1", "1", "1", "", "C:\\t\\brief.exe -x"},
+             {"end", "1", "1", "1", "7", ""},
+             {"runner", "", "", "", "", "stop: Ctrl+C; 0 runs ended by the stop"}}},
+        RecordCase{
+            "CrashShowsItsCodeInHex",
+            "0,C:\\t\\brief.exe\n",
+            {{"C:\\t\\brief.exe", 0xC0000005u}},
+            {},
+            {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
+             {"start", "1", "1", "1", "", "C:\\t\\brief.exe"},
+             {"end", "1", "1", "1", "3221225477 (0xC0000005)", ""},
+             {"runner", "", "", "", "", "stop: Ctrl+C; 0 runs ended by the stop"}}},
+        RecordCase{
+            "FailedStartGivesTheReason",
+            "0,C:\\t\\gone.exe a\n",
+            {},
+            {"C:\\t\\gone.exe"},
+            {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
+             {"fail", "1", "1", "", "2",
+              "C:\\t\\gone.exe: The system cannot find the file specified."},
+             {"runner", "", "", "", "", "stop: Ctrl+C; 0 runs ended by the stop"}}},
+        RecordCase{
+            "StopKillsTheRunInProgress",
+            "0,C:\\t\\long.exe\n",
+            {},
+            {},
+            {{"runner", "", "", "", "", kRunnerHead + ", configuration in ANSI, 1 jobs loaded"},
+             {"start", "1", "1", "1", "", "C:\\t\\long.exe"},
+             {"kill", "1", "1", "1", "2", ""},
+             {"runner", "", "", "", "", "stop: Ctrl+C; 1 runs ended by the stop"}}},
+        RecordCase{"NoJobs",
+                   "",
+                   {},
+                   {},
+                   {{"runner", "", "", "", "",
+                     kRunnerHead + ", configuration in ANSI, 0 jobs loaded, no jobs"},
                     {"runner", "", "", "", "", "stop: no jobs; 0 runs ended by the stop"}}}),
     [](const testing::TestParamInfo<RecordCase>& info) { return info.param.name; });
 
@@ -157,7 +176,11 @@ INSTANTIATE_TEST_SUITE_P(
 // 32-bit program it used to find there is missing: its fail says where
 // that program is.
 TEST_F(JournalTest, AProgramMissingFromTheRealSystem32PointsToSysWow64) {
-    struct Case { bool wow64; const char* program; bool pointed; };
+    struct Case {
+        bool wow64;
+        const char* program;
+        bool pointed;
+    };
     const Case cases[] = {
         {true, "C:\\Windows\\System32\\tool32.exe", true},
         {true, "c:\\windows\\system32\\sub\\tool32.exe", true},
@@ -172,7 +195,8 @@ TEST_F(JournalTest, AProgramMissingFromTheRealSystem32PointsToSysWow64) {
         options_.stopAtMs = 1000;
         Run();
         auto records = Records();
-        ASSERT_EQ(Events(records), (std::vector<std::string>{"runner", "fail", "runner"})) << c.program;
+        ASSERT_EQ(Events(records), (std::vector<std::string>{"runner", "fail", "runner"}))
+            << c.program;
         std::string expected =
             std::string(c.program) + ": The system cannot find the file specified." +
             (c.pointed ? " This runner runs the 64-bit System32: a 32-bit program of that name "
@@ -193,8 +217,11 @@ TEST_F(JournalTest, AFolderThatCantBeMadeCurrentIsToldOnceInARunnerRecord) {
     options_.stopAtMs = 3000;
     Run();
     auto records = Records();
-    EXPECT_EQ(Events(records), (std::vector<std::string>{"runner", "runner", "start", "end", "runner"}));
-    EXPECT_EQ(records[0][7].rfind("the program folder C:\\jobs\\ could not be made current: error 5", 0), 0u)
+    EXPECT_EQ(Events(records),
+              (std::vector<std::string>{"runner", "runner", "start", "end", "runner"}));
+    EXPECT_EQ(
+        records[0][7].rfind("the program folder C:\\jobs\\ could not be made current: error 5", 0),
+        0u)
         << records[0][7];
     EXPECT_TRUE(fake::Warnings().empty());
 }
@@ -239,7 +266,8 @@ TEST_F(JournalTest, ATransientFailureIsTriedOnceMoreAtTheNextTick) {
     options_.transientFailures = 1;
     options_.stopAtMs = 3000;
     Run();
-    EXPECT_EQ(Events(Records()), (std::vector<std::string>{"runner", "retry", "start", "end", "runner"}));
+    EXPECT_EQ(Events(Records()),
+              (std::vector<std::string>{"runner", "retry", "start", "end", "runner"}));
     auto records = Records();
     EXPECT_EQ(records[1][3], records[2][3]) << "the retry and its start share the run";
     EXPECT_EQ(records[1][5], "1359");
@@ -254,7 +282,8 @@ TEST_F(JournalTest, ASecondTransientFailureFailsTheLaunch) {
     options_.stopAtMs = 4000;
     Run();
     EXPECT_EQ(Events(Records()), (std::vector<std::string>{"runner", "retry", "fail", "runner"}));
-    EXPECT_EQ(fake::Warnings(), std::vector<std::string>{"Command (C:\\t\\job.exe) Execution Error"});
+    EXPECT_EQ(fake::Warnings(),
+              std::vector<std::string>{"Command (C:\\t\\job.exe) Execution Error"});
     EXPECT_EQ(fake::Launches().size(), 2u) << "an interval-0 job is not tried a third time";
 }
 
@@ -372,8 +401,10 @@ TEST_F(JournalTest, AChildCreatedDuringTheStopIsKilledBeforeItRuns) {
 }
 
 TEST(TransientLaunchErrorTest, OnlyErrorsThatSayNothingOfTheProgram) {
-    for (uint32_t error : {8u, 14u, 1359u, 1450u, 1455u}) EXPECT_TRUE(IsTransientLaunchError(error)) << error;
-    for (uint32_t error : {2u, 3u, 5u, 193u, 267u}) EXPECT_FALSE(IsTransientLaunchError(error)) << error;
+    for (uint32_t error : {8u, 14u, 1359u, 1450u, 1455u})
+        EXPECT_TRUE(IsTransientLaunchError(error)) << error;
+    for (uint32_t error : {2u, 3u, 5u, 193u, 267u})
+        EXPECT_FALSE(IsTransientLaunchError(error)) << error;
 }
 
 // --- Nothing waits on the disk, and what is lost is told -------------------
@@ -383,7 +414,8 @@ TEST_F(JournalTest, AThousandJobsFailingAtOnceLoseNothingOnASlowDisk) {
     for (int i = 0; i < kMaxJobs; ++i) config += "0,C:\\gone\\" + std::to_string(i) + ".exe\n";
     WriteConfig(config);
     options_.missingPrograms.clear();
-    for (int i = 0; i < kMaxJobs; ++i) options_.missingPrograms.push_back("C:\\gone\\" + std::to_string(i) + ".exe");
+    for (int i = 0; i < kMaxJobs; ++i)
+        options_.missingPrograms.push_back("C:\\gone\\" + std::to_string(i) + ".exe");
     options_.journalWriteMs = 500;
     options_.stopAtMs = 1000;
     SetWarningRole(WarningRole::kService);
@@ -402,7 +434,8 @@ TEST_F(JournalTest, AFullQueueDropsAndCountsWhatItCannotHold) {
     std::string config;
     for (int i = 0; i < kMaxJobs; ++i) config += "-1,C:\\gone\\" + std::to_string(i) + ".exe\n";
     WriteConfig(config);
-    for (int i = 0; i < kMaxJobs; ++i) options_.missingPrograms.push_back("C:\\gone\\" + std::to_string(i) + ".exe");
+    for (int i = 0; i < kMaxJobs; ++i)
+        options_.missingPrograms.push_back("C:\\gone\\" + std::to_string(i) + ".exe");
     options_.journalWriteMs = 3000;
     options_.stopAtMs = 3000;
     SetWarningRole(WarningRole::kService);
@@ -433,7 +466,8 @@ TEST_F(JournalTest, AFailingWriteIsCountedAndToldOnceWritingWorksAgain) {
     const Fields& record = records[lost - events.begin()];
     EXPECT_NE(record[7].find(" records lost: writing failed with error 112 (There is not enough "
                              "space on the disk.)"),
-              std::string::npos) << record[7];
+              std::string::npos)
+        << record[7];
     // Runs go on at every tick meanwhile: starts at 0..5 s, each ended.
     EXPECT_EQ(fake::Launches().size(), 6u);
     uint32_t told = std::stoul(record[7]);
@@ -487,7 +521,8 @@ struct HeldCase {
     const char* name;
     std::vector<std::string> older;  // .1.log, .2.log, ... before
     std::string held;
-    std::vector<std::string> after;  // .1.log, .2.log, ... after; "live": the live file's old content
+    std::vector<std::string>
+        after;  // .1.log, .2.log, ... after; "live": the live file's old content
 };
 
 class JournalRollHeldTest : public JournalTest, public testing::WithParamInterface<HeldCase> {};
@@ -497,7 +532,9 @@ class JournalRollHeldTest : public JournalTest, public testing::WithParamInterfa
 TEST_P(JournalRollHeldTest, TheRollGoesOnAroundAHeldFile) {
     std::string old = Filled(kJournalRollBytes + 10);
     Write(kLive, old);
-    auto name = [](size_t i) { return "cycle_launch.foreground." + std::to_string(i + 1) + ".log"; };
+    auto name = [](size_t i) {
+        return "cycle_launch.foreground." + std::to_string(i + 1) + ".log";
+    };
     for (size_t i = 0; i < GetParam().older.size(); ++i) Write(name(i), GetParam().older[i]);
     options_.heldFiles = {GetParam().held};
     WriteConfig("0,C:\\t\\job.exe\n");
@@ -516,11 +553,15 @@ INSTANTIATE_TEST_SUITE_P(
     Table, JournalRollHeldTest,
     testing::Values(
         HeldCase{"TheNewest", {"one"}, "cycle_launch.foreground.1.log", {"one", "live", "", ""}},
-        HeldCase{"OneInTheMiddle", {"one", "two"}, "cycle_launch.foreground.2.log",
+        HeldCase{"OneInTheMiddle",
+                 {"one", "two"},
+                 "cycle_launch.foreground.2.log",
                  {"live", "two", "one", ""}},
         // All taken and the oldest held: the oldest that can go, goes.
-        HeldCase{"TheOldestWhenAllAreThere", {"one", "two", "three", "four"},
-                 "cycle_launch.foreground.4.log", {"live", "one", "two", "four"}}),
+        HeldCase{"TheOldestWhenAllAreThere",
+                 {"one", "two", "three", "four"},
+                 "cycle_launch.foreground.4.log",
+                 {"live", "one", "two", "four"}}),
     [](const testing::TestParamInfo<HeldCase>& info) { return info.param.name; });
 
 TEST_F(JournalTest, ARollHeldUpOnceGoesOnLaterWithoutLoss) {
@@ -543,7 +584,9 @@ TEST_F(JournalTest, ARollWhoseCutFailsLeavesEveryFileAsItWas) {
     std::string old = Filled(kJournalRollBytes + 10);
     Write(kLive, old);
     const std::vector<std::string> older = {"one", "two", "three", "four"};
-    auto name = [](size_t i) { return "cycle_launch.foreground." + std::to_string(i + 1) + ".log"; };
+    auto name = [](size_t i) {
+        return "cycle_launch.foreground." + std::to_string(i + 1) + ".log";
+    };
     for (size_t i = 0; i < older.size(); ++i) Write(name(i), older[i]);
     WriteConfig("0,C:\\t\\job.exe\n");
     options_.stopAtMs = 1000;
@@ -580,7 +623,8 @@ TEST_F(JournalTest, RandomReadersNeverCostAnOlderFile) {
     auto Older = [&] {
         std::multiset<size_t> older;
         for (int i = 1; i <= kJournalOlderFiles + 1; ++i) {
-            std::string file = i <= kJournalOlderFiles ? name(i) : "cycle_launch.foreground.rolling.log";
+            std::string file =
+                i <= kJournalOlderFiles ? name(i) : "cycle_launch.foreground.rolling.log";
             if (std::filesystem::exists(directory_ + "/" + file)) older.insert(hash(Read(file)));
         }
         return older;
@@ -770,7 +814,8 @@ TEST_F(JournalTest, AHalfRecordLeftByADeadRunnerGoes) {
     options_.stopAtMs = 1000;
     Run();
     auto records = Records();  // every line with its eight fields
-    EXPECT_EQ(Events(records), (std::vector<std::string>{"start", "runner", "start", "end", "runner"}));
+    EXPECT_EQ(Events(records),
+              (std::vector<std::string>{"start", "runner", "start", "end", "runner"}));
     EXPECT_NE(records[1][7].find("without its stop record"), std::string::npos);
 }
 
@@ -789,7 +834,8 @@ TEST_P(JournalZeroTailTest, TheWholeTailGoesAndNothingBeforeIt) {
     EXPECT_EQ(after.find('\0'), std::string::npos);
     EXPECT_EQ(after.substr(0, kept.size()), kept);
     auto records = Records();
-    EXPECT_EQ(Events(records), (std::vector<std::string>{"start", "runner", "start", "end", "runner"}));
+    EXPECT_EQ(Events(records),
+              (std::vector<std::string>{"start", "runner", "start", "end", "runner"}));
     EXPECT_NE(records[1][7].find("without its stop record"), std::string::npos);
 }
 
@@ -814,9 +860,11 @@ TEST_F(JournalTest, AFileInUseMeansNoJournalAndTheJobsRunAsBefore) {
     Run();
     FlushWarnings();
     std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(said, "Cycle_launch: Journal (cycle_launch.foreground.log) not opened: error 32 (The process cannot "
-                    "access the file because it is being used by another process.); running "
-                    "without a journal\n");
+    EXPECT_EQ(said,
+              "Cycle_launch: Journal (cycle_launch.foreground.log) not opened: error 32 (The "
+              "process cannot "
+              "access the file because it is being used by another process.); running "
+              "without a journal\n");
     EXPECT_EQ(fake::Launches().size(), 1u);
 }
 
@@ -844,15 +892,17 @@ TEST_F(JournalTest, ALinkUnderTheJournalsNameIsRefused) {
         std::string target = directory_ + "/elsewhere.txt";
         Write("elsewhere.txt", "precious");
         std::string live = directory_ + "/" + kLive;
-        ASSERT_EQ(hard ? link(target.c_str(), live.c_str()) : symlink(target.c_str(), live.c_str()), 0);
+        ASSERT_EQ(hard ? link(target.c_str(), live.c_str()) : symlink(target.c_str(), live.c_str()),
+                  0);
         WriteConfig("0,C:\\t\\job.exe\n");
         options_.stopAtMs = 1000;
         testing::internal::CaptureStderr();
         Run();
         FlushWarnings();
         std::string said = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(said, "Cycle_launch: Journal (cycle_launch.foreground.log) not opened: error 1920 "
-                        "(The file cannot be accessed by the system.); running without a journal\n")
+        EXPECT_EQ(said,
+                  "Cycle_launch: Journal (cycle_launch.foreground.log) not opened: error 1920 "
+                  "(The file cannot be accessed by the system.); running without a journal\n")
             << hard;
         EXPECT_EQ(Read("elsewhere.txt"), "precious") << hard;
         EXPECT_EQ(fake::Launches().size(), 1u) << hard;
@@ -874,15 +924,14 @@ TEST_F(JournalTest, ALimitRecordClosesTheRunAndNamesTheLimit) {
     CloseJournal();
     std::vector<Fields> records = Records();
     for (Fields& record : records) record.erase(record.begin());  // the time
-    EXPECT_EQ(records,
-              (std::vector<Fields>{
-                  {"end", "3", "7", "100", "1460", "2999", ""},
-                  {"limit", "3", "8", "101", "1460", "3000", "ended at its limit of 3 s"},
-                  {"limit", "1024", "2147483647", "4294967295", "1460", "2147483647000",
-                   "ended at its limit of 2147483647 s"},
-                  // The exit code reads as in an end record, in hex too.
-                  {"limit", "5", "9", "102", "3221225786 (0xC000013A)", "61",
-                   "ended at its limit of 60 s"}}));
+    EXPECT_EQ(records, (std::vector<Fields>{
+                           {"end", "3", "7", "100", "1460", "2999", ""},
+                           {"limit", "3", "8", "101", "1460", "3000", "ended at its limit of 3 s"},
+                           {"limit", "1024", "2147483647", "4294967295", "1460", "2147483647000",
+                            "ended at its limit of 2147483647 s"},
+                           // The exit code reads as in an end record, in hex too.
+                           {"limit", "5", "9", "102", "3221225786 (0xC000013A)", "61",
+                            "ended at its limit of 60 s"}}));
 }
 
 // Run numbers wrap from the top to 1, never through 0 or below, and no two

@@ -29,7 +29,8 @@ SecurityId Sid(uint8_t authority, std::vector<uint32_t> subs) {
     sid.bytes[1] = static_cast<uint8_t>(subs.size());
     sid.bytes[7] = authority;
     for (size_t i = 0; i < subs.size(); ++i) {
-        for (int b = 0; b < 4; ++b) sid.bytes[8 + 4 * i + b] = static_cast<uint8_t>(subs[i] >> (8 * b));
+        for (int b = 0; b < 4; ++b)
+            sid.bytes[8 + 4 * i + b] = static_cast<uint8_t>(subs[i] >> (8 * b));
     }
     sid.length = static_cast<uint32_t>(8 + 4 * subs.size());
     return sid;
@@ -69,22 +70,33 @@ ObjectSecurity SecurityOf(const Fixture& fixture) {
     security.owner = fixture.owner;
     security.nullDacl = fixture.nullDacl;
     security.links = 1;
-    for (const AccessEntry& entry : fixture.entries) security.entries[security.entryCount++] = entry;
+    for (const AccessEntry& entry : fixture.entries)
+        security.entries[security.entryCount++] = entry;
     return security;
 }
 
 const std::vector<Fixture>& Fixtures() {
     static const std::vector<Fixture> fixtures = {
-        {"FolderUnderTheRootAsVistaLeavesIt", ObjectKind::kOwnFolder, kAdministrators, false,
+        {"FolderUnderTheRootAsVistaLeavesIt",
+         ObjectKind::kOwnFolder,
+         kAdministrators,
+         false,
          {{kAllow, kFolderInherit | kInheritedFlag, kFullControl, kAdministrators},
           {kAllow, kFolderInherit | kInheritedFlag, kFullControl, kSystem},
           {kAllow, kFolderInherit | kInheritedFlag, kReadExecute, kUsers},
           {kAllow, kInheritedFlag, kModify, kAuthenticatedUsers},
-          {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, 0xe0010000, kAuthenticatedUsers}},
-         false, {FindingKind::kRights}, 0x101b6 & ChangingRights(ObjectKind::kOwnFolder)},
-        {"FolderUnderProgramFiles", ObjectKind::kOwnFolder, kTrustedInstaller, false,
+          {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, 0xe0010000,
+           kAuthenticatedUsers}},
+         false,
+         {FindingKind::kRights},
+         0x101b6 & ChangingRights(ObjectKind::kOwnFolder)},
+        {"FolderUnderProgramFiles",
+         ObjectKind::kOwnFolder,
+         kTrustedInstaller,
+         false,
          {{kAllow, kInheritedFlag, kFullControl, kTrustedInstaller},
-          {kAllow, kContainerInherit | kInheritOnly | kInheritedFlag, kGenericAll, kTrustedInstaller},
+          {kAllow, kContainerInherit | kInheritOnly | kInheritedFlag, kGenericAll,
+           kTrustedInstaller},
           {kAllow, kInheritedFlag, kModify, kSystem},
           {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, kGenericAll, kSystem},
           {kAllow, kInheritedFlag, kModify, kAdministrators},
@@ -92,49 +104,121 @@ const std::vector<Fixture>& Fixtures() {
           {kAllow, kInheritedFlag, kReadExecute, kUsers},
           {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, 0xa0000000, kUsers},
           {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, kGenericAll, kCreatorOwner}},
-         true, {}, 0},
-        {"FolderUnderProgramDataWhereUsersAddFiles", ObjectKind::kOwnFolder, kSystem, false,
+         true,
+         {},
+         0},
+        {"FolderUnderProgramDataWhereUsersAddFiles",
+         ObjectKind::kOwnFolder,
+         kSystem,
+         false,
          {{kAllow, kFolderInherit | kInheritedFlag, kFullControl, kSystem},
           {kAllow, kFolderInherit | kInheritedFlag, kFullControl, kAdministrators},
           {kAllow, kFolderInherit | kInheritOnly | kInheritedFlag, kGenericAll, kCreatorOwner},
           {kAllow, kFolderInherit | kInheritedFlag, kReadExecute, kUsers},
           {kAllow, kContainerInherit | kInheritedFlag, 0x116, kUsers}},
-         false, {FindingKind::kRights}, 0x116},
-        {"NullDacl", ObjectKind::kFile, kAdministrators, true, {}, false,
-         {FindingKind::kNullDacl}, 0},
-        {"InheritOnlyEntryForUsers", ObjectKind::kOwnFolder, kAdministrators, false,
+         false,
+         {FindingKind::kRights},
+         0x116},
+        {"NullDacl",
+         ObjectKind::kFile,
+         kAdministrators,
+         true,
+         {},
+         false,
+         {FindingKind::kNullDacl},
+         0},
+        {"InheritOnlyEntryForUsers",
+         ObjectKind::kOwnFolder,
+         kAdministrators,
+         false,
          {{kAllow, 0, kFullControl, kSystem},
           {kAllow, kFolderInherit | kInheritOnly, kGenericAll, kUsers}},
-         true, {}, 0},
-        {"GenericWriteAloneForUsers", ObjectKind::kFile, kAdministrators, false,
+         true,
+         {},
+         0},
+        {"GenericWriteAloneForUsers",
+         ObjectKind::kFile,
+         kAdministrators,
+         false,
          {{kAllow, 0, kFullControl, kSystem}, {kAllow, 0, kGenericWrite, kUsers}},
-         false, {FindingKind::kRights}, 0x116},
-        {"UsersMayReadAndRun", ObjectKind::kFile, kAdministrators, false,
-         {{kAllow, 0, kFullControl, kSystem}, {kAllow, 0, kReadExecute, kUsers}}, true, {}, 0},
-        {"DenyBesideAFailingAllow", ObjectKind::kFile, kAdministrators, false,
+         false,
+         {FindingKind::kRights},
+         0x116},
+        {"UsersMayReadAndRun",
+         ObjectKind::kFile,
+         kAdministrators,
+         false,
+         {{kAllow, 0, kFullControl, kSystem}, {kAllow, 0, kReadExecute, kUsers}},
+         true,
+         {},
+         0},
+        {"DenyBesideAFailingAllow",
+         ObjectKind::kFile,
+         kAdministrators,
+         false,
          {{kDeny, 0, kModify, kUsers}, {kAllow, 0, kModify, kUsers}},
-         false, {FindingKind::kRights}, 0x101b6 & ChangingRights(ObjectKind::kFile)},
-        {"OwnedByAnOrdinaryUser", ObjectKind::kFile, kOrdinaryUser, false,
-         {{kAllow, 0, kFullControl, kSystem}}, false, {FindingKind::kOwner}, 0},
-        {"ExplorersContinueForTheAdministratorsOwnAccount", ObjectKind::kOwnFolder, kAdministrators,
+         false,
+         {FindingKind::kRights},
+         0x101b6 & ChangingRights(ObjectKind::kFile)},
+        {"OwnedByAnOrdinaryUser",
+         ObjectKind::kFile,
+         kOrdinaryUser,
+         false,
+         {{kAllow, 0, kFullControl, kSystem}},
+         false,
+         {FindingKind::kOwner},
+         0},
+        {"ExplorersContinueForTheAdministratorsOwnAccount",
+         ObjectKind::kOwnFolder,
+         kAdministrators,
          false,
          {{kAllow, kFolderInherit, kFullControl, kSystem},
           {kAllow, kFolderInherit, kFullControl, kAdministratorsOwnAccount}},
-         false, {FindingKind::kRights}, ChangingRights(ObjectKind::kOwnFolder)},
-        {"DeleteChildForUsersOnTheFolderAbove", ObjectKind::kAncestorFolder, kAdministrators, false,
+         false,
+         {FindingKind::kRights},
+         ChangingRights(ObjectKind::kOwnFolder)},
+        {"DeleteChildForUsersOnTheFolderAbove",
+         ObjectKind::kAncestorFolder,
+         kAdministrators,
+         false,
          {{kAllow, 0, kFullControl, kSystem}, {kAllow, 0, 0x40 | kReadExecute, kUsers}},
-         false, {FindingKind::kRights}, 0x40},
-        {"AppendForAuthenticatedUsersOnTheRoot", ObjectKind::kAncestorFolder, kAdministrators, false,
+         false,
+         {FindingKind::kRights},
+         0x40},
+        {"AppendForAuthenticatedUsersOnTheRoot",
+         ObjectKind::kAncestorFolder,
+         kAdministrators,
+         false,
          {{kAllow, kFolderInherit, kFullControl, kSystem},
           {kAllow, 0, 0x4 | kReadExecute, kAuthenticatedUsers}},
-         true, {}, 0},
+         true,
+         {},
+         0},
         // Beyond the twelve: what the runner's own account and odd entries do.
-        {"TheRunnersOwnAccountMayChangeIt", ObjectKind::kOwnFolder, kRunner, false,
-         {{kAllow, 0, kFullControl, kRunner}}, true, {}, 0},
-        {"ACallbackEntryCantBeJudged", ObjectKind::kFile, kAdministrators, false,
-         {{kCallback, 0, kReadExecute, kSystem}}, false, {FindingKind::kUnknownEntry}, 0},
-        {"ReadOnlyForEveryoneButTheOwnerAndOneWriter", ObjectKind::kFile, kOrdinaryUser, false,
-         {{kAllow, 0, 0x10000, kUsers}}, false, {FindingKind::kOwner, FindingKind::kRights}, 0x10000},
+        {"TheRunnersOwnAccountMayChangeIt",
+         ObjectKind::kOwnFolder,
+         kRunner,
+         false,
+         {{kAllow, 0, kFullControl, kRunner}},
+         true,
+         {},
+         0},
+        {"ACallbackEntryCantBeJudged",
+         ObjectKind::kFile,
+         kAdministrators,
+         false,
+         {{kCallback, 0, kReadExecute, kSystem}},
+         false,
+         {FindingKind::kUnknownEntry},
+         0},
+        {"ReadOnlyForEveryoneButTheOwnerAndOneWriter",
+         ObjectKind::kFile,
+         kOrdinaryUser,
+         false,
+         {{kAllow, 0, 0x10000, kUsers}},
+         false,
+         {FindingKind::kOwner, FindingKind::kRights},
+         0x10000},
     };
     return fixtures;
 }
@@ -209,22 +293,25 @@ TEST(VerdictTest, NamesSidsAndRightsAsAnAdministratorReadsThem) {
 // verdict, and one more allowed entry never makes a failing object pass.
 TEST(VerdictTest, RandomListsKeepTheVerdictsRules) {
     std::mt19937 random(22);
-    const SecurityId accounts[] = {kSystem, kAdministrators, kUsers, kAuthenticatedUsers,
-                                   kCreatorOwner, kTrustedInstaller, kOrdinaryUser, kRunner};
+    const SecurityId accounts[] = {
+        kSystem,       kAdministrators,   kUsers,        kAuthenticatedUsers,
+        kCreatorOwner, kTrustedInstaller, kOrdinaryUser, kRunner};
     auto randomEntry = [&](uint8_t type) {
         uint32_t mask = random() & 0x1f01ff;
         if (random() % 4 == 0) mask |= static_cast<uint32_t>(random() % 16) << 28;
         return AccessEntry{type, static_cast<uint8_t>(random() & 0x1f), mask,
                            accounts[random() % 8]};
     };
-    const ObjectKind kinds[] = {ObjectKind::kFile, ObjectKind::kOwnFolder, ObjectKind::kAncestorFolder};
+    const ObjectKind kinds[] = {ObjectKind::kFile, ObjectKind::kOwnFolder,
+                                ObjectKind::kAncestorFolder};
     for (int round = 0; round < 20000; ++round) {
         ObjectSecurity security = {};
         security.owner = accounts[random() % 8];
         security.links = 1;
         int32_t count = static_cast<int32_t>(random() % 8);
         for (int32_t i = 0; i < count; ++i) {
-            security.entries[security.entryCount++] = randomEntry(random() % 3 == 0 ? kDeny : kAllow);
+            security.entries[security.entryCount++] =
+                randomEntry(random() % 3 == 0 ? kDeny : kAllow);
         }
         ObjectKind kind = kinds[random() % 3];
         ObjectVerdict before;
@@ -236,7 +323,8 @@ TEST(VerdictTest, RandomListsKeepTheVerdictsRules) {
         if (added.type == kAllow && neutral) added.flags |= kInheritOnly;
         // Anywhere in the list: order must not matter.
         int32_t at = static_cast<int32_t>(random() % (changed.entryCount + 1));
-        for (int32_t i = changed.entryCount; i > at; --i) changed.entries[i] = changed.entries[i - 1];
+        for (int32_t i = changed.entryCount; i > at; --i)
+            changed.entries[i] = changed.entries[i - 1];
         changed.entries[at] = added;
         ++changed.entryCount;
         ObjectVerdict after;
@@ -266,7 +354,9 @@ protected:
         std::ifstream in(directory_ + "/cycle_launch.foreground.log", std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    bool JournalExists() const { return std::ifstream(directory_ + "/cycle_launch.foreground.log").good(); }
+    bool JournalExists() const {
+        return std::ifstream(directory_ + "/cycle_launch.foreground.log").good();
+    }
 };
 
 TEST_F(StartCheckTest, ASoundFolderStartsWithoutAWord) {
@@ -284,12 +374,16 @@ TEST_F(StartCheckTest, AFolderOthersCanChangeIsRefusedInOneBox) {
     EXPECT_EQ(Start(JournalRole::kForeground), Refusal::kUnsafeFiles);
     ASSERT_EQ(fake::Warnings().size(), 1u);
     const std::string report = fake::Warnings()[0];
-    EXPECT_EQ(report.rfind("Cycle_launch does not run: others can change its files", 0), 0u) << report;
-    EXPECT_NE(report.find("\nC:\\jobs can be changed by Everyone (S-1-1-0): add file, add subfolder, "
-                          "write extended attributes, delete contents, write attributes, delete\n"),
-              std::string::npos) << report;
+    EXPECT_EQ(report.rfind("Cycle_launch does not run: others can change its files", 0), 0u)
+        << report;
+    EXPECT_NE(
+        report.find("\nC:\\jobs can be changed by Everyone (S-1-1-0): add file, add subfolder, "
+                    "write extended attributes, delete contents, write attributes, delete\n"),
+        std::string::npos)
+        << report;
     EXPECT_NE(report.find("\nC:\\ can be changed by Everyone (S-1-1-0): delete contents, delete\n"),
-              std::string::npos) << report;
+              std::string::npos)
+        << report;
     EXPECT_NE(
         report.find("\nicacls \"C:\\jobs\" /remove *S-1-1-0\nicacls \"C:\\jobs\" /inheritance:r "
                     "/grant:r \"*S-1-5-18:(OI)(CI)F\" \"*S-1-5-32-544:(OI)(CI)F\" "
@@ -315,7 +409,8 @@ TEST_F(StartCheckTest, AConfigurationOthersCanChangeEndsTheJournalCleanly) {
     EXPECT_NE(standardError.find("C:\\jobs\\cycle_launch.txt can be changed by Everyone (S-1-1-0): "
                                  "write data, append, write extended attributes, write attributes, "
                                  "delete\n"),
-              std::string::npos) << standardError;
+              std::string::npos)
+        << standardError;
     EXPECT_NE(standardError.find("icacls \"C:\\jobs\\cycle_launch.txt\" /inheritance:r /grant:r "
                                  "\"*S-1-5-18:F\" \"*S-1-5-32-544:F\" \"*S-1-5-32-545:RX\""),
               std::string::npos);
@@ -324,7 +419,8 @@ TEST_F(StartCheckTest, AConfigurationOthersCanChangeEndsTheJournalCleanly) {
     EXPECT_EQ(fake::Events()[0].id, 7u);
     std::string journal = Journal();
     EXPECT_NE(journal.find("\trunner\t\t\t\t\t\tstop: others can change cycle_launch.txt; 0 runs"),
-              std::string::npos) << journal;
+              std::string::npos)
+        << journal;
 }
 
 TEST_F(StartCheckTest, TheServiceWritesAnErrorEventAndSendsTheBox) {
@@ -346,15 +442,18 @@ TEST_F(StartCheckTest, TheOverrideWarnsAtEveryStart) {
     WriteConfig("2,C:\\a.exe\n");
     options_.allowUnsafePermissions = true;
     for (bool unsafe : {true, false}) {
-        options_.unsafePaths = unsafe ? std::vector<std::string>{"C:\\jobs"} : std::vector<std::string>{};
+        options_.unsafePaths =
+            unsafe ? std::vector<std::string>{"C:\\jobs"} : std::vector<std::string>{};
         testing::internal::CaptureStderr();
         EXPECT_EQ(Start(JournalRole::kForeground), Refusal::kNone);
         testing::internal::GetCapturedStderr();
         ASSERT_EQ(fake::Events().size(), 1u);
         EXPECT_FALSE(fake::Events()[0].isError);
-        EXPECT_EQ(fake::Events()[0].id, static_cast<uint32_t>(WarningEvent::kUnsafePermissionsAllowed));
+        EXPECT_EQ(fake::Events()[0].id,
+                  static_cast<uint32_t>(WarningEvent::kUnsafePermissionsAllowed));
         EXPECT_EQ(fake::Events()[0].text.find("AllowUnsafePermissions is set"), 0u);
-        EXPECT_EQ(fake::Events()[0].text.find("C:\\jobs can be changed") != std::string::npos, unsafe);
+        EXPECT_EQ(fake::Events()[0].text.find("C:\\jobs can be changed") != std::string::npos,
+                  unsafe);
         EXPECT_EQ(fake::Events()[0].text.find("does not run"), std::string::npos);
         EXPECT_TRUE(fake::Warnings().empty());
         EXPECT_NE(Journal().find("AllowUnsafePermissions is set"), std::string::npos);
@@ -755,7 +854,7 @@ TEST_F(StartCheckTest, AConfigurationHeldOpenEndsTheJournalWithItsOwnStop) {
 // the flush allows. The event log has the report either way.
 struct StartReportCase {
     const char* name;
-    bool allowed;           // the administrator's override is set
+    bool allowed;          // the administrator's override is set
     int64_t stuckUntilMs;  // kNever: standard error never takes anything
 };
 
@@ -800,13 +899,14 @@ TEST_P(StartReportTest, ReachesStandardErrorThroughItsWriter) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, StartReportTest,
-    testing::Values(StartReportCase{"RefusedStuck", false, fake::kNever},
-                    StartReportCase{"RefusedFree", false, -1},
-                    StartReportCase{"AllowedStuck", true, fake::kNever},
-                    StartReportCase{"AllowedFree", true, -1}),
-    [](const testing::TestParamInfo<StartReportCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, StartReportTest,
+                         testing::Values(StartReportCase{"RefusedStuck", false, fake::kNever},
+                                         StartReportCase{"RefusedFree", false, -1},
+                                         StartReportCase{"AllowedStuck", true, fake::kNever},
+                                         StartReportCase{"AllowedFree", true, -1}),
+                         [](const testing::TestParamInfo<StartReportCase>& info) {
+                             return info.param.name;
+                         });
 
 // A version saved into a file that others can change is rejected once; the
 // jobs in force stay. A change of permissions alone does nothing.
@@ -842,7 +942,8 @@ TEST_F(UnsafeReloadTest, ANewVersionInAFileOthersCanChangeIsRejectedOnce) {
     EXPECT_EQ(StartsOf("a.exe"), (std::vector<int64_t>{0, 3000, 6000, 9000}));
     size_t first = standardError.find("others can change it; new version rejected");
     EXPECT_NE(first, std::string::npos) << standardError;
-    EXPECT_EQ(standardError.find("others can change it", first + 1), std::string::npos) << "told once";
+    EXPECT_EQ(standardError.find("others can change it", first + 1), std::string::npos)
+        << "told once";
     EXPECT_NE(standardError.find("C:\\jobs\\cycle_launch.txt can be changed by Everyone"),
               std::string::npos);
 }

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "jobs/job_table.h"
 #include "jobs/journal.h"

@@ -38,8 +38,8 @@ void PrintTo(const DecisionCase& decision, std::ostream* out) { *out << decision
 std::string Describe(const ReloadChange& change, const JobVersion& version) {
     static const char* const names[] = {"unchanged", "interval", "edited",
                                         "retired",   "added",    "edit cancelled"};
-    std::string text = std::string(names[static_cast<int>(change.action)]) + " row " +
-                       std::to_string(change.row);
+    std::string text =
+        std::string(names[static_cast<int>(change.action)]) + " row " + std::to_string(change.row);
     if (change.newJob < 0) return text;
     const VersionJob& job = version.jobs[change.newJob];
     text += " line " + std::to_string(job.line);
@@ -76,7 +76,8 @@ std::vector<std::string> Decide(const std::vector<Row>& rows, const std::string&
         break;
     }
     std::vector<std::string> changes;
-    for (int32_t i = 0; i < plan->changeCount; ++i) changes.push_back(Describe(plan->changes[i], *version));
+    for (int32_t i = 0; i < plan->changeCount; ++i)
+        changes.push_back(Describe(plan->changes[i], *version));
     int32_t counted = 0;
     for (int32_t count : plan->counts) counted += count;
     EXPECT_EQ(counted, plan->changeCount);
@@ -274,7 +275,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 std::string Jobs(const char* program, int32_t count) {
     std::string config;
-    for (int32_t i = 0; i < count; ++i) config += "5,C:\\" + std::string(program) + std::to_string(i) + ".exe\n";
+    for (int32_t i = 0; i < count; ++i)
+        config += "5,C:\\" + std::string(program) + std::to_string(i) + ".exe\n";
     return config;
 }
 
@@ -293,7 +295,8 @@ TEST(ReloadRowLimitTest, AVersionNeedingMoreRowsThanAreFreeIsRejectedWhole) {
     ASSERT_EQ(replaced.size(), 2000u);
     EXPECT_EQ(replaced[999], "added row 999 line 1000");
     EXPECT_EQ(replaced[1999], "retired row 999");
-    EXPECT_EQ(Decide(running, Jobs("new", 1000)), std::vector<std::string>{"rejected: needs 2000 rows"});
+    EXPECT_EQ(Decide(running, Jobs("new", 1000)),
+              std::vector<std::string>{"rejected: needs 2000 rows"});
     // 24 more rows are there: a version that keeps 1000 and adds 24 fits, one more doesn't.
     EXPECT_EQ(Decide(running, Jobs("old", 1000) + Jobs("more", 24)).size(), 1024u);
     EXPECT_EQ(Decide(running, Jobs("old", 1000) + Jobs("more", 25)),
@@ -354,7 +357,8 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
     };
     for (int32_t step = 0; step < 3000; ++step) {
         int32_t rows = static_cast<int32_t>(random() % 8);
-        for (int32_t i = 0; i < kMaxJobs; ++i) inForce[i] = JobInForce{false, false, false, 0, 0, "", 0};
+        for (int32_t i = 0; i < kMaxJobs; ++i)
+            inForce[i] = JobInForce{false, false, false, 0, 0, "", 0};
         for (int32_t i = 0; i < rows; ++i) {
             command(commands[i]);
             bool retired = random() % 4 == 0;
@@ -376,7 +380,8 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
             char text[kTextSize];
             command(text);
             int32_t limit = static_cast<int32_t>(random() % 3);
-            config += (limit == 0 ? std::string("5") : "5/" + std::to_string(limit)) + "," + text + "\n";
+            config +=
+                (limit == 0 ? std::string("5") : "5/" + std::to_string(limit)) + "," + text + "\n";
         }
         ParseJobVersion(config.data(), config.size(), version.get());
         DecideReload(inForce, *version, plan.get());
@@ -396,7 +401,8 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
             ++jobSeen[change.newJob];
             // The interval field alone tells unchanged from an interval change.
             bool sameField = row.limit == version->jobs[change.newJob].limit;
-            if (change.action == ReloadAction::kUnchanged || change.action == ReloadAction::kInterval) {
+            if (change.action == ReloadAction::kUnchanged ||
+                change.action == ReloadAction::kInterval) {
                 ASSERT_EQ(sameField, change.action == ReloadAction::kUnchanged) << step;
             }
             // A run going on is never handed to a job that isn't it.
@@ -406,8 +412,10 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
                 char b[kTextSize];
                 std::snprintf(a, kTextSize, "%s", row.command);
                 std::snprintf(b, kTextSize, "%s", version->jobs[change.newJob].command);
-                for (char* p = a; *p != '\0' && *p != ' '; ++p) *p = static_cast<char>(std::tolower(*p));
-                for (char* p = b; *p != '\0' && *p != ' '; ++p) *p = static_cast<char>(std::tolower(*p));
+                for (char* p = a; *p != '\0' && *p != ' '; ++p)
+                    *p = static_cast<char>(std::tolower(*p));
+                for (char* p = b; *p != '\0' && *p != ' '; ++p)
+                    *p = static_cast<char>(std::tolower(*p));
                 ASSERT_STREQ(a, b) << step;
             }
         }
@@ -423,7 +431,8 @@ TEST(ReloadRandomTest, NoRunGoingOnIsLostOrSharedThroughRandomSaves) {
                 ASSERT_FALSE(inForce[i].running) << step;
             }
         }
-        for (int32_t j = 0; j < version->count; ++j) ASSERT_EQ(jobSeen[j], 1) << "job lost " << step;
+        for (int32_t j = 0; j < version->count; ++j)
+            ASSERT_EQ(jobSeen[j], 1) << "job lost " << step;
         // A job that starts at once never makes more runs of its command go
         // on than the version has lines of it.
         for (int32_t j = 0; j < version->count; ++j) {

@@ -44,8 +44,7 @@ struct TimingCase {
     Starts expected;  // before the stop at 9 s; a start in that last pass creates no child
 };
 
-class SchedulerTimingTest : public SchedulerTest,
-                            public testing::WithParamInterface<TimingCase> {};
+class SchedulerTimingTest : public SchedulerTest, public testing::WithParamInterface<TimingCase> {};
 
 TEST_P(SchedulerTimingTest, RestartsAfterTheIdleInterval) {
     WriteConfig(GetParam().config);
@@ -65,10 +64,11 @@ INSTANTIATE_TEST_SUITE_P(
         TimingCase{"LongerThanInterval", "2,C:\\tools\\job.exe\n", 4, {0, 6000}},
         TimingCase{"IntervalZeroRunsOnce", "0,C:\\tools\\job.exe\n", 0, {0}},
         TimingCase{"NonNumericIntervalRunsOnce", "x,C:\\tools\\job.exe\n", 0, {0}},
-        TimingCase{"NegativeRestartsAtEveryTick", "-1,C:\\tools\\job.exe\n", 0,
+        TimingCase{"NegativeRestartsAtEveryTick",
+                   "-1,C:\\tools\\job.exe\n",
+                   0,
                    {0, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000}},
-        TimingCase{"NegativeWaitsForTheRunToEnd", "-5,C:\\tools\\job.exe\n", 3,
-                   {0, 3000, 6000}}),
+        TimingCase{"NegativeWaitsForTheRunToEnd", "-5,C:\\tools\\job.exe\n", 3, {0, 3000, 6000}}),
     [](const testing::TestParamInfo<TimingCase>& info) { return info.param.name; });
 
 TEST_F(SchedulerTest, ChildRunsInItsProgramsDirectoryWithItOnPath) {
@@ -299,7 +299,8 @@ TEST_P(ServiceLaunchFailureTest, IsReportedAndTheJobTriedAgainAfterItsInterval) 
     EXPECT_EQ(fake::Events()[0].id, static_cast<uint32_t>(WarningEvent::kLaunchError));
     // Read by an administrator, the warning gives the system's reason too.
     const std::string told =
-        "Command (C:\\tools\\missing.exe) Execution Error: The system cannot find the file specified.";
+        "Command (C:\\tools\\missing.exe) Execution Error: The system cannot find the file "
+        "specified.";
     EXPECT_EQ(fake::Events()[0].text, told);
     EXPECT_EQ(fake::ConsoleMessages(),
               session ? std::vector<std::string>{told} : std::vector<std::string>{});
@@ -597,10 +598,10 @@ TEST_P(JobObjectFailureTest, TheRunGoesOnWithoutItOrTheLaunchFailsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, JobObjectFailureTest,
-    testing::Values(
-        JobObjectFailureCase{"AssignmentRefused", &fake::Options::jobObjectsRefused, true},
-        JobObjectFailureCase{"NoJobObject", &fake::Options::jobObjectsMissing, true},
-        JobObjectFailureCase{"ResumeFails", &fake::Options::resumeFails, false}),
+    testing::Values(JobObjectFailureCase{"AssignmentRefused", &fake::Options::jobObjectsRefused,
+                                         true},
+                    JobObjectFailureCase{"NoJobObject", &fake::Options::jobObjectsMissing, true},
+                    JobObjectFailureCase{"ResumeFails", &fake::Options::resumeFails, false}),
     [](const testing::TestParamInfo<JobObjectFailureCase>& info) { return info.param.name; });
 
 }  // namespace

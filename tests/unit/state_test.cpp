@@ -163,7 +163,8 @@ TEST_P(LimitTest, EndsTheRunsWholeTreeAtTheFirstTickPastIt) {
     EXPECT_EQ(closing[0][1], c.closedBy);
     std::vector<fake::Event> limitEvents;
     for (const fake::Event& event : fake::Events()) {
-        if (event.id == static_cast<uint32_t>(WarningEvent::kRunLimit)) limitEvents.push_back(event);
+        if (event.id == static_cast<uint32_t>(WarningEvent::kRunLimit))
+            limitEvents.push_back(event);
     }
     bool atLimit = std::string(c.closedBy) == "limit";
     EXPECT_EQ(limitEvents.size(), atLimit ? 1u : 0u);
@@ -429,7 +430,8 @@ void ExpectEveryAttemptClosedOnce(const std::vector<Fields>& records, uint32_t s
         if (event == "end" || event == "kill" || event == "fail" || event == "limit") ++closed[run];
     }
     for (const auto& [run, count] : closed) {
-        EXPECT_EQ(count, 1) << "run " << run << " closed " << count << " times, sequence " << sequence;
+        EXPECT_EQ(count, 1) << "run " << run << " closed " << count << " times, sequence "
+                            << sequence;
     }
     for (const auto& [run, count] : opened) {
         EXPECT_EQ(closed[run], 1) << "run " << run << " never closed, sequence " << sequence;
@@ -470,7 +472,8 @@ void ExpectOneRunPerRow(const std::vector<fake::Launch>& launches, uint32_t sequ
         std::sort(runs.begin(), runs.end());
         for (size_t i = 1; i < runs.size(); ++i) {
             EXPECT_GE(runs[i].first, runs[i - 1].second)
-                << "row " << row << " ran twice at " << runs[i].first << " ms, sequence " << sequence;
+                << "row " << row << " ran twice at " << runs[i].first << " ms, sequence "
+                << sequence;
         }
     }
 }
@@ -635,8 +638,8 @@ TEST_F(InvariantTest, RandomSequencesKeepEveryInvariant) {
             (transition.from == RowState::kWarning && event == RowEvent::kStop)) {
             continue;
         }
-        missed += std::string(" ") + RowStateName(transition.from) + "/" +
-                  RowEventName(transition.event);
+        missed +=
+            std::string(" ") + RowStateName(transition.from) + "/" + RowEventName(transition.event);
     }
     EXPECT_EQ(missed, "") << "transitions never taken";
 }

@@ -24,8 +24,8 @@ struct FormatWarningCase {
     bool desktopSeen;
     std::vector<int32_t> lines;  // the listed line numbers
     int32_t count;
-    Texts boxes;        // shown, waiting for OK
-    Texts events;       // of event ID 2
+    Texts boxes;   // shown, waiting for OK
+    Texts events;  // of event ID 2
     Texts consoleBoxes;
     std::string standardError;
 };
@@ -68,23 +68,44 @@ const std::string kTwentyListed =
 INSTANTIATE_TEST_SUITE_P(
     Table, FormatWarningsTest,
     testing::Values(
-        FormatWarningCase{"SeenForegroundOneBoxPerLine", WarningRole::kForeground, true,
-                          {2, 5, 9}, 3, Texts(3, kFormatError), {}, {}, ""},
-        FormatWarningCase{"ServiceTwoHundredLines", WarningRole::kService, true, FirstLines(20),
-                          200, {},
-                          {std::string(kFormatError) + " (count 200; lines " + kTwentyListed +
-                           ", ...)"},
-                          {std::string(kFormatError) + " (count 200; lines " + kTwentyListed +
-                           ", ...)"},
+        FormatWarningCase{"SeenForegroundOneBoxPerLine",
+                          WarningRole::kForeground,
+                          true,
+                          {2, 5, 9},
+                          3,
+                          Texts(3, kFormatError),
+                          {},
+                          {},
                           ""},
-        FormatWarningCase{"ServiceTwentyLinesAllListed", WarningRole::kService, true,
-                          FirstLines(20), 20, {},
+        FormatWarningCase{
+            "ServiceTwoHundredLines",
+            WarningRole::kService,
+            true,
+            FirstLines(20),
+            200,
+            {},
+            {std::string(kFormatError) + " (count 200; lines " + kTwentyListed + ", ...)"},
+            {std::string(kFormatError) + " (count 200; lines " + kTwentyListed + ", ...)"},
+            ""},
+        FormatWarningCase{"ServiceTwentyLinesAllListed",
+                          WarningRole::kService,
+                          true,
+                          FirstLines(20),
+                          20,
+                          {},
                           {std::string(kFormatError) + " (count 20; lines " + kTwentyListed + ")"},
                           {std::string(kFormatError) + " (count 20; lines " + kTwentyListed + ")"},
                           ""},
-        FormatWarningCase{"ForegroundNobodySees", WarningRole::kForeground, false, {3, 7}, 2, {},
-                          {std::string(kFormatError) + " (count 2; lines 3, 7)"}, {},
-                          std::string("Cycle_launch: ") + kFormatError + " (count 2; lines 3, 7)\n"},
+        FormatWarningCase{
+            "ForegroundNobodySees",
+            WarningRole::kForeground,
+            false,
+            {3, 7},
+            2,
+            {},
+            {std::string(kFormatError) + " (count 2; lines 3, 7)"},
+            {},
+            std::string("Cycle_launch: ") + kFormatError + " (count 2; lines 3, 7)\n"},
         FormatWarningCase{"NoErrorsNoReport", WarningRole::kService, true, {}, 0, {}, {}, {}, ""}),
     [](const testing::TestParamInfo<FormatWarningCase>& info) { return info.param.name; });
 
@@ -164,8 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
         LimitWarningCase{"ServiceWithinTheLimit", WarningRole::kService, true, 0, 10, 0, 10, 0, "",
                          0},
         LimitWarningCase{"ForegroundNobodySees", WarningRole::kForeground, false, 0, 12, 0, 10, 0,
-                         "Launch warnings held back: 2 from the event log, 0 from the console",
-                         12},
+                         "Launch warnings held back: 2 from the event log, 0 from the console", 12},
         LimitWarningCase{"ForegroundSeen", WarningRole::kForeground, true, 0, 12, 0, 0, 0, "", 12}),
     [](const testing::TestParamInfo<LimitWarningCase>& info) { return info.param.name; });
 
@@ -221,7 +241,8 @@ TEST_P(StuckStandardErrorTest, HoldsUpNoJobAndNoStop) {
     std::string line;
     int written = 0;
     unsigned long dropped = 0;
-    const std::string droppedTail = " warnings were not written here: standard error did not take them";
+    const std::string droppedTail =
+        " warnings were not written here: standard error did not take them";
     while (std::getline(lines, line)) {
         ASSERT_EQ(line.rfind("Cycle_launch: ", 0), 0u) << line;
         if (line.size() > droppedTail.size() &&

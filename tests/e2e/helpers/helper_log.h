@@ -2,9 +2,8 @@
  * a log that several processes write at once. */
 #pragma once
 
-#include <windows.h>
-
 #include <string.h>
+#include <windows.h>
 
 /* Milliseconds since 1970, comparable with the test's own clock. */
 static inline long long NowMs(void) {

@@ -10,18 +10,17 @@
  * a program that opened it before its permissions were locked down; "none"
  * opens it for writing and shares nothing at all.
  * Writes "held" to PATH.held once the file is open. */
-#include <windows.h>
-
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 int main(int argc, char** argv) {
     if (argc < 3) return 1;
     int map = strcmp(argv[2], "map") == 0;
     int none = strcmp(argv[2], "none") == 0;
     int write = none || strcmp(argv[2], "write") == 0;
-    DWORD share = map || strcmp(argv[2], "rw") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE
-                                                     : FILE_SHARE_READ;
+    DWORD share =
+        map || strcmp(argv[2], "rw") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
     if (write) share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     if (none) share = 0;
     DWORD access = write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;

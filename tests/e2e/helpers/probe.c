@@ -26,11 +26,10 @@
  * value's UTF-16 units, four hex digits each, so that any character can be
  * compared exactly; <none> when the variable is not set.
  * MS is wall-clock time in milliseconds since 1970. */
-#include <windows.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <windows.h>
 
 #include "helper_log.h"
 
@@ -50,8 +49,8 @@ static int Guard(HANDLE process, const char* tag) {
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
     char line[512];
-    snprintf(line, sizeof line, "exit\t%s\t%lu\t%lld\t%lu\r\n", tag, GetProcessId(process),
-             NowMs(), code);
+    snprintf(line, sizeof line, "exit\t%s\t%lu\t%lld\t%lu\r\n", tag, GetProcessId(process), NowMs(),
+             code);
     AppendLine(line);
     return 0;
 }
@@ -96,7 +95,7 @@ static void ReportVariable(const char* tag, const char* name) {
     WCHAR wideName[256];
     if (!MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 256)) return;
     static WCHAR value[32767];
-    SetLastError(0);  /* an empty value also gives 0 */
+    SetLastError(0); /* an empty value also gives 0 */
     DWORD length = GetEnvironmentVariableW(wideName, value, 32767);
     static char units[32767 * 4 + 1];
     if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
@@ -126,13 +125,20 @@ int main(int argc, char** argv) {
     int breakaway = 0;
     int report = 0;
     for (int i = 2; i < argc; ++i) {
-        if (strcmp(argv[i], "sleep=forever") == 0) sleepMs = -1;
-        else if (strncmp(argv[i], "sleep=", 6) == 0) sleepMs = atol(argv[i] + 6);
-        else if (strncmp(argv[i], "exit=", 5) == 0) exitCode = atoi(argv[i] + 5);
-        else if (strcmp(argv[i], "crash") == 0) crash = 1;
-        else if (strcmp(argv[i], "grandchild") == 0) grandchild = 1;
-        else if (strcmp(argv[i], "breakaway") == 0) breakaway = 1;
-        else if (strcmp(argv[i], "report") == 0) report = 1;
+        if (strcmp(argv[i], "sleep=forever") == 0)
+            sleepMs = -1;
+        else if (strncmp(argv[i], "sleep=", 6) == 0)
+            sleepMs = atol(argv[i] + 6);
+        else if (strncmp(argv[i], "exit=", 5) == 0)
+            exitCode = atoi(argv[i] + 5);
+        else if (strcmp(argv[i], "crash") == 0)
+            crash = 1;
+        else if (strcmp(argv[i], "grandchild") == 0)
+            grandchild = 1;
+        else if (strcmp(argv[i], "breakaway") == 0)
+            breakaway = 1;
+        else if (strcmp(argv[i], "report") == 0)
+            report = 1;
     }
     StartGuard(tag);
     if (grandchild) {
@@ -151,8 +157,8 @@ int main(int argc, char** argv) {
     GetCurrentDirectoryA(sizeof directory, directory);
     static char path[32768];
     if (GetEnvironmentVariableA("PATH", path, sizeof path) == 0) strcpy(path, "<none>");
-    snprintf(line, sizeof line, "start\t%s\t%lu\t%lld\t%s\t%s\t%s\r\n", tag,
-             GetCurrentProcessId(), NowMs(), directory, GetCommandLineA(), path);
+    snprintf(line, sizeof line, "start\t%s\t%lu\t%lld\t%s\t%s\t%s\r\n", tag, GetCurrentProcessId(),
+             NowMs(), directory, GetCommandLineA(), path);
     AppendLine(line);
     if (report) {
         DWORD processes[16];

@@ -8,11 +8,10 @@
  * checkpoint=N hint=N), or "refused ERROR". Then one line: type=0x..
  * start=N error=N account=... state=N exit=N specific=N checkpoint=N hint=N
  * path=..., or "missing" when the service can't be opened. */
-#include <windows.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <windows.h>
 
 int main(int argc, char** argv) {
     if (argc < 2) return 1;
@@ -43,12 +42,13 @@ int main(int argc, char** argv) {
         printf("error %lu\n", GetLastError());
         return 0;
     }
-    printf("type=0x%lx start=%lu error=%lu account=%s state=%lu exit=%lu specific=%lu "
-           "checkpoint=%lu hint=%lu path=%s\n",
-           config->dwServiceType, config->dwStartType, config->dwErrorControl,
-           config->lpServiceStartName ? config->lpServiceStartName : "",
-           status.dwCurrentState, status.dwWin32ExitCode, status.dwServiceSpecificExitCode,
-           status.dwCheckPoint, status.dwWaitHint, config->lpBinaryPathName);
+    printf(
+        "type=0x%lx start=%lu error=%lu account=%s state=%lu exit=%lu specific=%lu "
+        "checkpoint=%lu hint=%lu path=%s\n",
+        config->dwServiceType, config->dwStartType, config->dwErrorControl,
+        config->lpServiceStartName ? config->lpServiceStartName : "", status.dwCurrentState,
+        status.dwWin32ExitCode, status.dwServiceSpecificExitCode, status.dwCheckPoint,
+        status.dwWaitHint, config->lpBinaryPathName);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return 0;

@@ -6,10 +6,9 @@
  *
  * Waits for the program and ends with its exit code; 100 and up when the
  * place or the program could not be made. */
-#include <windows.h>
-
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 static const char StationName[] = "cycle_launch_unseen";
 
@@ -33,8 +32,8 @@ int main(int argc, char** argv) {
     if (desktop == NULL) return Fail("CreateDesktopA", 103);
 
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
-    HANDLE errors = CreateFileA(argv[1], GENERIC_WRITE, FILE_SHARE_READ, &inherited,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE errors = CreateFileA(argv[1], GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, NULL);
     if (errors == INVALID_HANDLE_VALUE) return Fail("CreateFileA", 104);
 
     static char commandLine[32768];

@@ -8,11 +8,10 @@
  * it is killed or, as a service, stopped. A service's boxes can't be found
  * from an ordinary process under Wine, so to watch the runner's service the
  * watcher runs as a service of its own (see the service tests). */
-#include <windows.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <windows.h>
 
 static char Text[1024];
 static const char* LogPath;
