@@ -34,6 +34,7 @@ build: host sanitizers fuzz-build windows windows64
 
 test: build
 	scripts/check-format.sh
+	python3 scripts/check-includes.py
 	ctest --preset host
 	ctest --preset host-asan
 	ctest --preset host-tsan

@@ -1,11 +1,11 @@
 // Decides which role this start is for: the service the Service Control
 // Manager is starting, an installer action, or the runner in the foreground.
 #include "app/options.h"
-#include "jobs/job_table.h"
-#include "jobs/journal.h"
-#include "jobs/runner_start.h"
-#include "jobs/scheduler.h"
-#include "jobs/warnings.h"
+#include "jobs/engine/job_table.h"
+#include "jobs/engine/scheduler.h"
+#include "jobs/report/journal.h"
+#include "jobs/report/warnings.h"
+#include "jobs/start/runner_start.h"
 #include "platform/system.h"
 #include "service/service.h"
 

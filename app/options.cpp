@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/texts.h"
+#include "jobs/report/texts.h"
 
 namespace {
 int NextArgument = 1;

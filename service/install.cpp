@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/job_table.h"
-#include "jobs/texts.h"
+#include "jobs/engine/job_table.h"
+#include "jobs/report/texts.h"
 #include "platform/files.h"
 #include "service/service.h"
 #include "service/service_type.h"

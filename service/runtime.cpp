@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
-#include "jobs/job_table.h"
-#include "jobs/journal.h"
-#include "jobs/runner_start.h"
-#include "jobs/scheduler.h"
-#include "jobs/texts.h"
-#include "jobs/warnings.h"
+#include "jobs/engine/job_table.h"
+#include "jobs/engine/scheduler.h"
+#include "jobs/report/journal.h"
+#include "jobs/report/texts.h"
+#include "jobs/report/warnings.h"
+#include "jobs/start/runner_start.h"
 #include "platform/admin_report.h"
 #include "service/service.h"
 #include "service/service_type.h"

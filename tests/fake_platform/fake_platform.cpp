@@ -16,9 +16,9 @@
 #include <mutex>
 #include <thread>
 
-#include "jobs/job_table.h"
-#include "jobs/launcher.h"
-#include "jobs/texts.h"
+#include "jobs/engine/job_table.h"
+#include "jobs/engine/launcher.h"
+#include "jobs/report/texts.h"
 #include "platform/admin_report.h"
 #include "platform/clock.h"
 #include "platform/dialog.h"

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "jobs/job_table.h"
+#include "jobs/engine/job_table.h"
 
 namespace fake {
 

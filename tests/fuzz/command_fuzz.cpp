@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "jobs/command.h"
-#include "jobs/job_table.h"
+#include "jobs/config/command.h"
+#include "jobs/engine/job_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char command[kTextSize];

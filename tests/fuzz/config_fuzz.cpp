@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "jobs/config.h"
-#include "jobs/config_text.h"
-#include "jobs/job_table.h"
+#include "jobs/config/config.h"
+#include "jobs/config/config_text.h"
+#include "jobs/engine/job_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ConfigText text;

@@ -1,11 +1,11 @@
-#include "jobs/command.h"
+#include "jobs/config/command.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "jobs/job_table.h"
+#include "jobs/engine/job_table.h"
 
 namespace {
 

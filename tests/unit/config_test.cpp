@@ -1,4 +1,4 @@
-#include "jobs/config.h"
+#include "jobs/config/config.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "jobs/program_folder.h"
-#include "jobs/warnings.h"
+#include "jobs/config/config_file.h"
+#include "jobs/report/warnings.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/config_bytes.h"
 #include "tests/unit/program_folder.h"

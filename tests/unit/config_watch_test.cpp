@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "jobs/journal.h"
-#include "jobs/scheduler.h"
+#include "jobs/engine/scheduler.h"
+#include "jobs/report/journal.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/program_folder.h"
 

@@ -1,4 +1,4 @@
-#include "jobs/journal.h"
+#include "jobs/report/journal.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "jobs/launcher.h"
-#include "jobs/scheduler.h"
+#include "jobs/engine/launcher.h"
+#include "jobs/engine/scheduler.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/program_folder.h"
 

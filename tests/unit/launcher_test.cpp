@@ -1,4 +1,4 @@
-#include "jobs/launcher.h"
+#include "jobs/engine/launcher.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The verdict on who may change the runner's files, on the Windows cases as
 // the system records them; and the runner's start and reload on the fake.
-#include "jobs/permissions.h"
+#include "jobs/start/permissions.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "jobs/config.h"
-#include "jobs/journal.h"
-#include "jobs/runner_start.h"
-#include "jobs/scheduler.h"
-#include "jobs/warnings.h"
+#include "jobs/config/config.h"
+#include "jobs/config/config_file.h"
+#include "jobs/config/verdict.h"
+#include "jobs/engine/scheduler.h"
+#include "jobs/report/journal.h"
+#include "jobs/report/warnings.h"
+#include "jobs/start/runner_start.h"
 #include "platform/link_target.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/program_folder.h"

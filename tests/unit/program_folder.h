@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "jobs/job_table.h"
-#include "jobs/journal.h"
-#include "jobs/warnings.h"
+#include "jobs/engine/job_table.h"
+#include "jobs/report/journal.h"
+#include "jobs/report/warnings.h"
 #include "tests/fake_platform/fake_platform.h"
 
 class ProgramFolderTest : public testing::Test {

@@ -1,4 +1,4 @@
-#include "jobs/reload.h"
+#include "jobs/config/reload.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "jobs/config.h"
+#include "jobs/config/config.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "jobs/scheduler.h"
+#include "jobs/engine/scheduler.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "jobs/job_table.h"
+#include "jobs/engine/job_table.h"
 #include "platform/files.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/program_folder.h"

@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "jobs/job_table.h"
-#include "jobs/journal.h"
-#include "jobs/launcher.h"
-#include "jobs/reload.h"
-#include "jobs/runner_start.h"
-#include "jobs/scheduler.h"
-#include "jobs/texts.h"
-#include "jobs/transitions.h"
+#include "jobs/config/reload.h"
+#include "jobs/engine/job_table.h"
+#include "jobs/engine/launcher.h"
+#include "jobs/engine/scheduler.h"
+#include "jobs/engine/transitions.h"
+#include "jobs/report/journal.h"
+#include "jobs/report/texts.h"
+#include "jobs/start/runner_start.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/program_folder.h"
 

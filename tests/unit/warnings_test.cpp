@@ -1,4 +1,4 @@
-#include "jobs/warnings.h"
+#include "jobs/report/warnings.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "jobs/scheduler.h"
+#include "jobs/engine/scheduler.h"
 #include "platform/clock.h"
 #include "tests/fake_platform/fake_platform.h"
 #include "tests/unit/program_folder.h"

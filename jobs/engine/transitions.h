@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "jobs/job_table.h"
+#include "jobs/engine/job_table.h"
 
 enum class RowEvent : uint8_t {
     kAdded,          // a job of the configuration takes a free row

@@ -1,7 +1,6 @@
-#include "jobs/job_table.h"
+#include "jobs/engine/job_table.h"
 
-#include "jobs/journal.h"
-#include "jobs/scheduler.h"
+#include "jobs/report/journal.h"
 
 Row Rows[kMaxJobs];
 std::atomic<int32_t> StopFlag{0};

@@ -1,9 +1,9 @@
-#include "jobs/reload.h"
+#include "jobs/config/reload.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "jobs/command.h"
+#include "jobs/config/command.h"
 
 namespace {
 

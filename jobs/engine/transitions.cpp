@@ -1,4 +1,4 @@
-#include "jobs/transitions.h"
+#include "jobs/engine/transitions.h"
 
 namespace {
 

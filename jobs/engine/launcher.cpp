@@ -1,15 +1,14 @@
-#include "jobs/launcher.h"
+#include "jobs/engine/launcher.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/command.h"
-#include "jobs/job_table.h"
-#include "jobs/journal.h"
-#include "jobs/scheduler.h"
-#include "jobs/texts.h"
-#include "jobs/warnings.h"
+#include "jobs/config/command.h"
+#include "jobs/engine/job_table.h"
+#include "jobs/report/journal.h"
+#include "jobs/report/texts.h"
+#include "jobs/report/warnings.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/process.h"

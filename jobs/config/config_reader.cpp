@@ -1,12 +1,13 @@
-#include "jobs/config_reader.h"
+#include "jobs/config/config_reader.h"
 
 #include <atomic>
 #include <cstdio>
 
-#include "jobs/config.h"
-#include "jobs/journal.h"
-#include "jobs/texts.h"
-#include "jobs/warnings.h"
+#include "jobs/config/config.h"
+#include "jobs/config/config_file.h"
+#include "jobs/report/journal.h"
+#include "jobs/report/texts.h"
+#include "jobs/report/warnings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/system.h"

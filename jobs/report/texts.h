@@ -1,7 +1,7 @@
 // Every fixed text the program shows, in one place.
 #pragma once
 
-#include "jobs/version.h"
+#include "jobs/report/version.h"
 
 namespace texts {
 

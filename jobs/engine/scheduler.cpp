@@ -1,20 +1,20 @@
-#include "jobs/scheduler.h"
+#include "jobs/engine/scheduler.h"
 
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/command.h"
-#include "jobs/config.h"
-#include "jobs/config_reader.h"
-#include "jobs/job_table.h"
-#include "jobs/journal.h"
-#include "jobs/launcher.h"
-#include "jobs/reload.h"
-#include "jobs/texts.h"
-#include "jobs/transitions.h"
-#include "jobs/warnings.h"
+#include "jobs/config/command.h"
+#include "jobs/config/config.h"
+#include "jobs/config/config_reader.h"
+#include "jobs/config/reload.h"
+#include "jobs/engine/job_table.h"
+#include "jobs/engine/launcher.h"
+#include "jobs/engine/transitions.h"
+#include "jobs/report/journal.h"
+#include "jobs/report/texts.h"
+#include "jobs/report/warnings.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/system.h"

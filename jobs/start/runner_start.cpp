@@ -1,11 +1,12 @@
-#include "jobs/runner_start.h"
+#include "jobs/start/runner_start.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/permissions.h"
-#include "jobs/texts.h"
-#include "jobs/warnings.h"
+#include "jobs/config/config_file.h"
+#include "jobs/report/texts.h"
+#include "jobs/report/warnings.h"
+#include "jobs/start/permissions.h"
 #include "platform/process.h"
 #include "platform/security.h"
 

@@ -1,16 +1,10 @@
-#include "jobs/permissions.h"
+#include "jobs/config/verdict.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/config.h"
-#include "jobs/job_types.h"
-#include "jobs/journal.h"
-#include "jobs/program_folder.h"
-#include "jobs/texts.h"
-#include "jobs/warnings.h"
-#include "platform/clock.h"
+#include "jobs/report/texts.h"
 #include "platform/files.h"
 #include "platform/system.h"
 
@@ -57,39 +51,8 @@ constexpr SecurityId kTrustedInstaller = {
      0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87},
     32};
 
-constexpr int32_t kMaxCheckedObjects = 130;  // C:\a\b\... at MAX_PATH
-constexpr size_t kReportBytes = 16384;
-
-struct CheckedObject {
-    char path[kConfigPathSize];
-    ObjectKind kind;
-    ObjectVerdict verdict;
-};
-
-// Used once at start, then by the configuration's reader alone.
-CheckedObject Checked[kMaxCheckedObjects];
-ObjectSecurity Security;
-char Report[kReportBytes];
-char ConfigReport[kReportBytes];
-
 bool SameSid(const SecurityId& a, const SecurityId& b) {
     return a.length != 0 && a.length == b.length && std::memcmp(a.bytes, b.bytes, a.length) == 0;
-}
-
-void AddFinding(ObjectVerdict* verdict, FindingKind kind, const SecurityId* sid, uint32_t rights,
-                bool inherited, uint32_t detail) {
-    verdict->passed = false;
-    if (verdict->count == kMaxFindings) {
-        verdict->moreFindings = true;
-        return;
-    }
-    Finding& finding = verdict->findings[verdict->count++];
-    finding = Finding{};
-    finding.kind = kind;
-    if (sid != nullptr) finding.sid = *sid;
-    finding.rights = rights;
-    finding.inherited = inherited;
-    finding.detail = detail;
 }
 
 bool IsDenyType(uint8_t type) {
@@ -262,139 +225,23 @@ void AppendIcaclsFixes(char* text, size_t size, size_t* at, const CheckedObject&
     }
 }
 
-// Findings, then the fixes, of the objects that failed.
-void ComposeReport(char* text, size_t size, const char* heading, const CheckedObject* objects,
-                   int32_t count) {
-    size_t at = 0;
-    text[0] = '\0';
-    Append(text, size, &at, "%s", heading);
-    for (int32_t i = 0; i < count; ++i) AppendFindings(text, size, &at, objects[i]);
-    Append(text, size, &at, "\n%s", texts::kFixHeader);
-    bool icacls = HasIcacls();
-    bool byHand = false;
-    // Upper folders first: a folder's entries reach the files below it.
-    for (int32_t pass = 0; pass < 2; ++pass) {
-        for (int32_t n = 0; n < count; ++n) {
-            const CheckedObject& object = pass == 0 ? objects[count - 1 - n] : objects[n];
-            if ((object.kind == ObjectKind::kAncestorFolder) != (pass == 0)) continue;
-            if (!AppendPlainFixes(text, size, &at, object)) continue;
-            if (icacls) {
-                AppendIcaclsFixes(text, size, &at, object);
-            } else {
-                byHand = true;
-            }
-        }
-    }
-    if (byHand) Append(text, size, &at, "\n%s", texts::kFixByHand);
-}
-
-// The last bytes read from a configuration that passed, and the last
-// version rejected for failing, told once: the reader's alone.
-uint64_t LastSafeHash = 0;
-bool HasUnsafeHash = false;
-uint64_t LastUnsafeHash = 0;
-
-int32_t Checking = 0;
-bool FolderFailed = false;
-bool ConfigFailed = false;
-Refusal StartRefusal = Refusal::kNone;
-
-void Fail(bool isConfiguration, const ObjectVerdict& verdict) {
-    ++Checking;
-    (isConfiguration ? ConfigFailed : FolderFailed) = true;
-    for (int32_t i = 0; i < verdict.count; ++i) {
-        Refusal refusal = Refusal::kUnsafeFiles;
-        if (verdict.findings[i].kind == FindingKind::kHeldOpen) {
-            refusal = Refusal::kConfigurationHeldOpen;
-        } else if (verdict.findings[i].kind == FindingKind::kNetworkLocation) {
-            refusal = Refusal::kNetworkLocation;
-        }
-        bool first = StartRefusal == Refusal::kNone || refusal == Refusal::kUnsafeFiles ||
-                     (refusal == Refusal::kNetworkLocation &&
-                      StartRefusal == Refusal::kConfigurationHeldOpen);
-        if (first) StartRefusal = refusal;
-    }
-}
-
-// Judges the object at path's first length bytes; true when it is a link.
-bool Check(const char* path, size_t length, ObjectKind kind, const SecurityId& runner,
-           bool isConfiguration) {
-    if (Checking == kMaxCheckedObjects) return false;
-    CheckedObject& object = Checked[Checking];
-    std::snprintf(object.path, sizeof object.path, "%.*s", static_cast<int>(length), path);
-    object.kind = kind;
-    // Read as its reader reads it, so that a writer from before shows.
-    OtherWriters writers = isConfiguration ? OtherWriters::kRefused : OtherWriters::kAllowed;
-    for (uint32_t waited = 0;; waited += kSaveWaitStepMilliseconds) {
-        ReadPathSecurity(object.path, writers, &Security);
-        if (Security.readError != kErrorSharingViolation || waited >= kSaveWaitMilliseconds) break;
-        SleepMilliseconds(kSaveWaitStepMilliseconds);
-    }
-    // A missing configuration is told as it always was.
-    if (isConfiguration &&
-        (Security.readError == kErrorFileNotFound || Security.readError == kErrorPathNotFound)) {
-        return false;
-    }
-    bool link = Security.readError == 0 && Security.reparsePoint;
-    JudgeObject(kind, Security, runner, &object.verdict);
-    if (!object.verdict.passed) Fail(isConfiguration, object.verdict);
-    return link;
-}
-
-// A finding of the platform's own, outside any access list.
-void Refuse(const char* path, ObjectKind kind, FindingKind finding, uint32_t detail) {
-    if (Checking == kMaxCheckedObjects) return;
-    CheckedObject& object = Checked[Checking];
-    std::snprintf(object.path, sizeof object.path, "%s", path);
-    object.kind = kind;
-    object.verdict = ObjectVerdict{};
-    AddFinding(&object.verdict, finding, nullptr, 0, false, detail);
-    Fail(false, object.verdict);
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Whether the folder at path's first length bytes is folder or one above
-// it; paths compare as Windows names do, but for letters outside ASCII.
-bool IsWithin(const char* path, size_t length, const char* folder) {
-    size_t folderLength = std::strlen(folder);
-    if (length == 0 || length > folderLength) return false;
-    for (size_t i = 0; i < length; ++i) {
-        if (Lower(path[i]) != Lower(folder[i])) return false;
-    }
-    return length == folderLength || folder[length] == '\\' || path[length - 1] == '\\';
-}
-
-// Each folder above the one at path's first folder bytes, up to the root,
-// which keeps its backslash; those within skip are judged already, and the
-// root is left where it is judged as the folder it really is.
-void CheckAncestors(const char* path, size_t folder, const char* skip, bool skipRoot,
-                    const SecurityId& runner) {
-    size_t root = RootLength(path);
-    for (size_t end = folder; end > root;) {
-        do {
-            --end;
-        } while (end > root && path[end] != '\\');
-        size_t length = end < root ? root : end;
-        if (skip != nullptr && IsWithin(path, length, skip)) continue;
-        if (skipRoot && length == root) continue;
-        Check(path, length, ObjectKind::kAncestorFolder, runner, false);
-    }
-}
-
-// A substituted drive's root is a folder elsewhere, judged as that among
-// the folders the runner's really sits in.
-bool IsRootElsewhere(const char* path) {
-    char root[kTextSize];
-    std::snprintf(root, sizeof root, "%.*s", static_cast<int>(RootLength(path)), path);
-    char real[kTextSize];
-    bool onNetwork = false;
-    uint32_t error = 0;
-    if (!ReadRealPath(root, real, sizeof real, &onNetwork, &error)) return false;
-    return !IsWithin(real, std::strlen(real), root) || std::strlen(real) != std::strlen(root);
-}
-
 }  // namespace
+
+void AddFinding(ObjectVerdict* verdict, FindingKind kind, const SecurityId* sid, uint32_t rights,
+                bool inherited, uint32_t detail) {
+    verdict->passed = false;
+    if (verdict->count == kMaxFindings) {
+        verdict->moreFindings = true;
+        return;
+    }
+    Finding& finding = verdict->findings[verdict->count++];
+    finding = Finding{};
+    finding.kind = kind;
+    if (sid != nullptr) finding.sid = *sid;
+    finding.rights = rights;
+    finding.inherited = inherited;
+    finding.detail = detail;
+}
 
 uint32_t MapFileGenericRights(uint32_t mask) {
     uint32_t rights = mask & ~kGenericRights;
@@ -514,65 +361,6 @@ void DescribeRights(ObjectKind kind, uint32_t rights, char* text, size_t size) {
     }
 }
 
-StartCheck CheckRunnerFiles() {
-    Checking = 0;
-    FolderFailed = false;
-    ConfigFailed = false;
-    StartRefusal = Refusal::kNone;
-    Report[0] = '\0';
-    if (!HasFileSecurity()) return StartCheck::kPassed;
-    SecurityId runner = {};
-    if (!ReadRunnerAccount(&runner)) runner.length = 0;
-    char executable[kTextSize];
-    // Without its path the load fails and says so.
-    if (!GetExecutablePath(executable, sizeof executable)) return StartCheck::kPassed;
-    char* lastBackslash = std::strrchr(executable, '\\');
-    if (lastBackslash == nullptr) return StartCheck::kPassed;
-    size_t root = RootLength(executable);
-    size_t folder = static_cast<size_t>(lastBackslash - executable);
-    if (folder < root) folder = root;
-
-    // Through junctions, symbolic links and substituted drives: what
-    // guards the files is where they really are.
-    char ownFolder[kTextSize];
-    std::snprintf(ownFolder, sizeof ownFolder, "%.*s", static_cast<int>(folder), executable);
-    char real[kTextSize];
-    uint32_t error = 0;
-    bool onNetwork = false;
-    if (!ReadRealPath(ownFolder, real, sizeof real, &onNetwork, &error)) {
-        Refuse(ownFolder, ObjectKind::kOwnFolder, FindingKind::kUnresolved, error);
-    } else if (onNetwork) {
-        // Its access lists name another machine's accounts.
-        Refuse(real, ObjectKind::kOwnFolder, FindingKind::kNetworkLocation, 0);
-    } else {
-        Check(executable, std::strlen(executable), ObjectKind::kFile, runner, false);
-        bool link = Check(executable, folder, ObjectKind::kOwnFolder, runner, false);
-        CheckAncestors(executable, folder, nullptr, IsRootElsewhere(executable), runner);
-        if (!IsWithin(real, std::strlen(real), ownFolder)) {
-            if (link) Check(real, std::strlen(real), ObjectKind::kOwnFolder, runner, false);
-            CheckAncestors(real, std::strlen(real), ownFolder, false, runner);
-        }
-        char configuration[kConfigPathSize];
-        if (ConfigFilePath(configuration, sizeof configuration)) {
-            Check(configuration, std::strlen(configuration), ObjectKind::kFile, runner, true);
-        }
-    }
-    if (Checking == 0) return StartCheck::kPassed;
-    const char* heading = texts::kUnsafeRefusal;
-    if (StartRefusal == Refusal::kConfigurationHeldOpen) heading = texts::kHeldOpenRefusal;
-    if (StartRefusal == Refusal::kNetworkLocation) heading = texts::kNetworkRefusal;
-    ComposeReport(Report, sizeof Report, heading, Checked, Checking);
-    return FolderFailed ? StartCheck::kFolderFails : StartCheck::kConfigurationFails;
-}
-
-const char* StartCheckReport() { return Report; }
-
-Refusal StartCheckRefusal() { return StartRefusal; }
-
-bool IsUnsafePermissionsAllowed() {
-    return IsMachineSwitchOn(texts::kParametersKey, texts::kAllowUnsafePermissionsValue);
-}
-
 size_t RootLength(const char* path) {
     if (path[0] == '\\' && path[1] == '\\') {
         // "\\server\share\", "\\?\Volume{...}\": two names.
@@ -595,56 +383,27 @@ void QuoteArgument(const char* path, char* text, size_t size) {
                   path + length - trailing);
 }
 
-bool ReadJudgedConfig(char* buffer, size_t size, size_t* length, uint32_t* error, bool* unsafe) {
-    *unsafe = false;
-    *length = 0;
-    // By its full path: the current folder may not be the program's.
-    char path[kConfigPathSize];
-    if (!ConfigFilePath(path, sizeof path)) {
-        *error = kErrorPathNotFound;
-        return false;
-    }
-    if (!HasFileSecurity()) return ReadWholeFile(path, buffer, size, length, error);
-    static CheckedObject Object;
-    if (!ReadCheckedFile(path, OtherWriters::kRefused, &Security, buffer, size, length, error)) {
-        // The override was told at start; a writer from before is let be.
-        if (*error != kErrorSharingViolation || !IsUnsafePermissionsAllowed()) return false;
-        if (!ReadCheckedFile(path, OtherWriters::kAllowed, &Security, buffer, size, length,
-                             error)) {
-            return false;
+void ComposeReport(char* text, size_t size, const char* heading, const CheckedObject* objects,
+                   int32_t count) {
+    size_t at = 0;
+    text[0] = '\0';
+    Append(text, size, &at, "%s", heading);
+    for (int32_t i = 0; i < count; ++i) AppendFindings(text, size, &at, objects[i]);
+    Append(text, size, &at, "\n%s", texts::kFixHeader);
+    bool icacls = HasIcacls();
+    bool byHand = false;
+    // Upper folders first: a folder's entries reach the files below it.
+    for (int32_t pass = 0; pass < 2; ++pass) {
+        for (int32_t n = 0; n < count; ++n) {
+            const CheckedObject& object = pass == 0 ? objects[count - 1 - n] : objects[n];
+            if ((object.kind == ObjectKind::kAncestorFolder) != (pass == 0)) continue;
+            if (!AppendPlainFixes(text, size, &at, object)) continue;
+            if (icacls) {
+                AppendIcaclsFixes(text, size, &at, object);
+            } else {
+                byHand = true;
+            }
         }
     }
-    SecurityId runner = {};
-    if (!ReadRunnerAccount(&runner)) runner.length = 0;
-    JudgeObject(ObjectKind::kFile, Security, runner, &Object.verdict);
-    // The override was told at start; asked only while the file fails.
-    if (Object.verdict.passed || IsUnsafePermissionsAllowed()) {
-        LastSafeHash = HashConfigBytes(buffer, *length);
-        HasUnsafeHash = false;  // a failing version after this one is news
-        return true;
-    }
-    Object.kind = ObjectKind::kFile;
-    std::snprintf(Object.path, sizeof Object.path, "%s", path);
-    ComposeReport(ConfigReport, sizeof ConfigReport, texts::kReloadUnsafe, &Object, 1);
-    *unsafe = true;
-    *error = kErrorUnsafeConfiguration;
-    return false;
-}
-
-const char* ConfigCheckReport() { return ConfigReport; }
-
-bool ReadConfigVersion(char* buffer, size_t size, size_t* length, uint32_t* error) {
-    bool unsafe = false;
-    if (ReadJudgedConfig(buffer, size, length, error, &unsafe)) return true;
-    if (!unsafe) return false;
-    uint64_t hash = HashConfigBytes(buffer, *length);
-    if (hash == LastSafeHash) return true;
-    if (!HasUnsafeHash || hash != LastUnsafeHash) {
-        HasUnsafeHash = true;
-        LastUnsafeHash = hash;
-        RaiseReloadRejected(ConfigCheckReport());
-        JournalReload(0, 0, ConfigCheckReport());
-    }
-    *length = 0;
-    return false;
+    if (byHand) Append(text, size, &at, "\n%s", texts::kFixByHand);
 }

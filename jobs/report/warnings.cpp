@@ -1,10 +1,10 @@
-#include "jobs/warnings.h"
+#include "jobs/report/warnings.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "jobs/job_types.h"
-#include "jobs/texts.h"
+#include "jobs/report/texts.h"
 #include "platform/admin_report.h"
 #include "platform/clock.h"
 #include "platform/dialog.h"

@@ -1,4 +1,4 @@
-#include "jobs/journal.h"
+#include "jobs/report/journal.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/texts.h"
-#include "jobs/warnings.h"
+#include "jobs/report/texts.h"
+#include "jobs/report/warnings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/journal_file.h"

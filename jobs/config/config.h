@@ -44,9 +44,6 @@ int32_t LoadJobTable(ConfigLoad* load, JobVersion* jobs);
 // read from a sound file.
 bool ReadConfigOnce(const char** bytes, size_t* length, uint32_t* error);
 
-// FNV-1a, 64 bits: tells one version of the file from another.
-uint64_t HashConfigBytes(const char* bytes, size_t length);
-
 // The jobs of a new version, read as at start but for blank and
 // whitespace-only lines, which carry no job and are no error here.
 void ParseJobVersion(const char* bytes, size_t length, JobVersion* version);

@@ -1,4 +1,4 @@
-#include "jobs/config_text.h"
+#include "jobs/config/config_text.h"
 
 #include "platform/text.h"
 

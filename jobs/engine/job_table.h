@@ -1,6 +1,6 @@
 // The job table: the runner's whole working state, one row per configured
 // job. The scheduler thread owns every row and alone changes its state, by
-// the transitions of jobs/transitions.h. A row's worker reads what the
+// the transitions of jobs/engine/transitions.h. A row's worker reads what the
 // scheduler gave its run before starting it, and answers through the run's
 // progress word: it never takes a lock, and never closes a handle.
 #pragma once
@@ -79,6 +79,17 @@ struct Row {
     char command[kTextSize];  // the latest written; the run keeps its own
     RowRun run;
 };
+
+// The scheduler's beat, and how long the stop waits for creations still in
+// progress: what a stop may take before the journal is flushed. At shutdown
+// Windows 10 and later give a service about 5 s in all, so the wait is
+// shorter there: the stop's own record must still make it to the disk.
+constexpr uint32_t kTickMilliseconds = 1000;
+constexpr uint32_t kCreationWaitMilliseconds = 5000;
+constexpr uint32_t kShutdownCreationWaitMilliseconds = 1000;
+
+// Exit code of a child terminated at stop.
+constexpr uint32_t kStoppedChildExitCode = 2;
 
 extern Row Rows[kMaxJobs];
 

@@ -2,8 +2,8 @@
 // its journal.
 #pragma once
 
-#include "jobs/journal.h"
-#include "jobs/permissions.h"
+#include "jobs/report/journal.h"
+#include "jobs/start/permissions.h"
 
 // Judges the runner's files and opens the role's journal. Not kNone when
 // the runner must not run: the refusal is reported (its line for standard error

@@ -1,14 +1,13 @@
-#include "jobs/config.h"
+#include "jobs/config/config.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/config_text.h"
-#include "jobs/permissions.h"
-#include "jobs/program_folder.h"
-#include "jobs/texts.h"
-#include "jobs/warnings.h"
+#include "jobs/config/config_file.h"
+#include "jobs/config/config_text.h"
+#include "jobs/report/texts.h"
+#include "jobs/report/warnings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -206,15 +205,6 @@ bool ReadConfigOnce(const char** bytes, size_t* length, uint32_t* error) {
     *bytes = ConfigBytes;
     *length = 0;
     return ReadConfigVersion(ConfigBytes, sizeof ConfigBytes, length, error);
-}
-
-uint64_t HashConfigBytes(const char* bytes, size_t length) {
-    uint64_t hash = 14695981039346656037ull;
-    for (size_t i = 0; i < length; ++i) {
-        hash ^= static_cast<unsigned char>(bytes[i]);
-        hash *= 1099511628211ull;
-    }
-    return hash;
 }
 
 void ParseJobVersion(const char* bytes, size_t length, JobVersion* version) {

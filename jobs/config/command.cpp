@@ -1,4 +1,4 @@
-#include "jobs/command.h"
+#include "jobs/config/command.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Fails when an include breaks the layout's rules (docs/design.md).
+
+Each folder of the core may include only the folders named for it below,
+the seams' headers and the shared types in jobs/job_types.h. Beyond the
+table: no folder includes from one that includes it back, no two units
+include each other, windows.h stays in the Win32 backend and the service,
+and the portable code asks no question of the platform by #ifdef.
+"""
+import pathlib
+import re
+import subprocess
+import sys
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+
+# Who may include whom, by folder. "platform" is the seams' headers; the
+# backends are their own folders.
+ALLOWED = {
+    "jobs": {"platform"},  # the shared types
+    "jobs/report": {"jobs", "platform"},
+    "jobs/config": {"jobs", "jobs/report", "platform"},
+    "jobs/start": {"jobs", "jobs/config", "jobs/report", "platform"},
+    "jobs/engine": {"jobs", "jobs/config", "jobs/report", "platform"},
+    "platform": set(),
+    "platform/win32": {"platform"},
+}
+
+INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.MULTILINE)
+PLATFORM_TEST = re.compile(r"^\s*#\s*(if|ifdef|ifndef|elif)\b.*\b(_WIN32|_WIN64|__linux__|__MINGW32__|WIN32)\b",
+                           re.MULTILINE)
+
+
+def sources():
+    listed = subprocess.run(["git", "ls-files", "*.h", "*.cpp", "*.c"], cwd=ROOT,
+                            capture_output=True, text=True, check=True).stdout.split()
+    return [pathlib.PurePosixPath(name) for name in listed]
+
+
+def folder(path):
+    return str(path.parent)
+
+
+def unit(path):
+    return str(path.with_suffix(""))
+
+
+def find_cycle(graph):
+    """One cycle of the graph as a list of nodes, or None."""
+    state = {}
+    stack = []
+
+    def visit(node):
+        state[node] = "open"
+        stack.append(node)
+        for next_node in sorted(graph.get(node, ())):
+            if state.get(next_node) == "open":
+                return stack[stack.index(next_node):] + [next_node]
+            if next_node not in state:
+                found = visit(next_node)
+                if found:
+                    return found
+        stack.pop()
+        state[node] = "done"
+        return None
+
+    for node in sorted(graph):
+        if node not in state:
+            found = visit(node)
+            if found:
+                return found
+    return None
+
+
+def main():
+    faults = []
+    folders = {}
+    units = {}
+    files = sources()
+    for path in files:
+        text = (ROOT / path).read_text(encoding="utf-8", errors="replace")
+        here = folder(path)
+        top = path.parts[0]
+        if top in ("jobs", "app") and PLATFORM_TEST.search(text):
+            faults.append(f"{path}: asks which platform by #if; a seam's backend answers that")
+        for name in INCLUDE.findall(text):
+            if name.lower() == "windows.h" and top in ("jobs", "app", "platform") and \
+                    not here.startswith("platform/win32"):
+                faults.append(f"{path}: includes windows.h outside the Win32 backend and the service")
+            target = pathlib.PurePosixPath(name)
+            if target.parts[0] not in ("jobs", "platform", "app", "service", "tests"):
+                continue
+            there = folder(target)
+            if unit(target) != unit(path):
+                units.setdefault(unit(path), set()).add(unit(target))
+            if here != there:
+                folders.setdefault(here, set()).add(there)
+            if here in ALLOWED and there != here and there not in ALLOWED[here]:
+                faults.append(f"{path}: includes {name}, which {here}/ may not")
+    cycle = find_cycle(folders)
+    if cycle:
+        faults.append("folders include each other: " + " -> ".join(cycle))
+    cycle = find_cycle(units)
+    if cycle:
+        faults.append("units include each other: " + " -> ".join(cycle))
+    for fault in faults:
+        print(fault, file=sys.stderr)
+    if faults:
+        return 1
+    print(f"includes: {len(files)} files within the layout's rules")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
