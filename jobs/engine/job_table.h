@@ -1,6 +1,6 @@
 // The job table: the runner's whole working state, one row per configured
 // job. The scheduler thread owns every row and alone changes its state, by
-// the transitions of jobs/engine/transitions.h. A row's worker reads what the
+// the transitions of jobs/engine/row_machine.h. A row's worker reads what the
 // scheduler gave its run before starting it, and answers through the run's
 // progress word: it never takes a lock, and never closes a handle.
 #pragma once

@@ -11,7 +11,7 @@
 #include "jobs/config/reload.h"
 #include "jobs/engine/job_table.h"
 #include "jobs/engine/launcher.h"
-#include "jobs/engine/transitions.h"
+#include "jobs/engine/row_machine.h"
 #include "jobs/report/journal.h"
 #include "jobs/report/texts.h"
 #include "jobs/report/warnings.h"
@@ -33,181 +33,6 @@ ConfigLoad Load;
 JobVersion Loaded;
 JobInForce InForce[kMaxJobs];
 ReloadPlan Plan;
-// Runs the stop ended, for its record.
-int32_t StoppedRuns;
-// Transitions asked for that the table does not have: a fault, counted.
-int32_t RefusedEvents;
-
-bool HoldsWorker(RowState state) {
-    switch (state) {
-    case RowState::kLaunching:
-    case RowState::kRunning:
-    case RowState::kWarning:
-    case RowState::kRetired:
-    case RowState::kEditWaiting:
-    case RowState::kStopping:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The run has a child that its worker still waits for.
-bool HasLiveChild(const RowRun& run) { return run.seen == kProgressCreated; }
-
-void RecordTermination(Row& row) {
-    RowRun& run = row.run;
-    ChildProcess& child = run.child;
-    uint64_t ms = MonotonicMilliseconds() - run.createdMs;
-    if (HasChildEnded(child)) {
-        uint32_t exitCode = ChildExitCode(child);
-        if (IsEndAtLimit(run, exitCode)) {
-            JournalLimit(run.line, run.number, child.processId, exitCode, ms, run.limit,
-                         ReadLocalTime());
-            return;
-        }
-        // Ended by itself a moment ago: what it started is left alone, also
-        // once the runner has ended.
-        KeepJobProcessesAtClose(child.jobObject);
-        JournalEnd(run.line, run.number, child.processId, exitCode, ms, ReadLocalTime());
-        return;
-    }
-    if (run.endedAtLimit.load() != 0) {
-        // Its limit's end is under way: so it is told, and not ended again.
-        JournalLimit(run.line, run.number, child.processId, kLimitExitCode, ms, run.limit,
-                     ReadLocalTime());
-        return;
-    }
-    if (child.jobObject != nullptr) {
-        TerminateRunJobObject(child.jobObject, kStoppedChildExitCode);
-    } else {
-        TerminateChild(child, kStoppedChildExitCode);
-    }
-    JournalKill(run.line, run.number, child.processId, kStoppedChildExitCode, ms, ReadLocalTime());
-    ++StoppedRuns;
-}
-
-void EndAtLimit(Row& row) {
-    RowRun& run = row.run;
-    // One that ended by itself as its limit came keeps what it started, and
-    // its own end.
-    if (HasChildEnded(run.child)) return;
-    run.limit = row.limit;
-    run.endedAtLimit.store(1);
-    if (run.child.jobObject != nullptr) {
-        TerminateRunJobObject(run.child.jobObject, kLimitExitCode);
-    } else {
-        TerminateChild(run.child, kLimitExitCode);
-    }
-}
-
-// The one place a row's state changes. Returns false, changing nothing,
-// for an event its state has no transition for.
-bool Apply(int32_t index, RowEvent event) {
-    Row& row = Rows[index];
-    RowRun& run = row.run;
-    const Transition* transition = FindTransition(row.state, event);
-    if (transition == nullptr) {
-        ++RefusedEvents;
-        return false;
-    }
-    uint16_t actions = transition->actions;
-    RowState next = transition->to;
-    char programPath[kTextSize];
-    char commandLine[kTextSize];
-    if (actions & (kActRecordFail | kActRecordRetry | kActCloseRetry)) {
-        SplitCommand(run.command, programPath, commandLine);
-    }
-    if (actions & kActRecordStart) {
-        JournalStart(run.line, run.number, run.child.processId, run.command, run.createdAt);
-    }
-    if (actions & kActRecordFail)
-        JournalFail(run.line, run.number, run.error, programPath, run.failedAt);
-    if (actions & kActRecordRetry) {
-        JournalRetry(run.line, run.number, run.error, programPath, run.failedAt);
-    }
-    // Open while a retry was told, or asked for and not told.
-    if ((actions & kActCloseRetry) && (run.retried || run.seen == kProgressRetry)) {
-        JournalFail(run.line, run.number, run.error, programPath, run.failedAt);
-    }
-    if (actions & kActRecordEnd) {
-        uint64_t ms = run.endMs - run.createdMs;
-        if (IsEndAtLimit(run, run.exitCode)) {
-            JournalLimit(run.line, run.number, run.child.processId, run.exitCode, ms, run.limit,
-                         run.endAt);
-        } else {
-            JournalEnd(run.line, run.number, run.child.processId, run.exitCode, ms, run.endAt);
-        }
-        // Only now, once its worker is done with them.
-        ReleaseChild(&run.child);
-    }
-    if (actions & kActRecordKill) {
-        JournalKill(run.line, run.number, run.child.processId, kStoppedChildExitCode,
-                    MonotonicMilliseconds() - run.createdMs, ReadLocalTime());
-    }
-    if ((actions & kActTerminate) && HasLiveChild(run)) RecordTermination(row);
-    if (actions & kActEndAtLimit) EndAtLimit(row);
-    if (actions & kActCountStopped) ++StoppedRuns;
-    if (actions & kActLandEdit) {
-        // Waits its interval like any other idle job; one of interval 0
-        // would never run its new command, so it runs it once now.
-        if (row.interval == 0) next = RowState::kDue;
-    }
-    if (actions & kActResumeRun) {
-        next = run.seen == kProgressCreated  ? RowState::kRunning
-               : run.seen == kProgressFailed ? RowState::kWarning
-                                             : RowState::kLaunching;
-    }
-    if (actions & kActFree) {
-        ClearRow(row);
-        ClearJobWarning(index);
-    }
-    row.state = next;
-    return true;
-}
-
-// The next step of a run that the scheduler has not acted on: an end seen
-// at once implies the creation before it, a warning down its failure.
-int32_t NextStep(int32_t seen, int32_t progress) {
-    if (seen == kProgressLaunching && progress == kProgressEnded) return kProgressCreated;
-    if (seen == kProgressLaunching && progress == kProgressWarningDone) return kProgressFailed;
-    return progress;
-}
-
-RowEvent EventOf(int32_t step) {
-    switch (step) {
-    case kProgressCreated:
-        return RowEvent::kCreated;
-    case kProgressEnded:
-        return RowEvent::kEnded;
-    case kProgressFailed:
-        return RowEvent::kFailed;
-    case kProgressWarningDone:
-        return RowEvent::kWarningDone;
-    case kProgressRetry:
-        return RowEvent::kRetryAsked;
-    case kProgressNotStarted:
-        return RowEvent::kNotStarted;
-    case kProgressSelfEnded:
-        return RowEvent::kSelfEnded;
-    default:
-        return RowEvent::kAbandoned;
-    }
-}
-
-// What the row's worker told since the last look, in order.
-void TakeReports(int32_t index) {
-    Row& row = Rows[index];
-    if (!HoldsWorker(row.state)) return;
-    RowRun& run = row.run;
-    int32_t progress = run.progress.load();
-    while (run.seen != progress && HoldsWorker(row.state)) {
-        int32_t step = NextStep(run.seen, progress);
-        run.seen = step;
-        Apply(index, EventOf(step));
-    }
-}
-
 // A worker for the row's run: a new attempt, or the retry of its last.
 void StartRun(int32_t index) {
     Row& row = Rows[index];
@@ -571,13 +396,10 @@ void OnStopSignal(int) {
 
 uint32_t ConfigReadError() { return Load.readError; }
 
-int32_t RefusedTransitions() { return RefusedEvents; }
-
 int RunScheduler(RunEnd* end) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
-    StoppedRuns = 0;
-    RefusedEvents = 0;
+    ResetRowMachine();
 
     int32_t count = LoadJobTable(&Load, &Loaded);
     JournalRunnerStart(Load);
@@ -618,7 +440,7 @@ int RunScheduler(RunEnd* end) {
     }
     if (reading) StopConfigReader();
     StopRows();
-    JournalRunnerStop(StopText(), StoppedRuns);
+    JournalRunnerStop(StopText(), RunsEndedByStop());
     if (end != nullptr) *end = RunEnd::kStopped;
     return 0;
 }

@@ -21,7 +21,3 @@ uint32_t ConfigReadError();
 
 // Signal handler for SIGINT and SIGTERM: asks the scheduler to stop.
 void OnStopSignal(int signal);
-
-// Events the last scheduler run met in a state with no transition for
-// them: none, unless the engine is at fault.
-int32_t RefusedTransitions();

@@ -16,8 +16,8 @@
 #include "jobs/config/reload.h"
 #include "jobs/engine/job_table.h"
 #include "jobs/engine/launcher.h"
+#include "jobs/engine/row_machine.h"
 #include "jobs/engine/scheduler.h"
-#include "jobs/engine/transitions.h"
 #include "jobs/report/journal.h"
 #include "jobs/report/texts.h"
 #include "jobs/start/runner_start.h"
@@ -615,7 +615,11 @@ TEST_F(InvariantTest, RandomSequencesKeepEveryInvariant) {
         RunAndCheck(sequence);
         if (HasFailure()) return;
     }
-    // The sequences reach the table's every corner but a few: those only a
+    // The sequences reach the table's every corner but a few. The guarded
+    // entries of a run still launching, or failed with its warning up, when
+    // a version takes it up again, and an interval-0 edit of a row due or
+    // of a retry asked for while an edit waits, are timings the fake's
+    // lockstep seldom shows: RowMachineTest drives them. Then those only a
     // stop in the middle of a creation meets, which the stop's own tests
     // drive; those of a worker that sees the stop a moment before the
     // scheduler, which the fake's lockstep never shows; and a save taken
@@ -635,13 +639,68 @@ TEST_F(InvariantTest, RandomSequencesKeepEveryInvariant) {
                           event == RowEvent::kNotStarted)) ||
             (transition.from == RowState::kRetryPending &&
              (event == RowEvent::kEdited || event == RowEvent::kRetired)) ||
-            (transition.from == RowState::kWarning && event == RowEvent::kStop)) {
+            (transition.from == RowState::kWarning && event == RowEvent::kStop) ||
+            transition.guard == RowGuard::kRunLaunching ||
+            transition.guard == RowGuard::kRunFailed ||
+            (transition.guard == RowGuard::kIntervalZero &&
+             (transition.from == RowState::kDue || event == RowEvent::kRetryAsked))) {
             continue;
         }
         missed +=
             std::string(" ") + RowStateName(transition.from) + "/" + RowEventName(transition.event);
+        if (transition.guard != RowGuard::kAlways) {
+            missed += std::string("/") + RowGuardName(transition.guard);
+        }
     }
     EXPECT_EQ(missed, "") << "transitions never taken";
+}
+
+// Where an entry's destination hangs on a fact, the fact picks it: an
+// edit that lands on an interval-0 job runs it once now, and a run taken up
+// again goes on in the state its worker is in.
+struct GuardCase {
+    RowState from;
+    RowEvent event;
+    int32_t interval;
+    int32_t seen;
+    bool applied;
+    RowState to;
+};
+
+TEST(RowMachineTest, AGuardedEntryLeadsWhereItsFactSays) {
+    using S = RowState;
+    using E = RowEvent;
+    const GuardCase cases[] = {
+        {S::kIdle, E::kEdited, 0, kProgressEnded, true, S::kDue},
+        {S::kIdle, E::kEdited, 7, kProgressEnded, true, S::kIdle},
+        {S::kDue, E::kEdited, 0, kProgressLaunching, true, S::kDue},
+        {S::kDue, E::kEdited, -1, kProgressLaunching, true, S::kIdle},
+        {S::kEditWaiting, E::kWarningDone, 0, kProgressWarningDone, true, S::kDue},
+        {S::kEditWaiting, E::kWarningDone, 3, kProgressWarningDone, true, S::kIdle},
+        {S::kRetired, E::kTakenUp, 3, kProgressLaunching, true, S::kLaunching},
+        {S::kRetired, E::kTakenUp, 3, kProgressCreated, true, S::kRunning},
+        {S::kRetired, E::kTakenUp, 0, kProgressFailed, true, S::kWarning},
+        {S::kEditWaiting, E::kEditCancelled, 3, kProgressLaunching, true, S::kLaunching},
+        {S::kEditWaiting, E::kEditCancelled, 3, kProgressCreated, true, S::kRunning},
+        {S::kEditWaiting, E::kEditCancelled, 0, kProgressFailed, true, S::kWarning},
+        // A run whose end is seen has left these states: no entry, no change.
+        {S::kRetired, E::kTakenUp, 3, kProgressEnded, false, S::kRetired},
+    };
+    ResetRowMachine();
+    for (const GuardCase& c : cases) {
+        Row& row = Rows[0];
+        ClearRow(row);
+        row.state = c.from;
+        row.interval = c.interval;
+        row.run.seen = c.seen;
+        EXPECT_EQ(Apply(0, c.event), c.applied)
+            << RowStateName(c.from) << "/" << RowEventName(c.event) << " seen " << c.seen;
+        EXPECT_EQ(RowStateName(row.state), RowStateName(c.to))
+            << RowStateName(c.from) << "/" << RowEventName(c.event) << " interval " << c.interval
+            << " seen " << c.seen;
+    }
+    EXPECT_EQ(RefusedTransitions(), 1);
+    ClearRow(Rows[0]);
 }
 
 }  // namespace
