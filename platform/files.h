@@ -4,12 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// The platform's error codes that the runner tells apart, as Windows
-// numbers them.
-constexpr uint32_t kErrorFileNotFound = 2;
-constexpr uint32_t kErrorPathNotFound = 3;
-constexpr uint32_t kErrorAccessDenied = 5;
-constexpr uint32_t kErrorSharingViolation = 32;
+#include "platform/errors.h"
 
 // The running executable's full path. False when the platform can't give it
 // or it does not fit in size bytes: a cut path is never handed out.

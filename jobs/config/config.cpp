@@ -6,6 +6,7 @@
 
 #include "jobs/config/config_file.h"
 #include "jobs/config/config_text.h"
+#include "jobs/program_folder.h"
 #include "jobs/report/texts.h"
 #include "jobs/report/warnings.h"
 #include "platform/clock.h"
@@ -148,16 +149,12 @@ int32_t LoadJobTable(ConfigLoad* table, JobVersion* jobs) {
     table->formatErrors = FormatErrors{};
     table->configHash = 0;
 
-    char programDirectory[kTextSize];
-    if (!GetExecutablePath(programDirectory, sizeof programDirectory)) {
+    char programFolder[kTextSize];
+    if (!ReadProgramFolder(programFolder, sizeof programFolder)) {
         RaiseWarning(WarningEvent::kConfigNotFound, texts::kConfigNotFound);
         return 0;
     }
-    char* lastBackslash = std::strrchr(programDirectory, '\\');
-    if (lastBackslash != nullptr) {
-        lastBackslash[1] = '\0';
-        EnterProgramFolder(programDirectory);
-    }
+    EnterProgramFolder(programFolder);
 
     size_t length = 0;
     uint32_t error = ReadConfigFile(&length);

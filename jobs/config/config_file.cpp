@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "jobs/config/verdict.h"
+#include "jobs/program_folder.h"
 #include "jobs/report/journal.h"
 #include "jobs/report/warnings.h"
 #include "platform/files.h"
@@ -24,9 +25,8 @@ char ConfigReport[kReportBytes];
 }  // namespace
 
 bool ComposeConfigPath(const char* executablePath, char* path, size_t size) {
-    const char* lastBackslash = std::strrchr(executablePath, '\\');
-    if (lastBackslash == nullptr) return false;
-    int folderLength = static_cast<int>(lastBackslash - executablePath) + 1;
+    int folderLength = static_cast<int>(FolderLength(executablePath));
+    if (folderLength == 0) return false;
     int written =
         std::snprintf(path, size, "%.*s%s", folderLength, executablePath, texts::kConfigFileName);
     return written >= 0 && static_cast<size_t>(written) < size;

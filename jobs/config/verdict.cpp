@@ -1,9 +1,9 @@
 #include "jobs/config/verdict.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "jobs/report/bounded_text.h"
 #include "jobs/report/texts.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -60,18 +60,6 @@ bool IsDenyType(uint8_t type) {
            type == kAccessDeniedCallbackObject;
 }
 
-// Appends to text at *at, never past size; the text stays terminated.
-void Append(char* text, size_t size, size_t* at, const char* format, ...) {
-    if (*at + 1 >= size) return;
-    va_list arguments;
-    va_start(arguments, format);
-    int written = std::vsnprintf(text + *at, size - *at, format, arguments);
-    va_end(arguments);
-    if (written < 0) return;
-    *at +=
-        static_cast<size_t>(written) < size - *at ? static_cast<size_t>(written) : size - *at - 1;
-}
-
 void NameAccount(const SecurityId& sid, char* name, size_t size) {
     DescribeAccount(sid, name, size);
     if (name[0] == '\0') std::snprintf(name, size, "%s", texts::kUnnamedAccount);
@@ -83,53 +71,53 @@ void AppendFindings(char* text, size_t size, size_t* at, const CheckedObject& ob
     char rights[kTextSize];
     for (int32_t i = 0; i < object.verdict.count; ++i) {
         const Finding& finding = object.verdict.findings[i];
-        Append(text, size, at, "\n");
+        AppendFormat(text, size, at, "\n");
         switch (finding.kind) {
         case FindingKind::kUnreadable:
         case FindingKind::kUnresolved:
             DescribeSystemError(finding.detail, name, sizeof name);
-            Append(text, size, at,
-                   finding.kind == FindingKind::kUnreadable ? texts::kUnsafeUnreadableFormat
-                                                            : texts::kUnsafeUnresolvedFormat,
-                   object.path, static_cast<unsigned long>(finding.detail), name);
+            AppendFormat(text, size, at,
+                         finding.kind == FindingKind::kUnreadable ? texts::kUnsafeUnreadableFormat
+                                                                  : texts::kUnsafeUnresolvedFormat,
+                         object.path, static_cast<unsigned long>(finding.detail), name);
             break;
         case FindingKind::kOwner:
             NameAccount(finding.sid, name, sizeof name);
             FormatSecurityId(finding.sid, sid, sizeof sid);
-            Append(text, size, at, texts::kUnsafeOwnerFormat, object.path, name, sid);
+            AppendFormat(text, size, at, texts::kUnsafeOwnerFormat, object.path, name, sid);
             break;
         case FindingKind::kNullDacl:
-            Append(text, size, at, texts::kUnsafeNullDaclFormat, object.path);
+            AppendFormat(text, size, at, texts::kUnsafeNullDaclFormat, object.path);
             break;
         case FindingKind::kRights:
             NameAccount(finding.sid, name, sizeof name);
             FormatSecurityId(finding.sid, sid, sizeof sid);
             DescribeRights(object.kind, finding.rights, rights, sizeof rights);
-            Append(text, size, at, texts::kUnsafeRightsFormat, object.path, name, sid, rights,
-                   finding.inherited ? texts::kUnsafeInherited : "");
+            AppendFormat(text, size, at, texts::kUnsafeRightsFormat, object.path, name, sid, rights,
+                         finding.inherited ? texts::kUnsafeInherited : "");
             break;
         case FindingKind::kUnknownEntry:
             FormatSecurityId(finding.sid, sid, sizeof sid);
-            Append(text, size, at, texts::kUnsafeUnknownEntryFormat, object.path,
-                   static_cast<unsigned long>(finding.detail), sid);
+            AppendFormat(text, size, at, texts::kUnsafeUnknownEntryFormat, object.path,
+                         static_cast<unsigned long>(finding.detail), sid);
             break;
         case FindingKind::kTooManyEntries:
-            Append(text, size, at, texts::kUnsafeTooManyEntriesFormat, object.path);
+            AppendFormat(text, size, at, texts::kUnsafeTooManyEntriesFormat, object.path);
             break;
         case FindingKind::kReparsePoint:
-            Append(text, size, at, texts::kUnsafeReparsePointFormat, object.path);
+            AppendFormat(text, size, at, texts::kUnsafeReparsePointFormat, object.path);
             break;
         case FindingKind::kHeldOpen:
-            Append(text, size, at, texts::kUnsafeHeldOpenFormat, object.path);
+            AppendFormat(text, size, at, texts::kUnsafeHeldOpenFormat, object.path);
             break;
         case FindingKind::kNetworkLocation:
-            Append(text, size, at, texts::kUnsafeNetworkFormat, object.path);
+            AppendFormat(text, size, at, texts::kUnsafeNetworkFormat, object.path);
             break;
         }
     }
     if (object.verdict.moreFindings) {
-        Append(text, size, at, "\n");
-        Append(text, size, at, texts::kUnsafeMoreFindingsFormat, object.path);
+        AppendFormat(text, size, at, "\n");
+        AppendFormat(text, size, at, texts::kUnsafeMoreFindingsFormat, object.path);
     }
 }
 
@@ -143,16 +131,16 @@ bool AppendPlainFixes(char* text, size_t size, size_t* at, const CheckedObject& 
         const Finding& finding = object.verdict.findings[i];
         switch (finding.kind) {
         case FindingKind::kReparsePoint:
-            Append(text, size, at, "\n");
-            Append(text, size, at, texts::kFixLinkFormat, object.path);
+            AppendFormat(text, size, at, "\n");
+            AppendFormat(text, size, at, texts::kFixLinkFormat, object.path);
             break;
         case FindingKind::kHeldOpen:
-            Append(text, size, at, "\n");
-            Append(text, size, at, texts::kFixHeldOpenFormat, object.path);
+            AppendFormat(text, size, at, "\n");
+            AppendFormat(text, size, at, texts::kFixHeldOpenFormat, object.path);
             break;
         case FindingKind::kNetworkLocation:
-            Append(text, size, at, "\n");
-            Append(text, size, at, texts::kFixNetworkFormat, object.path);
+            AppendFormat(text, size, at, "\n");
+            AppendFormat(text, size, at, texts::kFixNetworkFormat, object.path);
             break;
         case FindingKind::kRights:
         case FindingKind::kNullDacl:
@@ -168,8 +156,8 @@ bool AppendPlainFixes(char* text, size_t size, size_t* at, const CheckedObject& 
     }
     // A root's permissions reach the whole drive: no command for them.
     if (permissions && IsRoot(object.path)) {
-        Append(text, size, at, "\n");
-        Append(text, size, at, texts::kFixRootFormat, object.path);
+        AppendFormat(text, size, at, "\n");
+        AppendFormat(text, size, at, texts::kFixRootFormat, object.path);
         return false;
     }
     return permissions;
@@ -190,8 +178,8 @@ void AppendIcaclsFixes(char* text, size_t size, size_t* at, const CheckedObject&
         case FindingKind::kRights:
             if (!finding.inherited) {
                 FormatSecurityId(finding.sid, sid, sizeof sid);
-                Append(text, size, at, "\n");
-                Append(text, size, at, texts::kFixRemoveFormat, quoted, sid);
+                AppendFormat(text, size, at, "\n");
+                AppendFormat(text, size, at, texts::kFixRemoveFormat, quoted, sid);
             }
             resetList = true;
             break;
@@ -214,14 +202,15 @@ void AppendIcaclsFixes(char* text, size_t size, size_t* at, const CheckedObject&
     // Above its own folder the runner owns nothing: what others may add
     // there stays theirs.
     if (resetList && object.kind != ObjectKind::kAncestorFolder) {
-        Append(text, size, at, "\n");
-        Append(text, size, at,
-               object.kind == ObjectKind::kFile ? texts::kFixFileFormat : texts::kFixFolderFormat,
-               quoted);
+        AppendFormat(text, size, at, "\n");
+        AppendFormat(
+            text, size, at,
+            object.kind == ObjectKind::kFile ? texts::kFixFileFormat : texts::kFixFolderFormat,
+            quoted);
     }
     if (resetOwner) {
-        Append(text, size, at, "\n");
-        Append(text, size, at, texts::kFixOwnerFormat, quoted);
+        AppendFormat(text, size, at, "\n");
+        AppendFormat(text, size, at, texts::kFixOwnerFormat, quoted);
     }
 }
 
@@ -327,13 +316,14 @@ void FormatSecurityId(const SecurityId& sid, char* text, size_t size) {
     if (sid.length < 8) return;
     uint64_t authority = 0;
     for (int i = 2; i < 8; ++i) authority = (authority << 8) | sid.bytes[i];
-    Append(text, size, &at, "S-%u-%llu", sid.bytes[0], static_cast<unsigned long long>(authority));
+    AppendFormat(text, size, &at, "S-%u-%llu", sid.bytes[0],
+                 static_cast<unsigned long long>(authority));
     uint32_t count = sid.bytes[1];
     for (uint32_t i = 0; i < count && 8 + 4 * i + 4 <= sid.length; ++i) {
         const uint8_t* sub = sid.bytes + 8 + 4 * i;
         uint32_t value =
             sub[0] | (sub[1] << 8) | (sub[2] << 16) | (static_cast<uint32_t>(sub[3]) << 24);
-        Append(text, size, &at, "-%lu", static_cast<unsigned long>(value));
+        AppendFormat(text, size, &at, "-%lu", static_cast<unsigned long>(value));
     }
 }
 
@@ -357,7 +347,7 @@ void DescribeRights(ObjectKind kind, uint32_t rights, char* text, size_t size) {
     text[0] = '\0';
     for (const Named& named : names) {
         if ((rights & named.right) == 0) continue;
-        Append(text, size, &at, "%s%s", at == 0 ? "" : texts::kRightSeparator, named.name);
+        AppendFormat(text, size, &at, "%s%s", at == 0 ? "" : texts::kRightSeparator, named.name);
     }
 }
 
@@ -387,9 +377,9 @@ void ComposeReport(char* text, size_t size, const char* heading, const CheckedOb
                    int32_t count) {
     size_t at = 0;
     text[0] = '\0';
-    Append(text, size, &at, "%s", heading);
+    AppendFormat(text, size, &at, "%s", heading);
     for (int32_t i = 0; i < count; ++i) AppendFindings(text, size, &at, objects[i]);
-    Append(text, size, &at, "\n%s", texts::kFixHeader);
+    AppendFormat(text, size, &at, "\n%s", texts::kFixHeader);
     bool icacls = HasIcacls();
     bool byHand = false;
     // Upper folders first: a folder's entries reach the files below it.
@@ -405,5 +395,5 @@ void ComposeReport(char* text, size_t size, const char* heading, const CheckedOb
             }
         }
     }
-    if (byHand) Append(text, size, &at, "\n%s", texts::kFixByHand);
+    if (byHand) AppendFormat(text, size, &at, "\n%s", texts::kFixByHand);
 }

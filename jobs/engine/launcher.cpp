@@ -11,6 +11,7 @@
 #include "jobs/report/warnings.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
+#include "platform/errors.h"
 #include "platform/process.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -24,13 +25,13 @@ constexpr char kPathName[] = "PATH";
 // some other resource, or Wine's internal error when a creation now and then
 // fails among many threads.
 constexpr uint32_t kTransientErrors[] = {
-    8,     // ERROR_NOT_ENOUGH_MEMORY
-    14,    // ERROR_OUTOFMEMORY
-    1359,  // ERROR_INTERNAL_ERROR
-    1450,  // ERROR_NO_SYSTEM_RESOURCES
-    1451,  // ERROR_NONPAGED_SYSTEM_RESOURCES
-    1452,  // ERROR_PAGED_SYSTEM_RESOURCES
-    1455,  // ERROR_COMMITMENT_LIMIT
+    kErrorNotEnoughMemory,
+    kErrorOutOfMemory,
+    kErrorInternal,
+    kErrorNoSystemResources,
+    kErrorNonpagedSystemResources,
+    kErrorPagedSystemResources,
+    kErrorCommitmentLimit,
 };
 
 constexpr size_t kLaunchWarningSize = 1024;
@@ -172,14 +173,6 @@ bool CreateChildInItsJobObject(const char* programPath, char* commandLine, const
     return true;
 }
 
-void EndChildAtStop(const ChildProcess& child) {
-    if (child.jobObject != nullptr) {
-        TerminateRunJobObject(child.jobObject, kStoppedChildExitCode);
-    } else {
-        TerminateChild(child, kStoppedChildExitCode);
-    }
-}
-
 // A step of the run told to the scheduler: the first one out of launching
 // only while the stop has not given up waiting for it.
 bool PublishFirst(RowRun& run, int32_t progress) {
@@ -188,6 +181,14 @@ bool PublishFirst(RowRun& run, int32_t progress) {
 }
 
 }  // namespace
+
+void EndRunTree(const ChildProcess& child, uint32_t exitCode) {
+    if (child.jobObject != nullptr) {
+        TerminateRunJobObject(child.jobObject, exitCode);
+    } else {
+        TerminateChild(child, exitCode);
+    }
+}
 
 bool CaptureStartBlock() {
     StartBlockUnits = ReadEnvironmentBlock(StartBlock, kEnvironmentBlockUnits);
@@ -282,7 +283,7 @@ void JobWorker(int32_t index) {
     // Created once the stop was under way: ended before it ran, if it was
     // still suspended. One the stop gave up on is told to nobody.
     if (StopFlag.load() != 0 || !PublishFirst(run, kProgressCreated)) {
-        EndChildAtStop(child);
+        EndRunTree(child, kStoppedChildExitCode);
         PublishFirst(run, kProgressSelfEnded);
         return;
     }

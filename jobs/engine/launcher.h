@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/process.h"
+
 // The platform's limit for one environment variable's value, zero included.
 constexpr size_t kMaxPathValue = 32767;
 
@@ -32,6 +34,10 @@ bool ComposeChildBlock(const uint16_t* startBlock, const char* jobDirectory, uin
 // True for an error that says nothing about the program, only that the
 // system lacked something for a moment: such a launch is tried once more.
 bool IsTransientLaunchError(uint32_t error);
+
+// Ends the run's whole tree: its job object where it has one, else the
+// child alone.
+void EndRunTree(const ChildProcess& child, uint32_t exitCode);
 
 // The worker of one run of a row: splits the run's command, starts its
 // child in the program's directory with that directory on its PATH, waits

@@ -180,11 +180,7 @@ void RecordTermination(Row& row) {
                      ReadLocalTime());
         return;
     }
-    if (child.jobObject != nullptr) {
-        TerminateRunJobObject(child.jobObject, kStoppedChildExitCode);
-    } else {
-        TerminateChild(child, kStoppedChildExitCode);
-    }
+    EndRunTree(child, kStoppedChildExitCode);
     JournalKill(run.line, run.number, child.processId, kStoppedChildExitCode, ms, ReadLocalTime());
     ++StoppedRuns;
 }
@@ -196,11 +192,7 @@ void EndAtLimit(Row& row) {
     if (HasChildEnded(run.child)) return;
     run.limit = row.limit;
     run.endedAtLimit.store(1);
-    if (run.child.jobObject != nullptr) {
-        TerminateRunJobObject(run.child.jobObject, kLimitExitCode);
-    } else {
-        TerminateChild(run.child, kLimitExitCode);
-    }
+    EndRunTree(run.child, kLimitExitCode);
 }
 
 // The next step of a run that the scheduler has not acted on: an end seen

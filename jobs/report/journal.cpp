@@ -1,11 +1,12 @@
 #include "jobs/report/journal.h"
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "jobs/program_folder.h"
+#include "jobs/report/bounded_text.h"
 #include "jobs/report/texts.h"
 #include "jobs/report/warnings.h"
 #include "platform/clock.h"
@@ -125,44 +126,31 @@ struct Lost {
 
 size_t HeaderLength() { return std::strlen(kByteOrderMark) + std::strlen(texts::kJournalHeader); }
 
-size_t Append(char* out, size_t size, size_t at, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
-
-size_t Append(char* out, size_t size, size_t at, const char* format, ...) {
-    if (at >= size) return at;
-    va_list arguments;
-    va_start(arguments, format);
-    int length = std::vsnprintf(out + at, size - at, format, arguments);
-    va_end(arguments);
-    if (length < 0) return at;
-    size_t end = at + static_cast<size_t>(length);
-    return end < size ? end : size - 1;
-}
-
 size_t FormatRecord(const Record& record, char* out, size_t size) {
     const LocalTime& t = record.time;
     int32_t offset = t.utcOffsetMinutes < 0 ? -t.utcOffsetMinutes : t.utcOffsetMinutes;
-    size_t at =
-        Append(out, size, 0, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d\t%s\t", t.year, t.month,
-               t.day, t.hour, t.minute, t.second, t.millisecond, t.utcOffsetMinutes < 0 ? '-' : '+',
-               offset / 60, offset % 60, texts::kJournalEvents[static_cast<int>(record.event)]);
-    if (record.line > 0) at = Append(out, size, at, "%ld", static_cast<long>(record.line));
-    at = Append(out, size, at, "\t");
-    if (record.run > 0) at = Append(out, size, at, "%ld", static_cast<long>(record.run));
-    at = Append(out, size, at, "\t");
-    if (record.pid > 0) at = Append(out, size, at, "%lu", static_cast<unsigned long>(record.pid));
-    at = Append(out, size, at, "\t");
+    size_t at = 0;
+    AppendFormat(out, size, &at, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d\t%s\t", t.year,
+                 t.month, t.day, t.hour, t.minute, t.second, t.millisecond,
+                 t.utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60,
+                 texts::kJournalEvents[static_cast<int>(record.event)]);
+    if (record.line > 0) AppendFormat(out, size, &at, "%ld", static_cast<long>(record.line));
+    AppendFormat(out, size, &at, "\t");
+    if (record.run > 0) AppendFormat(out, size, &at, "%ld", static_cast<long>(record.run));
+    AppendFormat(out, size, &at, "\t");
+    if (record.pid > 0) AppendFormat(out, size, &at, "%lu", static_cast<unsigned long>(record.pid));
+    AppendFormat(out, size, &at, "\t");
     if (record.hasResult) {
-        at = Append(out, size, at, "%lu", static_cast<unsigned long>(record.result));
+        AppendFormat(out, size, &at, "%lu", static_cast<unsigned long>(record.result));
         // An exit code that is an NTSTATUS reads best in hex: 0xC0000005.
         if (!record.resultIsError && record.result >= kHexFrom) {
-            at = Append(out, size, at, " (0x%08lX)", static_cast<unsigned long>(record.result));
+            AppendFormat(out, size, &at, " (0x%08lX)", static_cast<unsigned long>(record.result));
         }
     }
-    at = Append(out, size, at, "\t");
+    AppendFormat(out, size, &at, "\t");
     if (record.hasMs)
-        at = Append(out, size, at, "%llu", static_cast<unsigned long long>(record.ms));
-    at = Append(out, size, at, "\t");
+        AppendFormat(out, size, &at, "%llu", static_cast<unsigned long long>(record.ms));
+    AppendFormat(out, size, &at, "\t");
 
     static char ansi[kRecordText + kTextSize + sizeof texts::kSystem32MissingNote + 8];
     static char utf8[3 * sizeof ansi];
@@ -180,7 +168,7 @@ size_t FormatRecord(const Record& record, char* out, size_t size) {
     }
     ConvertAnsiToUtf8(ansi, utf8, sizeof utf8);
     QuoteJournalText(utf8, quoted, sizeof quoted);
-    at = Append(out, size, at, "%s\r\n", quoted);
+    AppendFormat(out, size, &at, "%s\r\n", quoted);
     return at;
 }
 
@@ -321,11 +309,11 @@ void WriteBatch(int32_t count) {
     }
     size_t at = 0;
     if (sizeBefore == 0) {
-        at = Append(Output, sizeof Output, at, "%s%s", kByteOrderMark, texts::kJournalHeader);
+        AppendFormat(Output, sizeof Output, &at, "%s%s", kByteOrderMark, texts::kJournalHeader);
     } else if (HalfLine) {
         // What a runner that died in the middle of a write left: ended, so
         // that our records begin on lines of their own.
-        at = Append(Output, sizeof Output, at, "\r\n");
+        AppendFormat(Output, sizeof Output, &at, "\r\n");
     }
     Lost written = Pending;
     at = FormatLost(written, at);
@@ -444,9 +432,7 @@ bool EndsWithoutStop() {
 
 bool ComposePaths(const char* name) {
     char folder[kTextSize];
-    if (!GetExecutablePath(folder, sizeof folder)) return false;
-    char* lastBackslash = std::strrchr(folder, '\\');
-    if (lastBackslash != nullptr) lastBackslash[1] = '\0';
+    if (!ReadProgramFolder(folder, sizeof folder)) return false;
     char file[kTextSize];
     std::snprintf(file, sizeof file, texts::kJournalLiveFormat, name);
     int length = std::snprintf(LivePath, sizeof LivePath, "%s%s", folder, file);
@@ -599,36 +585,30 @@ void JournalRunnerStart(const ConfigLoad& table) {
     Record record = NewRecord(JournalEvent::kRunner, 0, 0, 0);
     char* text = record.text;
     size_t size = sizeof record.text;
-    size_t at = Append(text, size, 0, texts::kRunnerStartFormat,
-                       Role == JournalRole::kService ? texts::kRoleService : texts::kRoleForeground,
-                       texts::kVersion, static_cast<unsigned long>(CurrentProcessId()));
+    size_t at = 0;
+    AppendFormat(text, size, &at, texts::kRunnerStartFormat,
+                 Role == JournalRole::kService ? texts::kRoleService : texts::kRoleForeground,
+                 texts::kVersion, static_cast<unsigned long>(CurrentProcessId()));
     if (table.readError != 0) {
         char message[kTextSize];
         DescribeSystemError(table.readError, message, sizeof message);
-        at = Append(text, size, at, texts::kRunnerUnreadableFormat,
-                    static_cast<unsigned long>(table.readError), message);
+        AppendFormat(text, size, &at, texts::kRunnerUnreadableFormat,
+                     static_cast<unsigned long>(table.readError), message);
     } else if (!table.fileFound) {
-        at = Append(text, size, at, "%s", texts::kRunnerNoConfiguration);
+        AppendFormat(text, size, &at, "%s", texts::kRunnerNoConfiguration);
     } else {
-        at = Append(text, size, at, texts::kRunnerLoadedFormat,
-                    texts::kEncodingNames[static_cast<int>(table.encoding)],
-                    static_cast<long>(table.count));
+        AppendFormat(text, size, &at, texts::kRunnerLoadedFormat,
+                     texts::kEncodingNames[static_cast<int>(table.encoding)],
+                     static_cast<long>(table.count));
         const FormatErrors& errors = table.formatErrors;
         if (errors.count > 0) {
-            at = Append(text, size, at, texts::kRunnerFormatErrorsFormat,
-                        static_cast<long>(errors.count));
-            int32_t listed =
-                errors.count < kListedFormatErrors ? errors.count : kListedFormatErrors;
-            for (int32_t i = 0; i < listed; ++i) {
-                at = Append(text, size, at, texts::kRunnerFormatErrorLineFormat,
-                            i == 0 ? "" : texts::kRunnerFormatErrorSeparator,
-                            static_cast<long>(errors.lines[i]));
-            }
-            if (errors.count > listed) at = Append(text, size, at, "%s", texts::kRunnerMoreLines);
+            AppendFormat(text, size, &at, texts::kRunnerFormatErrorsFormat,
+                         static_cast<long>(errors.count));
+            AppendFormatErrorLines(errors, text, size, &at);
         }
-        if (table.count == 0) at = Append(text, size, at, "%s", texts::kRunnerNoJobs);
+        if (table.count == 0) AppendFormat(text, size, &at, "%s", texts::kRunnerNoJobs);
     }
-    if (UncleanEnd) at = Append(text, size, at, "%s", texts::kRunnerUncleanEnd);
+    if (UncleanEnd) AppendFormat(text, size, &at, "%s", texts::kRunnerUncleanEnd);
     Enqueue(record);
 }
 

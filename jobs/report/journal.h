@@ -9,12 +9,13 @@
 
 #include "jobs/job_types.h"
 #include "platform/clock.h"
+#include "platform/errors.h"
 
 enum class JournalRole { kForeground, kService };
 
-// Exit code of a run ended at its limit (ERROR_TIMEOUT). A program may exit
-// with it too: the limit record tells the two apart.
-constexpr uint32_t kLimitExitCode = 1460;
+// Exit code of a run ended at its limit. A program may exit with it too:
+// the limit record tells the two apart.
+constexpr uint32_t kLimitExitCode = kErrorTimeout;
 
 // Records in the queue: room for every job to fail at once, twice over.
 constexpr int32_t kJournalQueueRecords = 2048;

@@ -38,11 +38,12 @@ constexpr const char kRunLimitFormat[] = "Command (%s) on line %ld ended at its 
 // The format warnings of one load in one report: kConfigFormatError, how
 // many lines, and the numbers of the first of them, e.g.
 // "Config File (cycle_launch.txt) Format Error (count 200; lines 1, 2, ..., 20, ...)".
-constexpr const char kFormatErrorCountFormat[] = "%s (count %d; lines ";
-constexpr const char kFormatErrorLineFormat[] = "%s%d";  // separator, line number
+constexpr const char kFormatErrorCountFormat[] = "%s (count %ld; lines ";
+constexpr const char kFormatErrorListEnd[] = ")";
+// The list of lines, in the warning and in the journal alike: "2, 3, ...".
+constexpr const char kFormatErrorLineFormat[] = "%s%ld";  // separator, line number
 constexpr const char kFormatErrorLineSeparator[] = ", ";
 constexpr const char kFormatErrorMoreLines[] = ", ...";
-constexpr const char kFormatErrorListEnd[] = ")";
 
 // printf format: launch warnings left out of the event log and of the
 // console once their limits per minute were reached.
@@ -95,11 +96,7 @@ constexpr const char kRoleService[] = "service";
 constexpr const char kRunnerStartFormat[] = "%s, version %s, pid %lu";
 constexpr const char kRunnerLoadedFormat[] = ", configuration in %s, %ld jobs loaded";
 constexpr const char* kEncodingNames[] = {"ANSI", "UTF-8", "UTF-16LE"};
-constexpr const char kRunnerFormatErrorsFormat[] = ", format errors on %ld lines:";
-// Each line: its separator, then its number.
-constexpr const char kRunnerFormatErrorLineFormat[] = "%s %ld";
-constexpr const char kRunnerFormatErrorSeparator[] = ",";
-constexpr const char kRunnerMoreLines[] = ", ...";
+constexpr const char kRunnerFormatErrorsFormat[] = ", format errors on %ld lines: ";
 constexpr const char kRunnerNoConfiguration[] = ", no configuration file";
 constexpr const char kRunnerUnreadableFormat[] = ", configuration not readable: error %lu (%s)";
 // Said once where the program folder can't be made current: the folder,

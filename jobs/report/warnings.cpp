@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "jobs/job_types.h"
+#include "jobs/report/bounded_text.h"
 #include "jobs/report/texts.h"
 #include "platform/admin_report.h"
 #include "platform/clock.h"
@@ -226,13 +227,6 @@ void WriteStartReportLine(const char* text) {
     if (start) StartErrorWriter();
 }
 
-void AppendText(char* text, size_t size, size_t* used, const char* format, const char* part,
-                int32_t number) {
-    if (*used >= size) return;
-    int length = std::snprintf(text + *used, size - *used, format, part, number);
-    if (length > 0) *used += static_cast<size_t>(length);
-}
-
 }  // namespace
 
 void SetWarningRole(WarningRole role) {
@@ -299,19 +293,22 @@ void RaiseFormatWarnings(const FormatErrors& errors) {
 }
 
 void ComposeFormatSummary(const FormatErrors& errors, char* text, size_t size) {
-    size_t used = 0;
+    size_t at = 0;
     text[0] = '\0';
-    AppendText(text, size, &used, texts::kFormatErrorCountFormat, texts::kConfigFormatError,
-               errors.count);
+    AppendFormat(text, size, &at, texts::kFormatErrorCountFormat, texts::kConfigFormatError,
+                 static_cast<long>(errors.count));
+    AppendFormatErrorLines(errors, text, size, &at);
+    AppendFormat(text, size, &at, "%s", texts::kFormatErrorListEnd);
+}
+
+void AppendFormatErrorLines(const FormatErrors& errors, char* text, size_t size, size_t* at) {
     int32_t listed = errors.count < kListedFormatErrors ? errors.count : kListedFormatErrors;
     for (int32_t i = 0; i < listed; ++i) {
-        AppendText(text, size, &used, texts::kFormatErrorLineFormat,
-                   i == 0 ? "" : texts::kFormatErrorLineSeparator, errors.lines[i]);
+        AppendFormat(text, size, at, texts::kFormatErrorLineFormat,
+                     i == 0 ? "" : texts::kFormatErrorLineSeparator,
+                     static_cast<long>(errors.lines[i]));
     }
-    if (errors.count > listed) {
-        AppendText(text, size, &used, "%s", texts::kFormatErrorMoreLines, 0);
-    }
-    AppendText(text, size, &used, "%s", texts::kFormatErrorListEnd, 0);
+    if (errors.count > listed) AppendFormat(text, size, at, "%s", texts::kFormatErrorMoreLines);
 }
 
 namespace {

@@ -72,6 +72,10 @@ void RaiseFormatWarnings(const FormatErrors& errors);
 // and the first line numbers.
 void ComposeFormatSummary(const FormatErrors& errors, char* text, size_t size);
 
+// The numbers of the first lines with format errors, "2, 3, ..." where more
+// were counted, appended to text at *at (AppendFormat).
+void AppendFormatErrorLines(const FormatErrors& errors, char* text, size_t size, size_t* at);
+
 // A new version of the configuration that was not taken: one report, and
 // never a box, since the scheduler must not wait for anyone.
 void RaiseReloadRejected(const char* text);

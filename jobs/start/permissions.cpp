@@ -5,6 +5,7 @@
 
 #include "jobs/config/config_file.h"
 #include "jobs/config/verdict.h"
+#include "jobs/program_folder.h"
 #include "jobs/report/texts.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -134,10 +135,10 @@ StartCheck CheckRunnerFiles() {
     char executable[kTextSize];
     // Without its path the load fails and says so.
     if (!GetExecutablePath(executable, sizeof executable)) return StartCheck::kPassed;
-    char* lastBackslash = std::strrchr(executable, '\\');
-    if (lastBackslash == nullptr) return StartCheck::kPassed;
+    size_t folder = FolderLength(executable);
+    if (folder == 0) return StartCheck::kPassed;
+    --folder;  // without its backslash
     size_t root = RootLength(executable);
-    size_t folder = static_cast<size_t>(lastBackslash - executable);
     if (folder < root) folder = root;
 
     // Through junctions, symbolic links and substituted drives: what

@@ -23,6 +23,7 @@
 #include "platform/clock.h"
 #include "platform/dialog.h"
 #include "platform/environment.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/journal_file.h"
 #include "platform/process.h"
@@ -34,13 +35,6 @@
 #include "platform/threads.h"
 
 namespace {
-
-constexpr uint32_t kFileNotFound = 2;
-constexpr uint32_t kAccessDenied = 5;
-constexpr uint32_t kSharingViolation = 32;
-constexpr uint32_t kDiskFull = 112;
-constexpr uint32_t kInternalError = 1359;
-constexpr uint32_t kCantAccessFile = 1920;
 
 struct Blocked {
     int64_t untilMs;
@@ -442,7 +436,7 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
     };
     if (!exists) {
         runFailed();
-        *error = kFileNotFound;
+        *error = kErrorFileNotFound;
         return false;
     }
     if (world.transientFailuresLeft > 0 && world.nowMs >= world.options.transientFailuresFromMs) {
@@ -450,7 +444,7 @@ bool CreateChild(const char* programPath, char* commandLine, const char* working
         world.launches.back().created = false;
         world.handleOpen.back() = false;
         runFailed();
-        *error = kInternalError;
+        *error = kErrorInternal;
         return false;
     }
     if (world.options.stopAt == fake::StopPoint::kChildBeingCreated) StopFlag.store(1);
@@ -566,7 +560,7 @@ bool ResumeChild(const ChildProcess& child, uint32_t* error) {
     std::lock_guard<std::mutex> guard(world.mutex);
     if (IsGone()) return false;
     if (world.options.resumeFails) {
-        *error = kAccessDenied;
+        *error = kErrorAccessDenied;
         return false;
     }
     world.launches[LaunchOf(child)].suspended = false;
@@ -872,7 +866,7 @@ void ReadPathSecurity(const char* path, OtherWriters writers, ObjectSecurity* se
                   path == FolderOfExecutable(world.options) + texts::kConfigFileName;
     if (writers == OtherWriters::kRefused && (locked || IsConfigWritten(path))) {
         *security = ObjectSecurity{};
-        security->readError = kSharingViolation;
+        security->readError = kErrorSharingViolation;
         return;
     }
     // The configuration is the one file really there.
@@ -890,7 +884,7 @@ bool ReadCheckedFile(const char* path, OtherWriters writers, ObjectSecurity* sec
         std::lock_guard<std::mutex> guard(world.mutex);
         if (writers == OtherWriters::kRefused && IsConfigWritten(path)) {
             *length = 0;
-            *error = kSharingViolation;
+            *error = kErrorSharingViolation;
             return false;
         }
     }
@@ -910,7 +904,7 @@ bool ReadRealPath(const char* path, char* real, size_t size, bool* onNetwork, ui
     std::string where = path;
     for (const auto& folder : world.options.realFolders) where = RealFolderOf(where, folder);
     if (where.size() >= size) {
-        *error = 206;  // ERROR_FILENAME_EXCED_RANGE
+        *error = kErrorFilenameTooLong;
         return false;
     }
     std::snprintf(real, size, "%s", where.c_str());
@@ -999,22 +993,22 @@ size_t ConvertAnsiToUtf8(const char* ansi, char* utf8, size_t size) {
 void DescribeSystemError(uint32_t error, char* text, size_t size) {
     const char* message = "";
     switch (error) {
-    case kFileNotFound:
+    case kErrorFileNotFound:
         message = "The system cannot find the file specified.";
         break;
-    case kAccessDenied:
+    case kErrorAccessDenied:
         message = "Access is denied.";
         break;
-    case kSharingViolation:
+    case kErrorSharingViolation:
         message = "The process cannot access the file because it is being used by another process.";
         break;
-    case kDiskFull:
+    case kErrorDiskFull:
         message = "There is not enough space on the disk.";
         break;
-    case kInternalError:
+    case kErrorInternal:
         message = "An internal error occurred.";
         break;
-    case kCantAccessFile:
+    case kErrorCantAccessFile:
         message = "The file cannot be accessed by the system.";
         break;
     }
@@ -1160,26 +1154,28 @@ void* OpenJournalFile(const char* path, uint32_t* error) {
     for (size_t i = 0; i < world.journalFiles.size(); ++i) {
         // Opened without write sharing: a second writer is refused.
         if (world.journalFiles[i] >= 0 && world.journalFilePaths[i] == real) {
-            *error = kSharingViolation;
+            *error = kErrorSharingViolation;
             return nullptr;
         }
     }
     // A reader that maps the file shares writing with us; one that holds it doesn't.
     if (IsListed(world.options.heldFiles, real)) {
-        *error = kSharingViolation;
+        *error = kErrorSharingViolation;
         return nullptr;
     }
     // A link is opened as itself, as a reparse point is, and refused.
     int fd = open(real.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0644);
     if (fd < 0) {
         // A folder of that name: access denied.
-        *error = errno == ENOENT ? 3 : errno == ELOOP ? kCantAccessFile : kAccessDenied;
+        *error = errno == ENOENT  ? kErrorPathNotFound
+                 : errno == ELOOP ? kErrorCantAccessFile
+                                  : kErrorAccessDenied;
         return nullptr;
     }
     struct stat status;
     if (fstat(fd, &status) != 0 || status.st_nlink > 1) {
         close(fd);
-        *error = kCantAccessFile;
+        *error = kErrorCantAccessFile;
         return nullptr;
     }
     world.journalFiles.push_back(fd);
@@ -1194,20 +1190,22 @@ void* OpenJournalFileToRead(const char* path, uint32_t* error) {
     for (size_t i = 0; i < world.journalFiles.size(); ++i) {
         if (world.journalFiles[i] >= 0 && world.journalFilePaths[i] == real &&
             world.journalFileWrites[i]) {
-            *error = kSharingViolation;
+            *error = kErrorSharingViolation;
             return nullptr;
         }
     }
     int fd = open(real.c_str(), O_RDONLY | O_NOFOLLOW);
     if (fd < 0) {
-        *error = errno == ENOENT ? kFileNotFound : errno == ELOOP ? kCantAccessFile : kAccessDenied;
+        *error = errno == ENOENT  ? kErrorFileNotFound
+                 : errno == ELOOP ? kErrorCantAccessFile
+                                  : kErrorAccessDenied;
         return nullptr;
     }
     // Windows opens no folder as a file.
     struct stat status;
     if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
         close(fd);
-        *error = kAccessDenied;
+        *error = kErrorAccessDenied;
         return nullptr;
     }
     world.journalFiles.push_back(fd);
@@ -1231,7 +1229,7 @@ bool JournalFileSize(void* file, uint64_t* size, uint32_t* error) {
     std::lock_guard<std::mutex> guard(world.mutex);
     struct stat status;
     if (fstat(Descriptor(file), &status) != 0) {
-        *error = kAccessDenied;
+        *error = kErrorAccessDenied;
         return false;
     }
     *size = static_cast<uint64_t>(status.st_size);
@@ -1265,11 +1263,11 @@ bool AppendJournalFile(void* file, const char* bytes, size_t length, uint32_t* e
         // As a full disk does: part of it may land.
         ssize_t ignored = write(fd, bytes, length / 2);
         (void)ignored;
-        *error = kDiskFull;
+        *error = kErrorDiskFull;
         return false;
     }
     if (write(fd, bytes, length) == static_cast<ssize_t>(length)) return true;
-    *error = kDiskFull;
+    *error = kErrorDiskFull;
     return false;
 }
 
