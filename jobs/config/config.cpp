@@ -59,6 +59,48 @@ bool IsBlank(const char* line) {
     return true;
 }
 
+// At start a blank line is a format error, and the reading ends once the
+// table is full. A new version carries no job on a blank line, and is read
+// to its end, for the jobs past the limit and the format errors further down.
+enum class LineRule { kAtStart, kNewVersion };
+
+ConfigEncoding ParseLines(const char* bytes, size_t length, LineRule rule, JobVersion* version) {
+    version->count = 0;
+    version->tooManyJobs = false;
+    version->jobsPastTheLimit = 0;
+    version->formatErrors = FormatErrors{};
+    ConfigText text;
+    OpenConfigText(&text, bytes, length);
+    char line[kTextSize];
+    char intervalText[kTextSize];
+    char commandText[kTextSize];
+    ConfigPiece piece;
+    while (!(rule == LineRule::kAtStart && version->count == kMaxJobs) &&
+           ReadConfigPiece(&text, line, sizeof line, &piece)) {
+        TrimLineEnd(line);
+        if (rule == LineRule::kNewVersion && !piece.lostCharacter && IsBlank(line)) continue;
+        // Run nothing whose name or arguments lost a character on the way.
+        int32_t interval = 0;
+        int32_t limit = 0;
+        if (piece.lostCharacter || ParseConfigLine(line, intervalText, commandText) != 0 ||
+            !ParseIntervalField(intervalText, &interval, &limit)) {
+            CountFormatError(&version->formatErrors, piece.line);
+            continue;
+        }
+        if (version->count == kMaxJobs) {
+            version->tooManyJobs = true;
+            ++version->jobsPastTheLimit;
+            continue;
+        }
+        VersionJob& job = version->jobs[version->count++];
+        job.line = piece.line;
+        job.interval = interval;
+        job.limit = limit;
+        std::memcpy(job.command, commandText, kTextSize);
+    }
+    return text.encoding;
+}
+
 }  // namespace
 
 void TrimLineEnd(char* line) {
@@ -169,31 +211,9 @@ int32_t LoadJobTable(ConfigLoad* table, JobVersion* jobs) {
     table->fileFound = true;
     table->configHash = HashConfigBytes(ConfigBytes, length);
 
-    ConfigText text;
-    OpenConfigText(&text, ConfigBytes, length);
-    table->encoding = text.encoding;
-
-    char line[kTextSize];
-    char intervalText[kTextSize];
-    char commandText[kTextSize];
-    ConfigPiece piece;
-    while (table->count < kMaxJobs && ReadConfigPiece(&text, line, sizeof line, &piece)) {
-        TrimLineEnd(line);
-        // Run nothing whose name or arguments lost a character on the way.
-        int32_t interval = 0;
-        int32_t limit = 0;
-        if (piece.lostCharacter || ParseConfigLine(line, intervalText, commandText) != 0 ||
-            !ParseIntervalField(intervalText, &interval, &limit)) {
-            CountFormatError(&table->formatErrors, piece.line);
-            continue;
-        }
-        VersionJob& job = jobs->jobs[table->count];
-        job.interval = interval;
-        job.limit = limit;
-        job.line = piece.line;
-        std::memcpy(job.command, commandText, kTextSize);
-        jobs->count = ++table->count;
-    }
+    table->encoding = ParseLines(ConfigBytes, length, LineRule::kAtStart, jobs);
+    table->count = jobs->count;
+    table->formatErrors = jobs->formatErrors;
     if (table->formatErrors.count > 0) RaiseFormatWarnings(table->formatErrors);
     return table->count;
 }
@@ -205,35 +225,5 @@ bool ReadConfigOnce(const char** bytes, size_t* length, uint32_t* error) {
 }
 
 void ParseJobVersion(const char* bytes, size_t length, JobVersion* version) {
-    version->count = 0;
-    version->tooManyJobs = false;
-    version->jobsPastTheLimit = 0;
-    version->formatErrors = FormatErrors{};
-    ConfigText text;
-    OpenConfigText(&text, bytes, length);
-    char line[kTextSize];
-    char intervalText[kTextSize];
-    char commandText[kTextSize];
-    ConfigPiece piece;
-    while (ReadConfigPiece(&text, line, sizeof line, &piece)) {
-        TrimLineEnd(line);
-        if (!piece.lostCharacter && IsBlank(line)) continue;
-        int32_t interval = 0;
-        int32_t limit = 0;
-        if (piece.lostCharacter || ParseConfigLine(line, intervalText, commandText) != 0 ||
-            !ParseIntervalField(intervalText, &interval, &limit)) {
-            CountFormatError(&version->formatErrors, piece.line);
-            continue;
-        }
-        if (version->count == kMaxJobs) {
-            version->tooManyJobs = true;
-            ++version->jobsPastTheLimit;
-            continue;  // on, for the format errors further down
-        }
-        VersionJob& job = version->jobs[version->count++];
-        job.line = piece.line;
-        job.interval = interval;
-        job.limit = limit;
-        std::memcpy(job.command, commandText, kTextSize);
-    }
+    ParseLines(bytes, length, LineRule::kNewVersion, version);
 }

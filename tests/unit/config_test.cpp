@@ -179,9 +179,13 @@ TEST_F(LoaderTest, ReadsEveryLineIntoARowAndMakesTheProgramDirectoryCurrent) {
 TEST_F(LoaderTest, StopsAtTheJobLimit) {
     std::string lines;
     for (int i = 0; i < 1030; ++i) lines += std::to_string(i) + ",C:\\job.exe\n";
-    WriteConfig(lines);
+    // Past the line that fills the table nothing is read, a malformed line
+    // neither.
+    WriteConfig(lines + "no comma\n");
     ASSERT_EQ(Load(), kMaxJobs);
     EXPECT_EQ(jobs_.jobs[kMaxJobs - 1].interval, kMaxJobs - 1);
+    EXPECT_EQ(table_.formatErrors.count, 0);
+    EXPECT_TRUE(fake::Warnings().empty());
 }
 
 TEST_F(LoaderTest, EmptyFileLoadsNothingQuietly) {
