@@ -1,11 +1,8 @@
-// The process environment, which new children inherit.
+// The process environment, which each child's own block is made from.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-// Sets the variable for this process and the children it creates from now on.
-bool WriteEnvironmentVariable(const char* name, const char* value);
 
 // Copies the whole environment as a block of UTF-16 units, as Windows keeps
 // it: "NAME=value" texts, each ended by a zero, and one more zero after the

@@ -179,17 +179,17 @@ void FormatIntervalField(int32_t interval, int32_t limitSeconds, char* text, siz
     }
 }
 
-int32_t LoadJobTable(ConfigLoad* table, JobVersion* jobs) {
+int32_t LoadJobTable(ConfigLoad* load, JobVersion* jobs) {
     jobs->count = 0;
     jobs->tooManyJobs = false;
     jobs->jobsPastTheLimit = 0;
     jobs->formatErrors = FormatErrors{};
-    table->count = 0;
-    table->fileFound = false;
-    table->readError = 0;
-    table->encoding = ConfigEncoding::kAnsi;
-    table->formatErrors = FormatErrors{};
-    table->configHash = 0;
+    load->count = 0;
+    load->fileFound = false;
+    load->readError = 0;
+    load->encoding = ConfigEncoding::kAnsi;
+    load->formatErrors = FormatErrors{};
+    load->configHash = 0;
 
     char programFolder[kTextSize];
     if (!ReadProgramFolder(programFolder, sizeof programFolder)) {
@@ -203,19 +203,19 @@ int32_t LoadJobTable(ConfigLoad* table, JobVersion* jobs) {
     if (error != 0) {
         // A file that exists but can't be read warns as a missing one does,
         // but keeps its cause.
-        table->fileFound = !IsMissing(error);
-        if (table->fileFound) table->readError = error;
+        load->fileFound = !IsMissing(error);
+        if (load->fileFound) load->readError = error;
         RaiseWarning(WarningEvent::kConfigNotFound, texts::kConfigNotFound);
         return 0;
     }
-    table->fileFound = true;
-    table->configHash = HashConfigBytes(ConfigBytes, length);
+    load->fileFound = true;
+    load->configHash = HashConfigBytes(ConfigBytes, length);
 
-    table->encoding = ParseLines(ConfigBytes, length, LineRule::kAtStart, jobs);
-    table->count = jobs->count;
-    table->formatErrors = jobs->formatErrors;
-    if (table->formatErrors.count > 0) RaiseFormatWarnings(table->formatErrors);
-    return table->count;
+    load->encoding = ParseLines(ConfigBytes, length, LineRule::kAtStart, jobs);
+    load->count = jobs->count;
+    load->formatErrors = jobs->formatErrors;
+    if (load->formatErrors.count > 0) RaiseFormatWarnings(load->formatErrors);
+    return load->count;
 }
 
 bool ReadConfigOnce(const char** bytes, size_t* length, uint32_t* error) {

@@ -452,13 +452,13 @@ void ReportToAdministrator(WarningEvent event, const char* text, bool withBox) {
 
 }  // namespace
 
-void RaiseJobWarning(int32_t job, const char* text, const char* reason) {
+void RaiseJobWarning(int32_t row, const char* text, const char* reason) {
     if (Target == Audience::kPerson) {
         ShowWarningBox(texts::kWarningCaption, text);
         return;
     }
-    if (LaunchWarningReported[job]) return;
-    LaunchWarningReported[job] = true;
+    if (LaunchWarningReported[row]) return;
+    LaunchWarningReported[row] = true;
     // Written for an administrator, the warning says why as well.
     char explained[kReportSize];
     if (reason[0] != '\0') {
@@ -478,7 +478,7 @@ void RaiseLimitWarning(int32_t line, const char* program, int32_t limitSeconds) 
     if (Target != Audience::kPerson) ReportToAdministrator(WarningEvent::kRunLimit, text, false);
 }
 
-void ClearJobWarning(int32_t job) { LaunchWarningReported[job] = false; }
+void ClearJobWarning(int32_t row) { LaunchWarningReported[row] = false; }
 
 void ReportHeldBackWarnings() {
     uint64_t nowMs = MonotonicMilliseconds();

@@ -99,12 +99,12 @@ void RaiseJournalNotice(const char* text);
 // as the journal's is, under its own event.
 void RaiseRunnerNotice(WarningEvent event, const char* text);
 
-// A launch warning of one job. Reported to an administrator, it is reported
-// once, until the job has started a child again (ClearJobWarning): a job
-// that fails at every try does not flood the event log or the desktop.
+// A launch warning of the job in a row. Reported to an administrator, it is
+// reported once, until the row has started a child again (ClearJobWarning):
+// a job that fails at every try does not flood the event log or the desktop.
 // There, reason (the system's message for the error, or "") follows the text.
-void RaiseJobWarning(int32_t job, const char* text, const char* reason);
-void ClearJobWarning(int32_t job);
+void RaiseJobWarning(int32_t row, const char* text, const char* reason);
+void ClearJobWarning(int32_t row);
 
 // That a run was ended at its limit: on standard error in the foreground,
 // in the event log in the service and where nobody sees the foreground's

@@ -50,10 +50,6 @@ bool IsDesktopSeen() {
     return (flags.dwFlags & WSF_VISIBLE) != 0 && !IsInUnseenSession();
 }
 
-bool WriteEnvironmentVariable(const char* name, const char* value) {
-    return SetEnvironmentVariableA(name, value) != 0;
-}
-
 size_t ReadEnvironmentBlock(uint16_t* buffer, size_t size) {
     // In UTF-16: the ANSI form (GetEnvironmentStringsA) is in the OEM code
     // page, and a child takes its block as ANSI or UTF-16 only.

@@ -76,7 +76,6 @@ struct World {
     std::vector<std::string> directories;
     std::string currentDirectory;
     int fileReads = 0;
-    int environmentWrites = 0;
     std::map<std::string, std::string> environment;
     int transientFailuresLeft = 0;
     // The journal's writer: its wait, a wake-up not yet taken, and its word
@@ -232,7 +231,6 @@ void Reset(const Options& options) {
     world.journalFiles.clear();
     if (options.hasPath) world.environment["PATH"] = options.path;
     for (const auto& [name, value] : options.environment) world.environment[name] = value;
-    world.environmentWrites = 0;
 }
 
 void Finish() {
@@ -287,11 +285,6 @@ std::vector<std::string> ConsoleMessages() {
 std::vector<std::string> HandleErrors() {
     std::lock_guard<std::mutex> guard(world.mutex);
     return world.handleErrors;
-}
-
-int EnvironmentWrites() {
-    std::lock_guard<std::mutex> guard(world.mutex);
-    return world.environmentWrites;
 }
 
 int FileReads() {
@@ -679,13 +672,6 @@ bool StartThread(ThreadBody body, int32_t argument) {
 
 void EnterReportLock() { reportLock.lock(); }
 void LeaveReportLock() { reportLock.unlock(); }
-
-bool WriteEnvironmentVariable(const char* name, const char* value) {
-    std::lock_guard<std::mutex> guard(world.mutex);
-    world.environment[name] = value;
-    ++world.environmentWrites;
-    return true;
-}
 
 size_t ReadEnvironmentBlock(uint16_t* buffer, size_t size) {
     std::lock_guard<std::mutex> guard(world.mutex);

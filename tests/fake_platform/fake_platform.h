@@ -174,6 +174,5 @@ std::vector<std::string> ConsoleMessages();  // boxes sent, which block nobody
 std::vector<std::string> HandleErrors();     // handles used after closing, twice closed...
 std::vector<std::string> ChangedDirectories();
 int FileReads();
-int EnvironmentWrites();  // of our own environment
 
 }  // namespace fake
