@@ -70,3 +70,5 @@ LocalTime ReadLocalTime() {
         fields.wYear,   fields.wMonth,  fields.wDay,          fields.wHour,
         fields.wMinute, fields.wSecond, fields.wMilliseconds, static_cast<int32_t>(offset)};
 }
+
+void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
