@@ -4,9 +4,10 @@
 Each folder of the core may include only the folders named for it below,
 the seams' headers and the shared types in jobs/job_types.h. Beyond the
 table: no folder includes from one that includes it back, no two units
-include each other, windows.h stays in the Win32 backend and the service,
+include each other, Windows' headers stay in the Win32 backend and the service,
 and the portable code asks no question of the platform by #ifdef.
 """
+import os
 import pathlib
 import re
 import subprocess
@@ -27,14 +28,29 @@ ALLOWED = {
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.MULTILINE)
-PLATFORM_TEST = re.compile(r"^\s*#\s*(if|ifdef|ifndef|elif)\b.*\b(_WIN32|_WIN64|__linux__|__MINGW32__|WIN32)\b",
-                           re.MULTILINE)
+PLATFORM_TEST = re.compile(
+    r"^\s*#\s*(if|ifdef|ifndef|elif|elifdef|elifndef)\b.*"
+    r"\b(_WIN32|_WIN64|WIN32|__MINGW32__|__MINGW64__|_MSC_VER|__CYGWIN__|__linux__|__unix__|__APPLE__)\b",
+    re.MULTILINE)
+# Windows' own headers: windows.h and those that come with it.
+WINDOWS_HEADER = re.compile(r"^(windows|win[a-z0-9]*|[a-z]*api|nt[a-z]*|tlhelp32|shlobj|objbase)\.h$",
+                            re.IGNORECASE)
 
 
 def sources():
     listed = subprocess.run(["git", "ls-files", "*.h", "*.cpp", "*.c"], cwd=ROOT,
                             capture_output=True, text=True, check=True).stdout.split()
     return [pathlib.PurePosixPath(name) for name in listed]
+
+
+def resolve(path, name):
+    """The included file as a path from the root, or None for one outside the tree."""
+    target = pathlib.PurePosixPath(name)
+    if target.parts[0] in ("jobs", "platform", "app", "service", "tests"):
+        return target
+    # "x.h" or "../x/y.h": beside the includer first, as the compiler looks.
+    beside = pathlib.PurePosixPath(os.path.normpath(path.parent / target))
+    return beside if (ROOT / beside).is_file() else None
 
 
 def folder(path):
@@ -84,18 +100,22 @@ def main():
         if top in ("jobs", "app") and PLATFORM_TEST.search(text):
             faults.append(f"{path}: asks which platform by #if; a seam's backend answers that")
         for name in INCLUDE.findall(text):
-            if name.lower() == "windows.h" and top in ("jobs", "app", "platform") and \
+            if WINDOWS_HEADER.match(name) and top in ("jobs", "app", "platform") and \
                     not here.startswith("platform/win32"):
-                faults.append(f"{path}: includes windows.h outside the Win32 backend and the service")
-            target = pathlib.PurePosixPath(name)
-            if target.parts[0] not in ("jobs", "platform", "app", "service", "tests"):
+                faults.append(f"{path}: includes {name} outside the Win32 backend and the service")
+            target = resolve(path, name)
+            if target is None:
                 continue
             there = folder(target)
             if unit(target) != unit(path):
                 units.setdefault(unit(path), set()).add(unit(target))
             if here != there:
                 folders.setdefault(here, set()).add(there)
-            if here in ALLOWED and there != here and there not in ALLOWED[here]:
+            rules = ALLOWED.get(here)
+            if rules is None and top in ("jobs", "platform"):
+                faults.append(f"{path}: {here}/ has no include rules; add it to ALLOWED")
+                rules = set()
+            if rules is not None and there != here and there not in rules:
                 faults.append(f"{path}: includes {name}, which {here}/ may not")
     cycle = find_cycle(folders)
     if cycle:

@@ -13,9 +13,10 @@
 
 namespace {
 
-// The configuration's reader's alone: the last bytes read from a
-// configuration that passed, the last version rejected for failing, told
-// once, and the report of that refusal.
+// Used by the load at start, then by the configuration's reader alone: the
+// last bytes read from a configuration that passed, the last version
+// rejected for failing, told once, the security read, and the report of
+// that refusal.
 uint64_t LastSafeHash = 0;
 bool HasUnsafeHash = false;
 uint64_t LastUnsafeHash = 0;

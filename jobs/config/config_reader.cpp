@@ -61,7 +61,7 @@ void TakeVerdict() {
     SlotHolder.store(kSlotFree);
 }
 
-void TellUnreadable(uint32_t error) {
+void JournalUnreadable(uint32_t error) {
     char message[kTextSize];
     DescribeSystemError(error, message, sizeof message);
     char text[2 * kTextSize];
@@ -89,7 +89,7 @@ void ReadOnce(bool asked) {
     }
     if (!read) {
         Watch.hasCandidate = false;
-        if (asked) TellUnreadable(error);
+        if (asked) JournalUnreadable(error);
         return;
     }
     if (length == 0) {

@@ -1,6 +1,7 @@
 // The verdict on one object's security: who besides the accounts that run
 // the runner could change it, and the report that names each finding with
-// the commands that fix it. Pure: the platform reads, this judges.
+// the commands that fix it. The platform reads, the verdict judges without
+// asking it anything; the report asks it for names and messages.
 #pragma once
 
 #include <cstddef>

@@ -13,9 +13,10 @@ using S = RowState;
 using E = RowEvent;
 using G = RowGuard;
 
-// A state that holds a worker (launching, running, warning, and retired or
-// edit-waiting while the run goes on) can't be freed or started again
-// until the worker's last report.
+// A row that holds a worker (HoldsWorker) can't be freed or started again
+// until the worker's last report. An edit lands where the job's interval
+// says: an interval-0 job would never run its new command, so it runs it
+// once at once.
 constexpr Transition kTransitions[] = {
     // Starting.
     {S::kFree, E::kAdded, G::kAlways, S::kDue, kActNothing},

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/config/command.h"
 #include "jobs/config/config.h"
 #include "jobs/config/config_reader.h"
 #include "jobs/config/reload.h"
@@ -136,19 +135,19 @@ void Tick() {
     }
 }
 
-void Tell(int32_t line, uint32_t pid, const char* format, ...)
+void JournalReloadLine(int32_t line, uint32_t pid, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
-void TellArguments(int32_t line, uint32_t pid, const char* format, va_list arguments) {
+void JournalReloadArguments(int32_t line, uint32_t pid, const char* format, va_list arguments) {
     char text[kReloadTextSize];
     std::vsnprintf(text, sizeof text, format, arguments);
     JournalReload(line, pid, text);
 }
 
-void Tell(int32_t line, uint32_t pid, const char* format, ...) {
+void JournalReloadLine(int32_t line, uint32_t pid, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    TellArguments(line, pid, format, arguments);
+    JournalReloadArguments(line, pid, format, arguments);
     va_end(arguments);
 }
 
@@ -157,14 +156,14 @@ void Tell(int32_t line, uint32_t pid, const char* format, ...) {
 constexpr int32_t kChangeRecordsPerReload = 64;
 int32_t ChangeRecordsTold;
 
-void TellChange(int32_t line, uint32_t pid, const char* format, ...)
+void JournalChange(int32_t line, uint32_t pid, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
-void TellChange(int32_t line, uint32_t pid, const char* format, ...) {
+void JournalChange(int32_t line, uint32_t pid, const char* format, ...) {
     if (ChangeRecordsTold++ >= kChangeRecordsPerReload) return;
     va_list arguments;
     va_start(arguments, format);
-    TellArguments(line, pid, format, arguments);
+    JournalReloadArguments(line, pid, format, arguments);
     va_end(arguments);
 }
 
@@ -176,10 +175,10 @@ void Retire(int32_t index) {
         // What runs is the run's own command: an edit held for it goes, so
         // that the same command put back takes this run up.
         std::memcpy(row.command, row.run.command, kTextSize);
-        TellChange(row.line, pid, texts::kReloadRetiredRunningFormat, row.command,
-                   static_cast<unsigned long>(pid));
+        JournalChange(row.line, pid, texts::kReloadRetiredRunningFormat, row.command,
+                      static_cast<unsigned long>(pid));
     } else {
-        TellChange(row.line, 0, texts::kReloadRetiredFormat, row.command);
+        JournalChange(row.line, 0, texts::kReloadRetiredFormat, row.command);
     }
     Apply(index, RowEvent::kRetired);
 }
@@ -199,14 +198,14 @@ void Add(int32_t index, const VersionJob& job) {
         WriteJob(row, job);
         row.idle = 0;
         Apply(index, RowEvent::kTakenUp);
-        TellChange(job.line, pid, texts::kReloadTakenUpFormat, job.command,
-                   static_cast<unsigned long>(pid));
+        JournalChange(job.line, pid, texts::kReloadTakenUpFormat, job.command,
+                      static_cast<unsigned long>(pid));
         return;
     }
     ClearRow(row);
     WriteJob(row, job);
     Apply(index, RowEvent::kAdded);
-    TellChange(job.line, 0, texts::kReloadAddedFormat, job.command);
+    JournalChange(job.line, 0, texts::kReloadAddedFormat, job.command);
     // Else due, and started at the first tick with room for it.
     if (!AnyRunApart() || HasRoomForRun(index)) StartRun(index);
 }
@@ -219,10 +218,10 @@ void Edit(int32_t index, const VersionJob& job) {
     WriteJob(row, job);
     Apply(index, RowEvent::kEdited);
     if (oldInterval == job.interval) {
-        TellChange(job.line, 0, texts::kReloadEditedFormat, old, job.command);
+        JournalChange(job.line, 0, texts::kReloadEditedFormat, old, job.command);
     } else {
-        TellChange(job.line, 0, texts::kReloadEditedIntervalFormat, old, job.command,
-                   static_cast<long>(job.interval), static_cast<long>(oldInterval));
+        JournalChange(job.line, 0, texts::kReloadEditedIntervalFormat, old, job.command,
+                      static_cast<long>(job.interval), static_cast<long>(oldInterval));
     }
 }
 
@@ -235,19 +234,19 @@ void CancelEdit(int32_t index, const VersionJob& job) {
     uint32_t pid = HasLiveChild(row.run) ? row.run.child.processId : 0;
     WriteJob(row, job);
     Apply(index, RowEvent::kEditCancelled);
-    TellChange(job.line, pid, texts::kReloadEditCancelledFormat, job.command,
-               static_cast<unsigned long>(pid), pending);
+    JournalChange(job.line, pid, texts::kReloadEditCancelledFormat, job.command,
+                  static_cast<unsigned long>(pid), pending);
 }
 
 void ApplyPlan(const JobVersion& version, bool asked) {
     const int32_t* counts = Plan.counts;
-    Tell(0, 0, texts::kReloadAppliedFormat, asked ? texts::kReloadByParamChange : "",
-         static_cast<long>(counts[static_cast<int>(ReloadAction::kAdded)]),
-         static_cast<long>(counts[static_cast<int>(ReloadAction::kRetired)]),
-         static_cast<long>(counts[static_cast<int>(ReloadAction::kEdited)] +
-                           counts[static_cast<int>(ReloadAction::kEditCancelled)]),
-         static_cast<long>(counts[static_cast<int>(ReloadAction::kInterval)]),
-         static_cast<long>(counts[static_cast<int>(ReloadAction::kUnchanged)]));
+    JournalReloadLine(0, 0, texts::kReloadAppliedFormat, asked ? texts::kReloadByParamChange : "",
+                      static_cast<long>(counts[static_cast<int>(ReloadAction::kAdded)]),
+                      static_cast<long>(counts[static_cast<int>(ReloadAction::kRetired)]),
+                      static_cast<long>(counts[static_cast<int>(ReloadAction::kEdited)] +
+                                        counts[static_cast<int>(ReloadAction::kEditCancelled)]),
+                      static_cast<long>(counts[static_cast<int>(ReloadAction::kInterval)]),
+                      static_cast<long>(counts[static_cast<int>(ReloadAction::kUnchanged)]));
     ChangeRecordsTold = 0;
     // Retired first: a row they free may be the one a new job takes.
     for (int32_t i = 0; i < Plan.changeCount; ++i) {
@@ -270,7 +269,7 @@ void ApplyPlan(const JobVersion& version, bool asked) {
             char was[kTextSize];
             FormatIntervalField(job.interval, job.limit, now, sizeof now);
             FormatIntervalField(row.interval, row.limit, was, sizeof was);
-            TellChange(job.line, 0, texts::kReloadIntervalFormat, now, was, job.command);
+            JournalChange(job.line, 0, texts::kReloadIntervalFormat, now, was, job.command);
             WriteJob(row, job);
             break;
         }
@@ -288,8 +287,8 @@ void ApplyPlan(const JobVersion& version, bool asked) {
         }
     }
     if (ChangeRecordsTold > kChangeRecordsPerReload) {
-        Tell(0, 0, texts::kReloadMoreChangesFormat,
-             static_cast<long>(ChangeRecordsTold - kChangeRecordsPerReload));
+        JournalReloadLine(0, 0, texts::kReloadMoreChangesFormat,
+                          static_cast<long>(ChangeRecordsTold - kChangeRecordsPerReload));
     }
 }
 
@@ -423,7 +422,7 @@ int RunScheduler(RunEnd* end) {
 
     while (StopFlag.load() == 0) {
         SleepMilliseconds(kTickMilliseconds);
-        ReportHeldBackWarnings();
+        RaiseHeldBackWarnings();
         Tick();
         // A stop asked during the sleep starts nothing new.
         if (StopFlag.load() != 0) continue;

@@ -3,8 +3,6 @@
 
 #include <cstdint>
 
-#include "jobs/engine/job_table.h"
-
 // How a scheduler run ended. kNoConfigFile: missing, or there but unreadable.
 enum class RunEnd { kStopped, kNoConfigFile, kNoJobs };
 

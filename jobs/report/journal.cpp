@@ -448,7 +448,7 @@ bool ComposePaths(const char* name) {
     return true;
 }
 
-void SayNoJournal(const char* name, uint32_t error) {
+void RaiseNoJournal(const char* name, uint32_t error) {
     char file[kTextSize];
     std::snprintf(file, sizeof file, texts::kJournalLiveFormat, name);
     char message[kTextSize];
@@ -530,12 +530,12 @@ bool OpenJournal(JournalRole role) {
         role == JournalRole::kService ? texts::kServiceJournal : texts::kForegroundJournal;
     uint32_t error = 0;
     if (!ComposePaths(name)) {
-        SayNoJournal(name, 0);
+        RaiseNoJournal(name, 0);
         return false;
     }
     File = OpenJournalFile(LivePath, &error);
     if (File == nullptr) {
-        SayNoJournal(name, error);
+        RaiseNoJournal(name, error);
         return false;
     }
     HalfLine = false;
@@ -551,7 +551,7 @@ bool OpenJournal(JournalRole role) {
         Accepting.store(false);
         CloseJournalFile(File);
         File = nullptr;
-        SayNoJournal(name, 0);
+        RaiseNoJournal(name, 0);
         return false;
     }
     return true;
@@ -588,7 +588,7 @@ void JournalRunnerStart(const ConfigLoad& table) {
     size_t at = 0;
     AppendFormat(text, size, &at, texts::kRunnerStartFormat,
                  Role == JournalRole::kService ? texts::kRoleService : texts::kRoleForeground,
-                 texts::kVersion, static_cast<unsigned long>(CurrentProcessId()));
+                 texts::kRelease, static_cast<unsigned long>(CurrentProcessId()));
     if (table.readError != 0) {
         char message[kTextSize];
         DescribeSystemError(table.readError, message, sizeof message);

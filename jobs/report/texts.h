@@ -1,7 +1,7 @@
 // Every fixed text the program shows, in one place.
 #pragma once
 
-#include "jobs/report/version.h"
+#include "jobs/report/release.h"
 
 namespace texts {
 
@@ -69,7 +69,7 @@ constexpr const char kServiceRemoveSuccess[] = "service remove success\n";
 constexpr const char kServiceStartError[] = "error on start service\n";
 
 // --- The journal ------------------------------------------------------
-constexpr const char kVersion[] = CYCLE_LAUNCH_VERSION_TEXT;
+constexpr const char kRelease[] = CYCLE_LAUNCH_RELEASE_TEXT;
 constexpr const char kForegroundJournal[] = "cycle_launch.foreground";
 constexpr const char kServiceJournal[] = "cycle_launch.service";
 // printf formats; %s is one of the two names above.

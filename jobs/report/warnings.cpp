@@ -68,7 +68,7 @@ void RenewWindowIfPassed(uint64_t nowMs, bool reporting, ReportPlan* plan) {
     }
 }
 
-void TellHeldBack(const ReportPlan& plan) {
+void RaiseHeldBack(const ReportPlan& plan) {
     if (!plan.tellHeldBack) return;
     char text[kReportSize];
     std::snprintf(text, sizeof text, texts::kWarningsHeldBackFormat, plan.heldBackEvents,
@@ -82,11 +82,11 @@ void TellHeldBack(const ReportPlan& plan) {
 bool Telling;
 ReportPlan HeldBack;
 
-void TellHeldBackOnItsOwn(int32_t) {
+void RaiseHeldBackOnItsOwn(int32_t) {
     EnterReportLock();
     ReportPlan plan = HeldBack;
     LeaveReportLock();
-    TellHeldBack(plan);
+    RaiseHeldBack(plan);
     EnterReportLock();
     Telling = false;
     LeaveReportLock();
@@ -106,7 +106,7 @@ RejectionReports Rejections;
 
 void WriteWarningLine(const char* text);
 
-void TellRejectionOnItsOwn(int32_t) {
+void RaiseRejectionOnItsOwn(int32_t) {
     char text[kReportSize];
     EnterReportLock();
     std::snprintf(text, sizeof text, "%s", Rejection);
@@ -323,7 +323,7 @@ bool HandRejection(const char* text) {
 }
 
 void StartTellingRejection() {
-    if (StartThread(TellRejectionOnItsOwn, 0)) return;
+    if (StartThread(RaiseRejectionOnItsOwn, 0)) return;
     EnterReportLock();
     TellingRejection = false;
     LeaveReportLock();
@@ -389,7 +389,7 @@ namespace {
 
 // At a tick: once the window has passed, the count of what it held back,
 // in one entry that opens the next window.
-void ReportHeldBackRejections(uint64_t nowMs) {
+void RaiseHeldBackRejections(uint64_t nowMs) {
     EnterReportLock();
     bool due = Rejections.windowOpen && Rejections.heldBack > 0 &&
                nowMs - Rejections.windowStartMs >= kRejectionWindowMilliseconds;
@@ -443,7 +443,7 @@ void ReportToAdministrator(WarningEvent event, const char* text, bool withBox) {
     }
     LeaveReportLock();
 
-    TellHeldBack(plan);
+    RaiseHeldBack(plan);
     if (plan.writeEvent) {
         WriteWarningEvent(texts::kEventSource, static_cast<uint32_t>(event), text);
     }
@@ -480,9 +480,9 @@ void RaiseLimitWarning(int32_t line, const char* program, int32_t limitSeconds) 
 
 void ClearJobWarning(int32_t row) { LaunchWarningReported[row] = false; }
 
-void ReportHeldBackWarnings() {
+void RaiseHeldBackWarnings() {
     uint64_t nowMs = MonotonicMilliseconds();
-    ReportHeldBackRejections(nowMs);
+    RaiseHeldBackRejections(nowMs);
     if (Target == Audience::kPerson) return;
     ReportPlan plan = {};
     EnterReportLock();
@@ -498,7 +498,7 @@ void ReportHeldBackWarnings() {
     }
     LeaveReportLock();
     // The event log is another process: the tick never waits for it.
-    if (tell && !StartThread(TellHeldBackOnItsOwn, 0)) {
+    if (tell && !StartThread(RaiseHeldBackOnItsOwn, 0)) {
         EnterReportLock();
         Telling = false;
         Reports.heldBackEvents += plan.heldBackEvents;

@@ -115,4 +115,4 @@ void RaiseLimitWarning(int32_t line, const char* program, int32_t limitSeconds);
 
 // Called at every tick: once the window of the limits has passed, tells how
 // many launch warnings, and rejected versions, were held back in it.
-void ReportHeldBackWarnings();
+void RaiseHeldBackWarnings();

@@ -677,6 +677,11 @@ TEST(RowMachineTest, AGuardedEntryLeadsWhereItsFactSays) {
         {S::kDue, E::kEdited, -1, kProgressLaunching, true, S::kIdle},
         {S::kEditWaiting, E::kWarningDone, 0, kProgressWarningDone, true, S::kDue},
         {S::kEditWaiting, E::kWarningDone, 3, kProgressWarningDone, true, S::kIdle},
+        // No record: the retry was neither told nor asked for.
+        {S::kEditWaiting, E::kRetryAsked, 0, kProgressLaunching, true, S::kDue},
+        {S::kEditWaiting, E::kRetryAsked, 3, kProgressLaunching, true, S::kIdle},
+        {S::kRetryPending, E::kEdited, 0, kProgressLaunching, true, S::kDue},
+        {S::kRetryPending, E::kEdited, 3, kProgressLaunching, true, S::kIdle},
         {S::kRetired, E::kTakenUp, 3, kProgressLaunching, true, S::kLaunching},
         {S::kRetired, E::kTakenUp, 3, kProgressCreated, true, S::kRunning},
         {S::kRetired, E::kTakenUp, 0, kProgressFailed, true, S::kWarning},
@@ -695,7 +700,7 @@ TEST(RowMachineTest, AGuardedEntryLeadsWhereItsFactSays) {
         row.run.seen = c.seen;
         EXPECT_EQ(Apply(0, c.event), c.applied)
             << RowStateName(c.from) << "/" << RowEventName(c.event) << " seen " << c.seen;
-        EXPECT_EQ(RowStateName(row.state), RowStateName(c.to))
+        EXPECT_EQ(std::string(RowStateName(row.state)), RowStateName(c.to))
             << RowStateName(c.from) << "/" << RowEventName(c.event) << " interval " << c.interval
             << " seen " << c.seen;
     }

@@ -141,7 +141,7 @@ TEST_P(LimitWarningTest, IsNeverABoxAndCountsWithTheLaunchWarnings) {
     }
     for (int32_t i = 0; i < c.limitWarnings; ++i) RaiseLimitWarning(3, "C:\\t\\hang.exe", 3);
     SleepMilliseconds(static_cast<uint32_t>(kWarningWindowMilliseconds));
-    ReportHeldBackWarnings();
+    RaiseHeldBackWarnings();
     // Joins the writers of standard error and of the held-back entry alike.
     fake::Finish();
     std::string said = testing::internal::GetCapturedStderr();

@@ -1,6 +1,0 @@
-/* The program's version, for its properties and its journal. Plain macros:
-   the resource compiler reads this file too. */
-#pragma once
-
-#define CYCLE_LAUNCH_VERSION 1, 2, 0, 0
-#define CYCLE_LAUNCH_VERSION_TEXT "1.2.0.0"
