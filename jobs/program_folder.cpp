@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "jobs/job_types.h"
 #include "platform/files.h"
 
 size_t FolderLength(const char* path) {

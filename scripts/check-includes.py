@@ -2,10 +2,11 @@
 """Fails when an include breaks the layout's rules (docs/design.md).
 
 Each folder of the core may include only the folders named for it below,
-the seams' headers and the shared types in jobs/job_types.h. Beyond the
-table: no folder includes from one that includes it back, no two units
-include each other, Windows' headers stay in the Win32 backend and the service,
-and the portable code asks no question of the platform by #ifdef.
+the seams' headers and what every part shares at the top of jobs/. Beyond
+the table: no folder includes from one that includes it back, no two units
+include each other, Windows' headers (and any other <x.h>) stay in the
+Win32 backend and the service, and the portable code asks no question of
+the platform by #ifdef.
 """
 import os
 import pathlib
@@ -18,7 +19,7 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 # Who may include whom, by folder. "platform" is the seams' headers; the
 # backends are their own folders.
 ALLOWED = {
-    "jobs": {"platform"},  # the shared types
+    "jobs": {"platform"},  # what every part shares
     "jobs/report": {"jobs", "platform"},
     "jobs/config": {"jobs", "jobs/report", "platform"},
     "jobs/start": {"jobs", "jobs/config", "jobs/report", "platform"},
@@ -100,8 +101,9 @@ def main():
         if top in ("jobs", "app") and PLATFORM_TEST.search(text):
             faults.append(f"{path}: asks which platform by #if; a seam's backend answers that")
         for name in INCLUDE.findall(text):
-            if WINDOWS_HEADER.match(name) and top in ("jobs", "app", "platform") and \
-                    not here.startswith("platform/win32"):
+            # The portable code needs no C header but the standard library's <cxxx>.
+            if top in ("jobs", "app", "platform") and not here.startswith("platform/win32") and \
+                    (WINDOWS_HEADER.match(name) or (f"<{name}>" in text and name.endswith(".h"))):
                 faults.append(f"{path}: includes {name} outside the Win32 backend and the service")
             target = resolve(path, name)
             if target is None:

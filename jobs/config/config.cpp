@@ -20,8 +20,8 @@ constexpr char kSpace = ' ';
 constexpr char kLimitSeparator = '/';
 
 // The most of the file that is read: far more than 1024 lines of 255
-// characters, even in UTF-16. The rest is not read, as lines past the one
-// that fills the table are not.
+// characters, even in UTF-16. The rest is not read, as at start lines past
+// the one that fills the table are not.
 constexpr size_t kMaxConfigBytes = 1024 * 1024;
 
 char ConfigBytes[kMaxConfigBytes];

@@ -45,5 +45,6 @@ int32_t LoadJobTable(ConfigLoad* load, JobVersion* jobs);
 bool ReadConfigOnce(const char** bytes, size_t* length, uint32_t* error);
 
 // The jobs of a new version, read as at start but for blank and
-// whitespace-only lines, which carry no job and are no error here.
+// whitespace-only lines, which carry no job and are no error here, and read
+// to its end: jobs past the limit are counted, later format errors too.
 void ParseJobVersion(const char* bytes, size_t length, JobVersion* version);

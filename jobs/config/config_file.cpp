@@ -1,7 +1,6 @@
 #include "jobs/config/config_file.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "jobs/config/verdict.h"
 #include "jobs/program_folder.h"

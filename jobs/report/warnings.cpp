@@ -45,7 +45,7 @@ LaunchReports Reports;
 
 // What one call reports, decided under the lock and done outside it.
 struct ReportPlan {
-    bool tellHeldBack;
+    bool raiseHeldBack;
     int32_t heldBackEvents;
     int32_t heldBackBoxes;
     bool writeEvent;
@@ -57,7 +57,7 @@ struct ReportPlan {
 void RenewWindowIfPassed(uint64_t nowMs, bool reporting, ReportPlan* plan) {
     if (Reports.windowOpen && nowMs - Reports.windowStartMs < kWarningWindowMilliseconds) return;
     bool heldBack = Reports.heldBackEvents > 0 || Reports.heldBackBoxes > 0;
-    plan->tellHeldBack = heldBack;
+    plan->raiseHeldBack = heldBack;
     plan->heldBackEvents = Reports.heldBackEvents;
     plan->heldBackBoxes = Reports.heldBackBoxes;
     Reports = LaunchReports{};
@@ -69,7 +69,7 @@ void RenewWindowIfPassed(uint64_t nowMs, bool reporting, ReportPlan* plan) {
 }
 
 void RaiseHeldBack(const ReportPlan& plan) {
-    if (!plan.tellHeldBack) return;
+    if (!plan.raiseHeldBack) return;
     char text[kReportSize];
     std::snprintf(text, sizeof text, texts::kWarningsHeldBackFormat, plan.heldBackEvents,
                   plan.heldBackBoxes);
@@ -79,7 +79,7 @@ void RaiseHeldBack(const ReportPlan& plan) {
 
 // The held-back entry being written, on a thread of its own. Under the
 // report lock.
-bool Telling;
+bool RaisingHeldBack;
 ReportPlan HeldBack;
 
 void RaiseHeldBackOnItsOwn(int32_t) {
@@ -88,12 +88,12 @@ void RaiseHeldBackOnItsOwn(int32_t) {
     LeaveReportLock();
     RaiseHeldBack(plan);
     EnterReportLock();
-    Telling = false;
+    RaisingHeldBack = false;
     LeaveReportLock();
 }
 
 // A rejected version of the configuration being told. Under the report lock.
-bool TellingRejection;
+bool RaisingRejection;
 char Rejection[kReportSize];
 // The rejected versions of the current window. Under the report lock.
 struct RejectionReports {
@@ -117,7 +117,7 @@ void RaiseRejectionOnItsOwn(int32_t) {
     }
     if (Target != Audience::kAdministrator) WriteWarningLine(text);
     EnterReportLock();
-    TellingRejection = false;
+    RaisingRejection = false;
     LeaveReportLock();
 }
 
@@ -238,8 +238,8 @@ void SetWarningRole(WarningRole role) {
         Target = IsDesktopSeen() ? Audience::kPerson : Audience::kRemoteReader;
     }
     Reports = LaunchReports{};
-    Telling = false;
-    TellingRejection = false;
+    RaisingHeldBack = false;
+    RaisingRejection = false;
     ErrorHead = ErrorCount = 0;
     ErrorLinesDropped = 0;
     ErrorWriterRunning = ErrorFlushAwaited = false;
@@ -316,16 +316,16 @@ namespace {
 // Hands text to the rejection's own thread, if that is free. Under the
 // report lock; false when the text must wait.
 bool HandRejection(const char* text) {
-    if (TellingRejection) return false;
-    TellingRejection = true;
+    if (RaisingRejection) return false;
+    RaisingRejection = true;
     std::snprintf(Rejection, sizeof Rejection, "%s", text);
     return true;
 }
 
-void StartTellingRejection() {
+void StartRaisingRejection() {
     if (StartThread(RaiseRejectionOnItsOwn, 0)) return;
     EnterReportLock();
-    TellingRejection = false;
+    RaisingRejection = false;
     LeaveReportLock();
 }
 
@@ -359,7 +359,7 @@ void RaiseReloadRejected(const char* text) {
         ++Rejections.heldBack;
     }
     LeaveReportLock();
-    if (handed) StartTellingRejection();
+    if (handed) StartRaisingRejection();
 }
 
 void RaiseRefusal(const char* text) {
@@ -402,7 +402,7 @@ void RaiseHeldBackRejections(uint64_t nowMs) {
         if (handed) Rejections = RejectionReports{true, nowMs, 1, 0};
     }
     LeaveReportLock();
-    if (handed) StartTellingRejection();
+    if (handed) StartRaisingRejection();
 }
 
 }  // namespace
@@ -487,20 +487,20 @@ void RaiseHeldBackWarnings() {
     ReportPlan plan = {};
     EnterReportLock();
     RenewWindowIfPassed(nowMs, false, &plan);
-    bool tell = plan.tellHeldBack && !Telling;
-    if (tell) {
-        Telling = true;
+    bool start = plan.raiseHeldBack && !RaisingHeldBack;
+    if (start) {
+        RaisingHeldBack = true;
         HeldBack = plan;
-    } else if (plan.tellHeldBack) {
+    } else if (plan.raiseHeldBack) {
         // The last entry is still on its way: this one's counts wait for the next.
         Reports.heldBackEvents += plan.heldBackEvents;
         Reports.heldBackBoxes += plan.heldBackBoxes;
     }
     LeaveReportLock();
     // The event log is another process: the tick never waits for it.
-    if (tell && !StartThread(RaiseHeldBackOnItsOwn, 0)) {
+    if (start && !StartThread(RaiseHeldBackOnItsOwn, 0)) {
         EnterReportLock();
-        Telling = false;
+        RaisingHeldBack = false;
         Reports.heldBackEvents += plan.heldBackEvents;
         Reports.heldBackBoxes += plan.heldBackBoxes;
         LeaveReportLock();

@@ -163,6 +163,27 @@ INSTANTIATE_TEST_SUITE_P(
              {"start", "1", "1", "1", "", "C:\\t\\long.exe"},
              {"kill", "1", "1", "1", "2", ""},
              {"runner", "", "", "", "", "stop: Ctrl+C; 1 runs ended by the stop"}}},
+        // The lines listed as the warning lists them; past twenty, "...".
+        RecordCase{"FormatErrorsListTheirLines",
+                   "no comma\n0,C:\\t\\brief.exe\n\n",
+                   {{"C:\\t\\brief.exe", 0}},
+                   {},
+                   {{"runner", "", "", "", "",
+                     kRunnerHead +
+                         ", configuration in ANSI, 1 jobs loaded, format errors on 2 lines: 1, 3"},
+                    {"start", "2", "1", "1", "", "C:\\t\\brief.exe"},
+                    {"end", "2", "1", "1", "0", ""},
+                    {"runner", "", "", "", "", "stop: Ctrl+C; 0 runs ended by the stop"}}},
+        RecordCase{
+            "ManyFormatErrorsEndWithDots",
+            "x\nx\nx\nx\nx\nx\nx\nx\nx\nx\nx\nx\nx\nx\nx\nx\nx\nx\nx\nx\nx\n",
+            {},
+            {},
+            {{"runner", "", "", "", "",
+              kRunnerHead + ", configuration in ANSI, 0 jobs loaded, format errors on 21 lines: "
+                            "1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, "
+                            "20, ..., no jobs"},
+             {"runner", "", "", "", "", "stop: no jobs; 0 runs ended by the stop"}}},
         RecordCase{"NoJobs",
                    "",
                    {},

@@ -302,6 +302,11 @@ TEST(ReloadRowLimitTest, AVersionNeedingMoreRowsThanAreFreeIsRejectedWhole) {
     EXPECT_EQ(Decide(running, Jobs("old", 1000) + Jobs("more", 25)),
               std::vector<std::string>{"rejected: needs 1025 rows"});
     EXPECT_EQ(Decide({}, Jobs("new", 1025)), std::vector<std::string>{"rejected: needs 1025 rows"});
+    // Read to its end: every job past the limit counts, and a malformed
+    // line further down still rejects the version for its format.
+    EXPECT_EQ(Decide({}, Jobs("new", 1030)), std::vector<std::string>{"rejected: needs 1030 rows"});
+    EXPECT_EQ(Decide({}, Jobs("new", 1025) + "\nno comma\n"),
+              std::vector<std::string>{"rejected: format errors on lines 1027"});
 }
 
 std::vector<std::string> WordsOf(const std::string& command) {
